@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+class SessionControl;
+class IMsRdpClientNonScriptable;
+class clsDeviceChange;
+
+// The window in which the remote desktop session runs; it hosts one session control.
+class frmMsRdpClient : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmMsRdpClient(QWidget *parent = nullptr);
+    ~frmMsRdpClient() override;
+
+    void Form_Load();
+    void Form_Unload();
+    void msts_OnConnected();
+    void msts_OnDisconnected(qint32 discReason);
+    void DeviceChange_DeviceChanged(quint32 wParam, qint32 lParam);
+
+    SessionControl *msts = nullptr;
+    IMsRdpClientNonScriptable *mRdpNonScriptable = nullptr;
+    std::unique_ptr<clsDeviceChange> DeviceChange;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+};

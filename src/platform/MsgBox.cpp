@@ -1,0 +1,34 @@
+#include "platform/MsgBox.h"
+
+#include <QMessageBox>
+
+namespace MsgBox {
+
+namespace {
+Handler &handler()
+{
+    static Handler h;
+    return h;
+}
+} // namespace
+
+void Show(QWidget *owner, const QString &text, int style, const QString &caption)
+{
+    if (handler()) {
+        handler()(Call{owner, text, style, caption});
+        return;
+    }
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setIcon((style & 0x70) == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    box.exec();
+}
+
+void SetHandler(Handler h)
+{
+    handler() = std::move(h);
+}
+
+} // namespace MsgBox

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+// The side-link socket control: a TCP client with the operations, state values and events
+// the main window relies on. Text crosses it as Latin-1, one byte per character.
+class SocketControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum StateValue : qint32 {
+        sckClosed = 0,
+        sckOpen = 1,
+        sckListening = 2,
+        sckConnectionPending = 3,
+        sckResolvingHost = 4,
+        sckHostResolved = 5,
+        sckConnecting = 6,
+        sckConnected = 7,
+        sckClosing = 8,
+        sckError = 9,
+    };
+
+    explicit SocketControl(QObject *parent = nullptr);
+    ~SocketControl() override;
+
+    // Starts a connection attempt and returns at once.
+    void Connect(const QString &host, qint32 port);
+    // Closes without raising Closed.
+    void Close();
+    // Raises VbError at once when the socket is not connected.
+    void SendData(const QString &data);
+    // Takes up to maxLength received bytes (all when negative).
+    void GetData(QString &data, qint32 maxLength = -1);
+    qint32 State() const;
+    // The local address the side link uses, or would use towards the configured server.
+    QString LocalIP() const;
+
+signals:
+    void Connected();
+    // The peer closed the connection; never raised for our own Close.
+    void Closed();
+    void DataArrival(qint32 bytesTotal);
+    void Error(qint32 number, const QString &description);
+
+private:
+    QTcpSocket *m_socket = nullptr;
+    qint32 m_state = sckClosed;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QtGlobal>
+
+// One pair of calls for INI files and the registry. The root is a registry root name
+// ("HKCU", "HKLM", "HKU", "HKDD", "HKCC", "HKCR", any case) or the path of an INI file; the
+// type letter is "S" text, "B" Boolean or "D" 32-bit number. Returns 0, 99 (nothing done)
+// or the registry error code.
+namespace modSettings {
+
+inline constexpr qint32 StatusNothingDone = 99;
+
+qint32 ReadSetting(const QString &root, const QString &section, const QString &key, const QString &type,
+                   const QVariant &defaultValue, QVariant &value);
+qint32 WriteSetting(const QString &root, const QString &section, const QString &key, const QString &type,
+                    const QVariant &value);
+// The predefined key handle, 1 for an INI file, 0 when mustExist and there is no such file.
+quint32 GetRootHandle(const QString &root, bool mustExist);
+
+} // namespace modSettings

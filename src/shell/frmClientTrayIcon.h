@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class QMenu;
+class QAction;
+class QSystemTrayIcon;
+
+// The hidden form that owns the notification-area icon, its menu and the main window.
+class frmClientTrayIcon : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Mouse-message codes of the icon.
+    static constexpr int WM_LBUTTONDBLCLK = 0x203;
+    static constexpr int WM_RBUTTONUP = 0x205;
+
+    // The loaded tray form, or nullptr.
+    static frmClientTrayIcon *Instance();
+    // Loads the tray form (its Form_Load runs) unless it is loaded.
+    static frmClientTrayIcon &Load();
+
+    ~frmClientTrayIcon() override;
+
+    void Form_Load();
+    void CreateTrayIcon(qint32 imageIndex, const QString &tip);
+    void UpdateTrayIcon(qint32 imageIndex, const QString &tip);
+    void RemoveFromTray();
+    void RefreshMainForm();
+    void Form_MouseMove(int code);
+    void mnuConfiguration_Click();
+    void mnuSecConfig_Click();
+    void mnuAbout_Click();
+    void mnuExit_Click();
+
+    QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *mnuTrayMenu = nullptr;
+    QAction *mnuConfiguration = nullptr;
+    QAction *mnuSep1 = nullptr;
+    QAction *mnuSecConfig = nullptr;
+    QAction *mnuSep2 = nullptr;
+    QAction *mnuAbout = nullptr;
+    QAction *mnuSep3 = nullptr;
+    QAction *mnuExit = nullptr;
+
+private:
+    frmClientTrayIcon();
+};

@@ -1,0 +1,2 @@
+// Not built yet.
+int main() { return 0; }
