@@ -168,4 +168,8 @@ private:
     // Received bytes not yet cut into frames (frmClient_Messages.cpp).
     FrameStream mFrameStream;
     bool mUnloading = false;
+    // Window placement and activation (frmClient.cpp): the full-screen window in operator
+    // mode stays at the top-left corner; an activation seen since the last show.
+    bool mMoveLocked = false;
+    bool mActivatedSinceShow = false;
 };
