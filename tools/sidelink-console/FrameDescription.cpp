@@ -1,0 +1,159 @@
+#include "FrameDescription.h"
+
+#include <QList>
+#include <QPair>
+
+namespace FrameDescription {
+
+namespace {
+
+using Field = QPair<QString, QString>;
+
+// The fields in the order they stand; a piece without a colon keeps its whole text as key.
+QList<Field> fields(const QString &body)
+{
+    QList<Field> result;
+    QStringList pieces = body.split(QStringLiteral("##"));
+    if (!pieces.isEmpty() && pieces.last().isEmpty())
+        pieces.removeLast();
+    for (const QString &piece : pieces) {
+        const int colon = piece.indexOf(QLatin1Char(':'));
+        if (colon < 0)
+            result.append({piece, QString()});
+        else
+            result.append({piece.left(colon + 1), piece.mid(colon + 1)});
+    }
+    return result;
+}
+
+bool strictInt(const QString &text, qint32 &value)
+{
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok;
+}
+
+QString meaning(qint32 cmd, qint32 argument)
+{
+    switch (cmd) {
+    case 3:
+        switch (argument) {
+        case 0: return QStringLiteral("no remote desktop session");
+        case 1: return QStringLiteral("session started, not yet connected");
+        case 3: return QStringLiteral("session connected");
+        default: return QStringLiteral("unknown session state");
+        }
+    case 4: {
+        if (argument == 0)
+            return QStringLiteral("no server version");
+        return QStringLiteral("server version %1.%2 build %3")
+            .arg(argument / 1000000 % 1000).arg(argument / 1000 % 1000).arg(argument % 1000);
+    }
+    case 5:
+        return QStringLiteral("panel version ") + PanelVersionText(argument);
+    case 6:
+    case 7:
+        return QStringLiteral("profile %1").arg(argument);
+    case 8:
+        return (argument & 1) ? QStringLiteral("locked") : QStringLiteral("free");
+    case 10:
+        return argument == 0 ? QStringLiteral("no profile chosen") : QStringLiteral("profile %1").arg(argument);
+    case 11:
+        return QStringLiteral("profile %1").arg(argument);
+    case 12:
+        switch (argument) {
+        case 1: return QStringLiteral("restart");
+        case 3: return QStringLiteral("turn off");
+        default: return QStringLiteral("unknown request");
+        }
+    case 13:
+        switch (argument) {
+        case 0: return QStringLiteral("log off");
+        case 1: return QStringLiteral("restart");
+        case 2: return QStringLiteral("shut down");
+        case 3: return QStringLiteral("shut down, forced");
+        default: return QStringLiteral("no action");
+        }
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+QString CommandName(qint32 cmd)
+{
+    switch (cmd) {
+    case 2: return QStringLiteral("sign-of-life request");
+    case 3: return QStringLiteral("sign of life");
+    case 4: return QStringLiteral("identify request");
+    case 5: return QStringLiteral("panel identity");
+    case 6: return QStringLiteral("user profile");
+    case 7: return QStringLiteral("profile received");
+    case 8: return QStringLiteral("remote status");
+    case 9: return QStringLiteral("remote status received");
+    case 10: return QStringLiteral("connection request");
+    case 11: return QStringLiteral("connect order");
+    case 12: return QStringLiteral("exit request");
+    case 13: return QStringLiteral("exit order");
+    default: return {};
+    }
+}
+
+QString PanelVersionText(qint32 argument)
+{
+    // The panel adds -2^31 to major * 1000000 + minor * 1000 + revision.
+    const qint64 number = qint64(argument) + (qint64(1) << 31);
+    return QStringLiteral("%1.%2.%3").arg(number / 1000000).arg(number / 1000 % 1000).arg(number % 1000);
+}
+
+QString Describe(const QString &frame, bool maskPasswords)
+{
+    if (!frame.startsWith(QLatin1String("@#")) || !frame.endsWith(QLatin1String("#@")) || frame.size() < 4)
+        return QStringLiteral("not a frame: ") + frame;
+    const QList<Field> all = fields(frame.mid(2, frame.size() - 4));
+
+    QString cmdText, argumentText;
+    bool haveCmd = false, haveArgument = false;
+    QStringList extra;
+    for (const Field &field : all) {
+        if (field.first == QLatin1String("cmd:") && !haveCmd) {
+            cmdText = field.second;
+            haveCmd = true;
+        } else if (field.first == QLatin1String("Argument:") && !haveArgument) {
+            argumentText = field.second;
+            haveArgument = true;
+        } else {
+            const bool hide = maskPasswords && field.first == QLatin1String("Password:");
+            extra.append(field.first + QLatin1Char(' ') + (hide ? QStringLiteral("***") : field.second));
+        }
+    }
+
+    QString text;
+    qint32 cmd = 0, argument = 0;
+    const bool cmdOk = haveCmd && strictInt(cmdText, cmd);
+    const bool argumentOk = haveArgument && strictInt(argumentText, argument);
+    if (!haveCmd)
+        text = QStringLiteral("cmd missing");
+    else if (!cmdOk)
+        text = QStringLiteral("cmd \"%1\" not a number").arg(cmdText);
+    else {
+        const QString name = CommandName(cmd);
+        text = QStringLiteral("cmd %1 %2").arg(cmd).arg(name.isEmpty() ? QStringLiteral("(unknown command)") : name);
+    }
+    if (!haveArgument)
+        text += QStringLiteral(" | Argument missing");
+    else if (!argumentOk)
+        text += QStringLiteral(" | Argument \"%1\" not a number").arg(argumentText);
+    else {
+        text += QStringLiteral(" | Argument %1").arg(argument);
+        const QString means = cmdOk ? meaning(cmd, argument) : QString();
+        if (!means.isEmpty())
+            text += QStringLiteral(" = ") + means;
+    }
+    for (const QString &field : extra)
+        text += QStringLiteral(" | ") + field;
+    return text;
+}
+
+} // namespace FrameDescription
