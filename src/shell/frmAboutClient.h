@@ -1,2 +1,43 @@
 #pragma once
-// Not built yet.
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+
+// The about box: product name, version and build of the program.
+class frmAboutClient : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The open about box, or nullptr.
+    static frmAboutClient *Instance();
+    // Shows the about box modeless with no owner; an open box is shown again, not a second one.
+    static frmAboutClient &ShowBox();
+
+    // "#00" "." "#00": at least two digits each, every further digit in full.
+    static QString VersionText(int major, int minor);
+    // Plain decimal, no leading zeros.
+    static QString BuildText(int revision);
+
+    ~frmAboutClient() override;
+
+    void Form_Load();
+    void cmdOk_Click();
+
+    QLabel *Picture1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *lblVersion = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *lblBuild = nullptr;
+    QPushButton *cmdOk = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    frmAboutClient();
+};

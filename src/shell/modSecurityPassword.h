@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <QtGlobal>
+
 // The security password gate.
 namespace modSecurityPassword {
 
@@ -7,5 +10,13 @@ namespace modSecurityPassword {
 bool CheckSecurityPassword();
 // Processes events, sleeping 100 ms between rounds, until flag becomes false.
 void WaitForDialogClose(bool &flag);
+// The tray menu's "Security": opens the password definition dialog and waits until it closes.
+void mnuSecConfig_Click();
+
+// The stored password as read ("0" when none is defined).
+QString ReadStoredPassword();
+// Stores a new password; true when it reads back unchanged. Otherwise the previous value is
+// put back and false returned.
+bool WriteStoredPassword(const QString &password);
 
 } // namespace modSecurityPassword
