@@ -6,6 +6,7 @@
 #include <optional>
 
 class QWidget;
+class QDBusConnection;
 
 // The program's direct dealings with the operating system.
 namespace modSystemBasic {
@@ -24,6 +25,12 @@ void SetVersionReader(VersionReader reader); // empty: the real reader
 // The machine-control call in place of ExitWindowsEx: the flags and the reserved argument.
 using MachineControl = std::function<void(quint32 flags, quint32 reserved)>;
 void SetMachineControl(MachineControl control); // empty: systemd-logind
+
+// The real machine control: asks systemd-logind on the given bus, without waiting for the
+// answer and without asking the operator. Restart calls Reboot, shut down PowerOff, log off
+// terminates the session this process belongs to. A missing bus, service or permission is
+// ignored. The program's control uses the system bus.
+void RequestLogind(const QDBusConnection &bus, quint32 flags);
 
 inline constexpr quint32 EWX_LOGOFF = 0;
 inline constexpr quint32 EWX_SHUTDOWN = 1;
