@@ -48,6 +48,23 @@ signals:
     void Error(qint32 number, const QString &description);
 
 private:
+    void dropSocket();
+    void onStateChanged(int socketState);
+    void onConnected();
+    void onDisconnected();
+    void onReadyRead();
+    void onError(int socketError);
+    void failLater(qint32 number, const QString &description);
+
     QTcpSocket *m_socket = nullptr;
     qint32 m_state = sckClosed;
+    quint64 m_attempt = 0;  // counts Connect and Close, so late work of an old attempt is dropped
+    QString m_remoteHost;   // the last host asked for, to find the local address towards it
+    qint32 m_remotePort = 0;
+    // What happened inside connectToHost, told once Connect has returned.
+    bool m_inConnect = false;
+    bool m_pendingConnected = false;
+    bool m_pendingError = false;
+    qint32 m_pendingErrorNumber = 0;
+    QString m_pendingErrorDescription;
 };
