@@ -1,0 +1,385 @@
+#include "platform/IniFile.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace IniFile {
+
+namespace {
+
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+const QByteArray kUtf8Bom = QByteArrayLiteral("\xEF\xBB\xBF");
+
+// One line of the file: its bytes as read (so untouched lines are written back exactly),
+// its terminator and what it means.
+struct Line
+{
+    enum Kind { Blank, Comment, Section, Key };
+
+    QByteArray raw;
+    QByteArray eol;
+    Kind kind = Blank;
+    QString name;       // section or key name
+    QString value;      // key value as stored (trimmed, quotes kept)
+    bool hasValue = false; // a key line without "=" has none
+};
+
+struct Document
+{
+    QList<Line> lines;
+};
+
+void classify(Line &line, bool first)
+{
+    QByteArray bytes = line.raw;
+    if (first && bytes.startsWith(kUtf8Bom))
+        bytes.remove(0, kUtf8Bom.size());
+    const QString text = QString::fromUtf8(bytes).trimmed();
+    if (text.isEmpty()) {
+        line.kind = Line::Blank;
+        return;
+    }
+    if (text.startsWith(u';')) {
+        line.kind = Line::Comment;
+        return;
+    }
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.lastIndexOf(u']');
+        if (close > 0) {
+            line.kind = Line::Section;
+            line.name = text.mid(1, close - 1).trimmed();
+            return;
+        }
+        // "[" without "]" is no section header; it is read as a key line.
+    }
+    line.kind = Line::Key;
+    const qsizetype eq = text.indexOf(u'=');
+    if (eq < 0) {
+        line.name = text;
+        line.hasValue = false;
+        return;
+    }
+    QString name = text.left(eq);
+    while (!name.isEmpty() && name.back().isSpace())
+        name.chop(1);
+    line.name = name;
+    line.value = text.mid(eq + 1).trimmed();
+    line.hasValue = true;
+}
+
+Document parse(const QByteArray &data)
+{
+    Document doc;
+    qsizetype pos = 0;
+    const qsizetype n = data.size();
+    while (pos < n) {
+        qsizetype end = pos;
+        while (end < n && data.at(end) != '\n' && data.at(end) != '\r')
+            ++end;
+        Line line;
+        line.raw = data.mid(pos, end - pos);
+        if (end < n) {
+            if (data.at(end) == '\r' && end + 1 < n && data.at(end + 1) == '\n')
+                line.eol = kCrLf;
+            else
+                line.eol = data.mid(end, 1);
+        }
+        classify(line, doc.lines.isEmpty());
+        doc.lines.append(line);
+        pos = end + line.eol.size();
+    }
+    return doc;
+}
+
+// Reads the file; false when it does not exist or cannot be read.
+bool load(const QString &fileName, Document &doc)
+{
+    QFile file(fileName);
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    doc = parse(file.readAll());
+    return true;
+}
+
+// Index range [begin, end) of the lines that belong to the first section of that name
+// (after its header), or false when there is none. The nameless section is "".
+bool findSection(const Document &doc, const QString &appName, qsizetype &header, qsizetype &begin, qsizetype &end)
+{
+    const qsizetype count = doc.lines.size();
+    qsizetype start = -1;
+    if (appName.isEmpty()) {
+        header = -1;
+        start = 0;
+    } else {
+        for (qsizetype i = 0; i < count; ++i) {
+            const Line &l = doc.lines.at(i);
+            if (l.kind == Line::Section && l.name.compare(appName, Qt::CaseInsensitive) == 0) {
+                header = i;
+                start = i + 1;
+                break;
+            }
+        }
+        if (start < 0)
+            return false;
+    }
+    qsizetype stop = start;
+    while (stop < count && doc.lines.at(stop).kind != Line::Section)
+        ++stop;
+    begin = start;
+    end = stop;
+    return true;
+}
+
+qsizetype findKey(const Document &doc, qsizetype begin, qsizetype end, const QString &keyName)
+{
+    for (qsizetype i = begin; i < end; ++i) {
+        const Line &l = doc.lines.at(i);
+        if (l.kind == Line::Key && l.name.compare(keyName, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QString stripQuotes(const QString &value)
+{
+    if (value.size() >= 2) {
+        const QChar q = value.front();
+        if ((q == u'"' || q == u'\'') && value.back() == q)
+            return value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
+// The value of the key, quotes removed; false when file, section or key (or its value)
+// is missing.
+bool lookup(const QString &appName, const QString &keyName, const QString &fileName, QString &value)
+{
+    Document doc;
+    if (!load(fileName, doc))
+        return false;
+    qsizetype header = -1, begin = 0, end = 0;
+    if (!findSection(doc, appName, header, begin, end))
+        return false;
+    const qsizetype k = findKey(doc, begin, end, keyName);
+    if (k < 0 || !doc.lines.at(k).hasValue)
+        return false;
+    value = stripQuotes(doc.lines.at(k).value);
+    return true;
+}
+
+QByteArray serialise(const Document &doc)
+{
+    QByteArray out;
+    for (const Line &l : doc.lines)
+        out += l.raw + l.eol;
+    return out;
+}
+
+Line makeLine(const QString &text)
+{
+    Line l;
+    l.raw = text.toUtf8();
+    l.eol = kCrLf;
+    return l;
+}
+
+bool breaksLines(const QString &text)
+{
+    return text.contains(u'\n') || text.contains(u'\r');
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t w = ::write(fd, p, size_t(left));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += w;
+        left -= w;
+    }
+    return true;
+}
+
+void syncDirectory(const QByteArray &dir)
+{
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool IsWritableFile(const QString &fileName)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat st{};
+    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return (st.st_mode & 0222) != 0 && ::access(path.constData(), W_OK) == 0;
+}
+
+bool ReplaceFileAtomically(const QString &fileName, const QByteArray &data, unsigned newFilePerms)
+{
+    // Write through a symbolic link to the file it names, as an in-place write would.
+    QString target = fileName;
+    const QFileInfo info(fileName);
+    if (info.isSymLink() && info.exists())
+        target = info.canonicalFilePath();
+
+    const QByteArray path = QFile::encodeName(target);
+    struct stat old{};
+    const bool exists = ::stat(path.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return false;
+
+    QByteArray tmpl = path + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC); // created 0600
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    if (exists) {
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        if (ok && ::geteuid() == 0)
+            (void)!::fchown(fd, old.st_uid, old.st_gid);
+    } else {
+        ok = ::fchmod(fd, mode_t(newFilePerms & 07777)) == 0;
+    }
+    ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmpl.constData(), path.constData()) == 0;
+    if (!ok) {
+        ::unlink(tmpl.constData());
+        return false;
+    }
+    const qsizetype slash = path.lastIndexOf('/');
+    syncDirectory(slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash));
+    return true;
+}
+
+quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
+                                 QString &returnedString, quint32 size, const QString &fileName)
+{
+    QString value;
+    if (!lookup(appName, keyName, fileName, value)) {
+        value = defaultValue;
+        while (!value.isEmpty() && value.back().isSpace())
+            value.chop(1);
+    }
+    if (size == 0) {
+        returnedString.clear();
+        return 0;
+    }
+    qsizetype n = qMin<qsizetype>(value.size(), qsizetype(size) - 1);
+    // Never split a character that takes two UTF-16 units.
+    if (n > 0 && n < value.size() && value.at(n - 1).isHighSurrogate())
+        --n;
+    returnedString = value.left(n);
+    return quint32(n);
+}
+
+qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
+                             const QString &fileName)
+{
+    QString text;
+    if (!lookup(appName, keyName, fileName, text) || text.isEmpty())
+        return defaultValue;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
+        negative = text.at(i) == u'-';
+        ++i;
+    }
+    unsigned base = 10;
+    if (i + 1 < n && text.at(i) == u'0' && (text.at(i + 1) == u'x' || text.at(i + 1) == u'X')) {
+        base = 16;
+        i += 2;
+    }
+    quint32 result = 0; // wraps as the 32-bit original does
+    for (; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        unsigned digit;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        else
+            break;
+        result = result * base + digit;
+    }
+    if (negative)
+        result = 0u - result;
+    return qint32(result);
+}
+
+bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, const QString &value,
+                                const QString &fileName)
+{
+    if (breaksLines(appName) || breaksLines(keyName) || breaksLines(value) || keyName.contains(u'=')
+        || keyName.trimmed().startsWith(u'[') || keyName.trimmed().startsWith(u';'))
+        return false;
+
+    Document doc;
+    const bool exists = QFileInfo::exists(fileName);
+    if (exists) {
+        if (!IsWritableFile(fileName) || !load(fileName, doc))
+            return false;
+    }
+
+    qsizetype header = -1, begin = 0, end = 0;
+    if (!findSection(doc, appName, header, begin, end)) {
+        if (!doc.lines.isEmpty() && doc.lines.back().eol.isEmpty())
+            doc.lines.back().eol = kCrLf;
+        doc.lines.append(makeLine(QLatin1Char('[') + appName + QLatin1Char(']')));
+        doc.lines.append(makeLine(keyName + QLatin1Char('=') + value));
+    } else {
+        const qsizetype k = findKey(doc, begin, end, keyName);
+        if (k >= 0) {
+            Line &l = doc.lines[k];
+            if (l.hasValue && l.value == value)
+                return true; // unchanged: the file is not touched
+            Line replacement = makeLine(l.name + QLatin1Char('=') + value);
+            if (k == 0 && l.raw.startsWith(kUtf8Bom))
+                replacement.raw.prepend(kUtf8Bom);
+            l = replacement;
+        } else {
+            // After the section's last line that is not blank, so that blank lines which
+            // separate it from the next section stay where they are.
+            qsizetype at = begin;
+            for (qsizetype i = begin; i < end; ++i) {
+                if (doc.lines.at(i).kind != Line::Blank)
+                    at = i + 1;
+            }
+            if (at > 0 && doc.lines.at(at - 1).eol.isEmpty())
+                doc.lines[at - 1].eol = kCrLf;
+            Line added = makeLine(keyName + QLatin1Char('=') + value);
+            if (at == 0 && !doc.lines.isEmpty() && doc.lines.front().raw.startsWith(kUtf8Bom)) {
+                doc.lines.front().raw.remove(0, kUtf8Bom.size());
+                added.raw.prepend(kUtf8Bom);
+            }
+            doc.lines.insert(at, added);
+        }
+    }
+    return ReplaceFileAtomically(fileName, serialise(doc), 0600);
+}
+
+} // namespace IniFile

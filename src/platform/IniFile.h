@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The INI engine: the three profile functions of the program with the semantics the
+// settings files have always had.
+//
+// Reading: lines end in LF, CR or CR LF and are trimmed; ";" starts a comment line; "[name]"
+// opens a section (name up to the last "]"); a key line splits at its first "="; lines
+// before the first section form a nameless section. Names are compared without regard to
+// case, and only the first section and the first key of a name count. A value enclosed in
+// one pair of equal quotes (' or ") loses them.
+//
+// Writing keeps every other line byte for byte, adds a missing section at the end of the
+// file and a missing key at the end of its section, and writes "key=value" with CR LF. The
+// file is replaced atomically (temporary file beside it, flushed to disk, renamed), so an
+// interrupted write leaves the old file whole. A file the engine creates is readable and
+// writable by its owner only, because settings files hold passwords. Files are UTF-8.
+namespace IniFile {
+
+// Copies at most size - 1 characters of the key's value (or of the default, trailing
+// blanks cut, when the file, section or key is missing) into returnedString and returns
+// their number.
+quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
+                                 QString &returnedString, quint32 size, const QString &fileName);
+
+// The key's value read as an integer: leading blanks, one optional sign, decimal digits or
+// "0x" and hex digits, up to the first other character ("12abc" -> 12, "abc" -> 0). The
+// default when the key is missing or its value empty.
+qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
+                             const QString &fileName);
+
+// Sets the key to value, creating the file (not its directory) and the section as needed.
+// Does nothing when the key already holds exactly that value. False when nothing could be
+// written: a read-only file (one without any write permission bit counts as read-only,
+// whoever runs the program), a missing directory, a write error, or names and values that
+// would break the file's line structure (line breaks; a key name with "=" or starting
+// with "[" or ";").
+bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, const QString &value,
+                                const QString &fileName);
+
+// True when the file exists and may be written: the caller may write it and it has at
+// least one write permission bit (a file marked read-only stays so even for root).
+bool IsWritableFile(const QString &fileName);
+
+// Writes data to fileName atomically: a temporary file in the same directory, flushed and
+// synced, renamed over the old file, the directory synced. A new file gets newFilePerms
+// (octal mode bits); an existing file keeps its own. False on any failure, with the old
+// file untouched.
+bool ReplaceFileAtomically(const QString &fileName, const QByteArray &data, unsigned newFilePerms = 0600);
+
+} // namespace IniFile
