@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QString>
+#include <QStringList>
 #include <QWidget>
+#include <memory>
 
-class QWidget;
+class MountTableWatcher;
 
 // Watches the system for removable storage that arrives or goes away, on behalf of one
 // window, and raises DeviceChanged with the device-change codes 0x8000 (arrival) and
@@ -18,10 +22,13 @@ public:
     static constexpr quint32 WM_DEVICECHANGE = 0x0219;
     static constexpr quint32 DBT_DEVICEARRIVAL = 0x8000;
     static constexpr quint32 DBT_DEVICEREMOVECOMPLETE = 0x8004;
+    static constexpr const char *MarkerProperty = "nvDeviceChangeMonitor";
 
     clsDeviceChange();
     ~clsDeviceChange() override; // detaches (UnSubClass)
 
+    // Attaches to the window: marks it and starts listening to the system. A null window or
+    // one that is already watched is left untouched.
     void SubClass(QWidget *hWnd);
     // One message for the watched window; raises DeviceChanged for arrivals and removals.
     qint32 WindowProc(QWidget *hWnd, quint32 uMsg, quint32 wParam, qint32 lParam);
@@ -35,11 +42,37 @@ private:
     void UnSubClass();
 
     QPointer<QWidget> m_hWndMonitored;
-    QObject *m_source = nullptr; // the system's message source while attached
+    std::unique_ptr<MountTableWatcher> m_source; // the system's message source while attached
 };
 
 // The window procedure side: messages for a watched window go through here.
 namespace modDeviceChange {
 qint32 DeviceChangeProc(QWidget *hWnd, quint32 uMsg, quint32 wParam, qint32 lParam);
+// The instance watching the window, or nullptr. Non-owning.
 clsDeviceChange *MonitorFromWindow(QWidget *hWnd);
+
+// One line of the mount table (/proc/self/mountinfo).
+struct MountEntry
+{
+    qint32 id = 0;
+    quint32 major = 0;
+    quint32 minor = 0;
+    QString mountPoint; // escapes decoded
+    QString fsType;
+    QString source;
+};
+QList<MountEntry> ParseMountInfo(const QByteArray &text);
+
+// Which mounts count as removable storage: a mount strictly below one of the mount roots
+// (where desktops and operators put media), or a file system on a block device that the
+// kernel marks removable (sysDevBlock/<major>:<minor>, its "removable" file or that of the
+// disk holding the partition).
+struct RemovableStorageRule
+{
+    QStringList mountRoots{QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")};
+    QString sysDevBlock = QStringLiteral("/sys/dev/block");
+};
+// The rule the watchers use; tests point it at directories of their own.
+RemovableStorageRule &Rule();
+bool IsRemovableStorage(const MountEntry &entry, const RemovableStorageRule &rule = Rule());
 } // namespace modDeviceChange
