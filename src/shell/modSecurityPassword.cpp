@@ -21,8 +21,10 @@ const QString TypeText = QStringLiteral("S");
 
 void showDialog(QDialog *dialog)
 {
+    // A dialog that is already open (shared by a second call) comes to the front again.
+    if (dialog->isVisible())
+        dialog->raise();
     dialog->show();
-    dialog->raise();
     dialog->activateWindow();
 }
 } // namespace
