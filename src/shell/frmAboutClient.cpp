@@ -105,7 +105,13 @@ void frmAboutClient::cmdOk_Click()
 
 void frmAboutClient::closeEvent(QCloseEvent *e)
 {
-    QDialog::closeEvent(e);
-    if (e->isAccepted() && g_box == this)
+    e->accept();
+    if (g_box == this)
         g_box = nullptr;
+}
+
+void frmAboutClient::reject()
+{
+    // Esc closes the box like OK.
+    close();
 }
