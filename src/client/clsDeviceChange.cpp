@@ -23,7 +23,8 @@ class MountTableWatcher
 public:
     using Deliver = std::function<void(quint32 wParam, qint32 lParam)>;
 
-    explicit MountTableWatcher(Deliver deliver) : m_deliver(std::move(deliver))
+    explicit MountTableWatcher(Deliver deliver)
+        : m_deliver(std::move(deliver)), m_rule(modDeviceChange::Rule())
     {
         m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
         if (m_fd < 0)
@@ -71,7 +72,7 @@ private:
         QMap<qint32, QString> mounts;
         const auto entries = modDeviceChange::ParseMountInfo(readTable());
         for (const auto &e : entries)
-            if (modDeviceChange::IsRemovableStorage(e))
+            if (modDeviceChange::IsRemovableStorage(e, m_rule))
                 mounts.insert(e.id, e.mountPoint);
         return mounts;
     }
@@ -97,6 +98,7 @@ private:
     }
 
     Deliver m_deliver;
+    const modDeviceChange::RemovableStorageRule m_rule; // as it was when the watch began
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
     QMap<qint32, QString> m_known;

@@ -72,7 +72,7 @@ struct RemovableStorageRule
     QStringList mountRoots{QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")};
     QString sysDevBlock = QStringLiteral("/sys/dev/block");
 };
-// The rule the watchers use; tests point it at directories of their own.
+// The rule a watcher takes when it starts; tests point it at directories of their own.
 RemovableStorageRule &Rule();
 bool IsRemovableStorage(const MountEntry &entry, const RemovableStorageRule &rule = Rule());
 } // namespace modDeviceChange

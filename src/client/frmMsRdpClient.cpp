@@ -1,13 +1,88 @@
 #include "client/frmMsRdpClient.h"
 
+#include "client/Forms.h"
+#include "client/SessionControl.h"
+#include "client/SessionControlFactory.h"
 #include "client/clsDeviceChange.h"
+#include "client/frmClient.h"
+#include "platform/VbError.h"
+#include "startup/modGlobClientVar.h"
 
-// Not built yet.
-frmMsRdpClient::frmMsRdpClient(QWidget *parent) : QWidget(parent) {}
-frmMsRdpClient::~frmMsRdpClient() = default;
-void frmMsRdpClient::Form_Load() {}
-void frmMsRdpClient::Form_Unload() {}
-void frmMsRdpClient::msts_OnConnected() {}
-void frmMsRdpClient::msts_OnDisconnected(qint32) {}
-void frmMsRdpClient::DeviceChange_DeviceChanged(quint32, qint32) {}
-void frmMsRdpClient::resizeEvent(QResizeEvent *) {}
+#include <QIcon>
+#include <QResizeEvent>
+
+using namespace modGlobClientVar;
+
+frmMsRdpClient::frmMsRdpClient(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmMsRdpClient"));
+    setWindowTitle(QStringLiteral("Veskora"));
+    setWindowIcon(QIcon(QStringLiteral(":/veskora.xpm")));
+    msts = SessionControlFactory::Create(this);
+    msts->setObjectName(QStringLiteral("msts"));
+    msts->setGeometry(rect());
+    // Shown only when a connection is prepared.
+    msts->setVisible(false);
+    connect(msts, &SessionControl::OnConnected, this, &frmMsRdpClient::msts_OnConnected);
+    connect(msts, &SessionControl::OnDisconnected, this, &frmMsRdpClient::msts_OnDisconnected);
+}
+
+frmMsRdpClient::~frmMsRdpClient()
+{
+    // The watcher must leave the window before the window goes.
+    DeviceChange.reset();
+}
+
+void frmMsRdpClient::Form_Load()
+{
+    mRdpNonScriptable = msts->NonScriptable();
+    DeviceChange = std::make_unique<clsDeviceChange>();
+    connect(DeviceChange.get(), &clsDeviceChange::DeviceChanged, this, &frmMsRdpClient::DeviceChange_DeviceChanged);
+    DeviceChange->SubClass(this);
+}
+
+void frmMsRdpClient::Form_Unload()
+{
+    DeviceChange.reset();
+    gRdpConnected = false;
+    gRdpStarted = false;
+}
+
+void frmMsRdpClient::msts_OnConnected()
+{
+    // A connection that was not started here is not counted.
+    if (gRdpStarted)
+        gRdpConnected = true;
+}
+
+void frmMsRdpClient::msts_OnDisconnected(qint32 discReason)
+{
+    // Every end of a session returns to the main window the same way.
+    Q_UNUSED(discReason);
+    msts->setVisible(false);
+    setVisible(false);
+    hide();
+    gRdpConnected = false;
+    gRdpStarted = false;
+    if (frmClient *client = Forms::Client())
+        client->setVisible(true);
+}
+
+void frmMsRdpClient::DeviceChange_DeviceChanged(quint32 wParam, qint32 lParam)
+{
+    if (!mRdpNonScriptable)
+        return;
+    try {
+        mRdpNonScriptable->NotifyRedirectDeviceChange(wParam, lParam);
+    } catch (const VbError &) {
+        // Without a connected session the control may refuse; that changes nothing.
+    }
+}
+
+void frmMsRdpClient::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The control fills the window.
+    if (msts)
+        msts->setGeometry(0, 0, event->size().width(), event->size().height());
+}
