@@ -1,17 +1,168 @@
 #include "serverlink/modSocketCmd.h"
 
-// Not built yet.
+#include "platform/Conversions.h"
+
 namespace modSocketCmd {
-void BuildCommandFrame(const SocketCmd &, QString &) {}
-void BuildClientNameFrame(const SocketCmd &, QString &, const QString &) {}
-void BeginFrame(QString &, const SocketCmd &) {}
-void AppendField(QString &, const QString &, const QString &) {}
-void EndFrame(QString &) {}
-bool HasFrameStart(const QString &) { return false; }
-bool HasFrameEnd(const QString &) { return false; }
-bool GetFieldValue(const QString &, const QString &, QString &) { return false; }
-SocketCmd GetCommand(const QString &) { return {}; }
-SocketCmd ParseCommandFrame(const QString &) { return {}; }
-bool ParseUserFrame(const QString &, RemoteUserData &) { return false; }
-bool ParseConnectFrame(const QString &, RemoteConnectData &) { return false; }
+
+namespace {
+
+const QString kStart = QStringLiteral("@#");
+const QString kEnd = QStringLiteral("#@");
+const QString kSeparator = QStringLiteral("##");
+const QString kCmd = QStringLiteral("cmd:");
+const QString kArgument = QStringLiteral("Argument:");
+const QString kClientName = QStringLiteral("ClientName:");
+const QString kNrOfUsers = QStringLiteral("NrOfUsers:");
+const QString kUsername = QStringLiteral("Username:");
+const QString kPassword = QStringLiteral("Password:");
+const QString kResolution = QStringLiteral("Resolution:");
+const QString kConnect = QStringLiteral("Connnect:"); // three n, as the server writes it
+
+// The commands the panel itself sends without extra fields.
+bool isPlainCommand(qint32 cmd)
+{
+    switch (cmd) {
+    case 2: case 3: case 4: case 7: case 9: case 10: case 11: case 12: case 13:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A missing field reads as empty text, which the general conversion refuses.
+qint32 numberField(const QString &frame, const QString &key)
+{
+    QString value;
+    GetFieldValue(frame, key, value);
+    return Conversions::ToInt32(QVariant(value));
+}
+
+bool isWholeFrame(const QString &frame)
+{
+    return HasFrameStart(frame) && HasFrameEnd(frame);
+}
+
+} // namespace
+
+void BuildCommandFrame(const SocketCmd &command, QString &frame)
+{
+    if (!isPlainCommand(command.Cmd))
+        return;
+    QString built;
+    BeginFrame(built, command);
+    EndFrame(built);
+    frame = built;
+}
+
+void BuildClientNameFrame(const SocketCmd &command, QString &frame, const QString &name)
+{
+    QString built;
+    BeginFrame(built, command);
+    AppendField(built, kClientName, name);
+    EndFrame(built);
+    frame = built;
+}
+
+void BeginFrame(QString &frame, const SocketCmd &command)
+{
+    frame = kStart;
+    AppendField(frame, kCmd, QString::number(command.Cmd));
+    AppendField(frame, kArgument, QString::number(command.Argument));
+}
+
+void AppendField(QString &frame, const QString &key, const QString &value)
+{
+    frame += key;
+    frame += value;
+    frame += kSeparator;
+}
+
+void EndFrame(QString &frame)
+{
+    frame += kEnd;
+}
+
+bool HasFrameStart(const QString &frame)
+{
+    return frame.startsWith(kStart);
+}
+
+bool HasFrameEnd(const QString &frame)
+{
+    const qsizetype at = frame.indexOf(kEnd);
+    return at >= 0 && at + kEnd.size() == frame.size();
+}
+
+bool GetFieldValue(const QString &frame, const QString &key, QString &value)
+{
+    value.clear();
+    const qsizetype keyAt = frame.indexOf(key);
+    if (keyAt < 0)
+        return false;
+    // Searched from the end of the key, so a key that itself ends in '#' can never give a
+    // separator inside the key (the protocol's keys all end in ':', where this is the same).
+    const qsizetype valueAt = keyAt + key.size();
+    const qsizetype separatorAt = frame.indexOf(kSeparator, valueAt);
+    if (separatorAt < 0)
+        return false;
+    value = frame.mid(valueAt, separatorAt - valueAt);
+    return true;
+}
+
+SocketCmd GetCommand(const QString &frame)
+{
+    SocketCmd command;
+    command.Cmd = numberField(frame, kCmd);
+    command.Argument = numberField(frame, kArgument);
+    return command;
+}
+
+SocketCmd ParseCommandFrame(const QString &frame)
+{
+    SocketCmd command;
+    if (isWholeFrame(frame))
+        command = GetCommand(frame);
+    if (command.Cmd >= 2 && command.Cmd <= 13)
+        return command;
+    return {};
+}
+
+bool ParseUserFrame(const QString &frame, RemoteUserData &data)
+{
+    if (!isWholeFrame(frame))
+        return false;
+    GetCommand(frame); // only for its conversion errors
+
+    QString value;
+    if (!GetFieldValue(frame, kNrOfUsers, value))
+        return false;
+    data.NrOfUsers = Conversions::ToInt32(QVariant(value));
+    if (!GetFieldValue(frame, kUsername, value))
+        return false;
+    data.Username = value;
+    if (!GetFieldValue(frame, kPassword, value))
+        return false;
+    data.Password = value;
+    if (!GetFieldValue(frame, kResolution, value))
+        return false;
+    data.Resolution = Conversions::ToInt32(QVariant(value));
+    return true;
+}
+
+bool ParseConnectFrame(const QString &frame, RemoteConnectData &data)
+{
+    if (!isWholeFrame(frame))
+        return false;
+    GetCommand(frame); // only for its conversion errors
+
+    QString value;
+    if (!GetFieldValue(frame, kClientName, value))
+        return false;
+    data.ClientName = value;
+    if (!GetFieldValue(frame, kConnect, value))
+        return false;
+    data.Connect = (value == QLatin1String("True"));
+    return true;
+}
+
 } // namespace modSocketCmd
