@@ -1,1 +1,674 @@
-// Not built yet.
+#include "rdp/FreeRdpSessionControl.h"
+
+#include "platform/ErrorNumbers.h"
+#include "rdp/RdpSession.h"
+#include "rdp/RdpX11.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStandardPaths>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <freerdp/input.h>
+#include <freerdp/locale/keyboard.h>
+
+
+#include <mutex>
+
+namespace {
+
+QString &mountTablePath()
+{
+    static QString path = QStringLiteral("/proc/self/mounts");
+    return path;
+}
+
+std::once_flag keyboardOnce;
+DWORD keyboardLayout = 0x409;
+
+void initKeyboard()
+{
+    std::call_once(keyboardOnce, [] {
+        // Layout detection asks the X server; elsewhere it would run helper programs that
+        // complain without a display, so the layout stays US English there.
+        const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+        const DWORD layout = freerdp_keyboard_init(x11 ? 0 : 0x409);
+        if (layout != 0)
+            keyboardLayout = layout;
+    });
+}
+
+// Removable media, as the desktop mounts it: name and mount point of each.
+QList<QPair<QString, QString>> removableMounts()
+{
+    QList<QPair<QString, QString>> result;
+    QFile file(mountTablePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2)
+            continue;
+        // The table escapes blanks and other bytes as octal (\040).
+        QByteArray raw = fields.at(1), point;
+        for (int i = 0; i < raw.size(); ++i) {
+            if (raw.at(i) == '\\' && i + 3 < raw.size()) {
+                bool ok = false;
+                const int value = raw.mid(i + 1, 3).toInt(&ok, 8);
+                if (ok) {
+                    point.append(char(value));
+                    i += 3;
+                    continue;
+                }
+            }
+            point.append(raw.at(i));
+        }
+        const QString path = QString::fromUtf8(point);
+        if (!path.startsWith(QLatin1String("/media/")) && !path.startsWith(QLatin1String("/run/media/")))
+            continue;
+        result.append({QFileInfo(path).fileName(), path});
+    }
+    return result;
+}
+
+void checkRange(qint64 value, qint64 low, qint64 high)
+{
+    if (value < low || value > high)
+        ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
+}
+
+// "host", "host:port" or "[v6 address]:port"; false when the text cannot name a server.
+bool splitServer(const QString &text, QString &host, quint16 &port)
+{
+    port = 3389;
+    QString portText;
+    if (text.startsWith(QLatin1Char('['))) {
+        const int close = text.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        host = text.mid(1, close - 1);
+        const QString rest = text.mid(close + 1);
+        if (!rest.isEmpty()) {
+            if (!rest.startsWith(QLatin1Char(':')))
+                return false;
+            portText = rest.mid(1);
+        }
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        host = text.section(QLatin1Char(':'), 0, 0);
+        portText = text.section(QLatin1Char(':'), 1);
+    } else {
+        host = text;
+    }
+    if (host.isEmpty() || host.size() > 255)
+        return false;
+    for (QChar c : host)
+        if (c.isSpace() || c.unicode() < 0x20 || c == QLatin1Char('/') || c == QLatin1Char('|'))
+            return false;
+    if (!portText.isNull()) {
+        bool ok = false;
+        const uint value = portText.toUInt(&ok);
+        if (!ok || value < 1 || value > 65535)
+            return false;
+        port = quint16(value);
+    }
+    return true;
+}
+
+} // namespace
+
+FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(parent)
+{
+    initKeyboard();
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    m_connectionBar = new QWidget(this);
+    m_connectionBar->setObjectName(QStringLiteral("connectionBar"));
+    m_connectionBar->setAutoFillBackground(true);
+    auto *layout = new QHBoxLayout(m_connectionBar);
+    layout->setContentsMargins(8, 2, 4, 2);
+    m_connectionBarServer = new QLabel(m_connectionBar);
+    m_connectionBarServer->setObjectName(QStringLiteral("lblConnectionBarServer"));
+    layout->addWidget(m_connectionBarServer, 1, Qt::AlignCenter);
+    auto *minimize = new QToolButton(m_connectionBar);
+    minimize->setObjectName(QStringLiteral("cmdConnectionBarMinimize"));
+    minimize->setText(QStringLiteral("_"));
+    minimize->setToolTip(tr("Minimize"));
+    minimize->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(minimize);
+    auto *close = new QToolButton(m_connectionBar);
+    close->setObjectName(QStringLiteral("cmdConnectionBarClose"));
+    close->setText(QStringLiteral("X"));
+    close->setToolTip(tr("Disconnect"));
+    close->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(close);
+    connect(minimize, &QToolButton::clicked, this, [this] { window()->showMinimized(); });
+    connect(close, &QToolButton::clicked, this, [this] { Disconnect(); });
+    m_connectionBar->hide();
+}
+
+FreeRdpSessionControl::~FreeRdpSessionControl()
+{
+    m_destroying = true;
+    // Joins the worker; the queued calls it may still post die with this object.
+    m_session.reset();
+    wipePassword();
+}
+
+void FreeRdpSessionControl::checkSettable() const
+{
+    // Settings reach the session when it starts; a running session cannot take them.
+    if (m_session)
+        ErrorNumbers::raise(ErrorNumbers::InvalidCall);
+}
+
+void FreeRdpSessionControl::setServer(const QString &value)
+{
+    checkSettable();
+    QString host;
+    quint16 port;
+    if (!value.isEmpty() && !splitServer(value, host, port))
+        ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
+    m_server = value;
+    updateConnectionBar();
+}
+
+void FreeRdpSessionControl::setUserName(const QString &value)
+{
+    checkSettable();
+    if (value.size() > 255)
+        ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
+    m_userName = value;
+}
+
+void FreeRdpSessionControl::setDesktopWidth(qint32 value)
+{
+    checkSettable();
+    checkRange(value, 200, 8192);
+    m_desktopWidth = value;
+}
+
+void FreeRdpSessionControl::setDesktopHeight(qint32 value)
+{
+    checkSettable();
+    checkRange(value, 200, 8192);
+    m_desktopHeight = value;
+}
+
+void FreeRdpSessionControl::setFullScreen(qint32 value)
+{
+    checkSettable();
+    checkRange(value, 0, 1);
+    m_fullScreen = value;
+}
+
+void FreeRdpSessionControl::setBitmapPeristence(qint32 value)
+{
+    checkSettable();
+    checkRange(value, 0, 1);
+    m_bitmapPersistence = value;
+}
+
+void FreeRdpSessionControl::setCompress(qint32 value)
+{
+    checkSettable();
+    checkRange(value, 0, 1);
+    m_compress = value;
+}
+
+void FreeRdpSessionControl::setPerformanceFlags(qint32 value)
+{
+    checkSettable();
+    // The flags the protocol defines, up to desktop composition (0x100).
+    checkRange(value, 0, 0x1FF);
+    m_performanceFlags = value;
+}
+
+void FreeRdpSessionControl::setRedirectDrives(bool value)
+{
+    checkSettable();
+    m_redirectDrives = value;
+}
+
+void FreeRdpSessionControl::setRedirectPorts(bool value)
+{
+    checkSettable();
+    m_redirectPorts = value;
+}
+
+void FreeRdpSessionControl::setRedirectPrinters(bool value)
+{
+    checkSettable();
+    m_redirectPrinters = value;
+}
+
+void FreeRdpSessionControl::setRedirectSmartCards(bool value)
+{
+    checkSettable();
+    m_redirectSmartCards = value;
+}
+
+void FreeRdpSessionControl::setDisplayConnectionBar(bool value)
+{
+    checkSettable();
+    m_displayConnectionBar = value;
+}
+
+void FreeRdpSessionControl::setEnableAutoReconnect(bool value)
+{
+    checkSettable();
+    m_enableAutoReconnect = value;
+}
+
+void FreeRdpSessionControl::setClearTextPassword(const QString &value)
+{
+    checkSettable();
+    if (value.size() > 255)
+        ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
+    wipePassword();
+    m_password = value.toUtf8();
+}
+
+void FreeRdpSessionControl::wipePassword()
+{
+    m_password.fill('\0');
+    m_password.clear();
+}
+
+void FreeRdpSessionControl::NotifyRedirectDeviceChange(quint32 wParam, qint32)
+{
+    if (!m_session || !m_connected)
+        ErrorNumbers::raise(ErrorNumbers::InvalidCall);
+    if (!m_redirectDrives || (wParam != 0x8000 && wParam != 0x8004))
+        return;
+    const QStringList known = m_session->drives();
+    const auto mounts = removableMounts();
+    QStringList present;
+    for (const auto &mount : mounts) {
+        present.append(mount.second);
+        if (wParam == 0x8000 && !known.contains(mount.second))
+            m_session->postDrive(mount.first, mount.second, true);
+    }
+    if (wParam == 0x8004) {
+        for (const QString &path : known)
+            if (!present.contains(path))
+                m_session->postDrive(QFileInfo(path).fileName(), path, false);
+    }
+}
+
+QString FreeRdpSessionControl::certificateStoreDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Veskora/rdp");
+}
+
+void FreeRdpSessionControl::setMountTable(const QString &path)
+{
+    mountTablePath() = path;
+}
+
+QString FreeRdpSessionControl::mountTable()
+{
+    return mountTablePath();
+}
+
+quint32 FreeRdpSessionControl::scanCodeForX11KeyCode(quint32 keyCode)
+{
+    // The library's table has 256 entries and says nothing sensible below 8.
+    if (keyCode < 8 || keyCode > 255)
+        return 0;
+    initKeyboard();
+    return freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keyCode);
+}
+
+void FreeRdpSessionControl::Connect()
+{
+    if (m_session)
+        ErrorNumbers::raise(ErrorNumbers::InvalidCall);
+    RdpSessionConfig config;
+    QString host;
+    quint16 port = 3389;
+    if (!splitServer(m_server, host, port))
+        ErrorNumbers::raise(ErrorNumbers::InvalidCall);
+    config.host = host.toStdString();
+    config.port = port;
+    config.userName = m_userName.toStdString();
+    config.password.assign(m_password.constData(), size_t(m_password.size()));
+    wipePassword();
+    config.width = quint32(m_desktopWidth);
+    config.height = quint32(m_desktopHeight);
+    config.bitmapPersistence = m_bitmapPersistence == 1;
+    config.compress = m_compress == 1;
+    config.performanceFlags = quint32(m_performanceFlags);
+    config.redirectDrives = m_redirectDrives;
+    config.redirectPorts = m_redirectPorts;
+    config.redirectPrinters = m_redirectPrinters;
+    config.redirectSmartCards = m_redirectSmartCards;
+    config.autoReconnect = m_enableAutoReconnect;
+    config.connectTimeLimitMs = m_connectTimeLimitMs;
+    const QString store = certificateStoreDirectory();
+    QDir().mkpath(store);
+    QFile::setPermissions(store, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    config.certificateDirectory = QFile::encodeName(store).toStdString();
+    config.keyboardLayout = keyboardLayout;
+
+    m_connected = false;
+    m_keysDown.clear();
+    m_buttonsDown = {};
+    m_session = std::make_unique<RdpSession>(this, ++m_generation, std::move(config));
+    {
+        std::lock_guard lock(m_session->screenMutex);
+        m_session->screen = QImage(m_desktopWidth, m_desktopHeight, QImage::Format_RGB32);
+        m_session->screen.fill(Qt::black);
+    }
+    m_session->start();
+    applyFullScreen();
+    updateConnectionBar();
+    update();
+}
+
+void FreeRdpSessionControl::Disconnect()
+{
+    if (m_session)
+        m_session->requestStop();
+}
+
+QImage FreeRdpSessionControl::screenImage() const
+{
+    if (!m_session)
+        return QImage();
+    std::lock_guard lock(m_session->screenMutex);
+    return m_session->screen.copy();
+}
+
+QSize FreeRdpSessionControl::remoteSize() const
+{
+    if (!m_session)
+        return QSize(m_desktopWidth, m_desktopHeight);
+    std::lock_guard lock(m_session->screenMutex);
+    return m_session->screen.size();
+}
+
+QStringList FreeRdpSessionControl::redirectedDrives() const
+{
+    return m_session ? m_session->drives() : QStringList();
+}
+
+void FreeRdpSessionControl::sessionConnected(quint64 generation)
+{
+    if (generation != m_generation || !m_session || m_destroying || m_connected)
+        return;
+    m_connected = true;
+    if (hasFocus())
+        m_session->postInput({RdpInputEvent::FocusIn, false, lockKeyStates(), 0, 0});
+    emit OnConnected();
+}
+
+void FreeRdpSessionControl::sessionEnded(quint64 generation, qint32 reason)
+{
+    if (generation != m_generation || !m_session || m_destroying)
+        return;
+    m_session.reset();
+    m_connected = false;
+    updateConnectionBar();
+    emit OnDisconnected(reason);
+}
+
+void FreeRdpSessionControl::sessionScreenChanged(quint64 generation, QRect)
+{
+    if (generation != m_generation || !m_session)
+        return;
+    QRect damaged;
+    {
+        std::lock_guard lock(m_session->screenMutex);
+        damaged = m_session->damaged;
+        m_session->damaged = QRect();
+        m_session->updatePosted = false;
+    }
+    if (!damaged.isEmpty())
+        update(toLocal(damaged));
+}
+
+void FreeRdpSessionControl::sessionResized(quint64 generation, QSize)
+{
+    if (generation != m_generation)
+        return;
+    update();
+}
+
+QRect FreeRdpSessionControl::toLocal(const QRect &remote) const
+{
+    const QSize size = remoteSize();
+    if (size.isEmpty() || size == this->size())
+        return remote;
+    const double sx = double(width()) / size.width(), sy = double(height()) / size.height();
+    return QRectF(remote.x() * sx, remote.y() * sy, remote.width() * sx, remote.height() * sy)
+        .toAlignedRect()
+        .adjusted(-1, -1, 1, 1);
+}
+
+QPoint FreeRdpSessionControl::toRemote(const QPointF &local) const
+{
+    const QSize size = remoteSize();
+    if (width() <= 0 || height() <= 0 || size.isEmpty())
+        return QPoint();
+    const int x = int(local.x() * size.width() / width());
+    const int y = int(local.y() * size.height() / height());
+    return QPoint(qBound(0, x, size.width() - 1), qBound(0, y, size.height() - 1));
+}
+
+void FreeRdpSessionControl::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    if (!m_session) {
+        painter.fillRect(event->rect(), Qt::black);
+        return;
+    }
+    std::lock_guard lock(m_session->screenMutex);
+    const QImage &screen = m_session->screen;
+    if (screen.size() == size()) {
+        painter.drawImage(event->rect(), screen, event->rect());
+    } else {
+        painter.setClipRegion(event->region());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(rect(), screen);
+    }
+}
+
+void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)
+{
+    SessionControl::resizeEvent(event);
+    layoutConnectionBar();
+}
+
+void FreeRdpSessionControl::showEvent(QShowEvent *event)
+{
+    SessionControl::showEvent(event);
+    applyFullScreen();
+    updateConnectionBar();
+}
+
+void FreeRdpSessionControl::applyFullScreen()
+{
+    if (m_fullScreen != 1 || !m_session)
+        return;
+    QWidget *top = window();
+    if (top && top->isVisible() && !top->isFullScreen())
+        top->showFullScreen();
+}
+
+void FreeRdpSessionControl::layoutConnectionBar()
+{
+    const int w = qMin(width(), 420);
+    const int h = m_connectionBar->sizeHint().height();
+    m_connectionBar->setGeometry((width() - w) / 2, 0, w, h);
+}
+
+void FreeRdpSessionControl::updateConnectionBar()
+{
+    m_connectionBarServer->setText(m_server);
+    const bool show = m_session && m_fullScreen == 1 && m_displayConnectionBar;
+    m_connectionBar->setVisible(show);
+    if (show) {
+        layoutConnectionBar();
+        m_connectionBar->raise();
+    }
+}
+
+void FreeRdpSessionControl::keyPressEvent(QKeyEvent *event)
+{
+    const quint32 code = scanCodeForX11KeyCode(event->nativeScanCode());
+    if (!code || !m_session || !m_connected)
+        return;
+    // Held keys repeat as further presses, as a keyboard does on the wire.
+    if (!m_keysDown.contains(code))
+        m_keysDown.append(code);
+    m_session->postInput({RdpInputEvent::Key, true, code, 0, 0});
+}
+
+void FreeRdpSessionControl::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->isAutoRepeat())
+        return;
+    const quint32 code = scanCodeForX11KeyCode(event->nativeScanCode());
+    if (!code || !m_session || !m_connected)
+        return;
+    m_keysDown.removeAll(code);
+    m_session->postInput({RdpInputEvent::Key, false, code, 0, 0});
+}
+
+void FreeRdpSessionControl::sendMouseButton(Qt::MouseButton button, bool down, const QPointF &pos)
+{
+    if (!m_session || !m_connected)
+        return;
+    const QPoint p = toRemote(pos);
+    RdpInputEvent e{RdpInputEvent::Mouse, down, 0, quint16(p.x()), quint16(p.y())};
+    switch (button) {
+    case Qt::LeftButton:
+        e.code = PTR_FLAGS_BUTTON1;
+        break;
+    case Qt::RightButton:
+        e.code = PTR_FLAGS_BUTTON2;
+        break;
+    case Qt::MiddleButton:
+        e.code = PTR_FLAGS_BUTTON3;
+        break;
+    case Qt::BackButton:
+        e.kind = RdpInputEvent::ExtendedMouse;
+        e.code = PTR_XFLAGS_BUTTON1;
+        break;
+    case Qt::ForwardButton:
+        e.kind = RdpInputEvent::ExtendedMouse;
+        e.code = PTR_XFLAGS_BUTTON2;
+        break;
+    default:
+        return;
+    }
+    if (down)
+        e.code |= e.kind == RdpInputEvent::Mouse ? PTR_FLAGS_DOWN : PTR_XFLAGS_DOWN;
+    if (down)
+        m_buttonsDown |= button;
+    else
+        m_buttonsDown &= ~Qt::MouseButtons(button);
+    m_session->postInput(e);
+}
+
+void FreeRdpSessionControl::mousePressEvent(QMouseEvent *event)
+{
+    setFocus(Qt::MouseFocusReason);
+    sendMouseButton(event->button(), true, event->position());
+}
+
+void FreeRdpSessionControl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The server counts clicks itself: a double click is a second press.
+    sendMouseButton(event->button(), true, event->position());
+}
+
+void FreeRdpSessionControl::mouseReleaseEvent(QMouseEvent *event)
+{
+    sendMouseButton(event->button(), false, event->position());
+}
+
+void FreeRdpSessionControl::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_session || !m_connected)
+        return;
+    const QPoint p = toRemote(event->position());
+    m_session->postInput({RdpInputEvent::Mouse, false, PTR_FLAGS_MOVE, quint16(p.x()), quint16(p.y())});
+}
+
+void FreeRdpSessionControl::wheelEvent(QWheelEvent *event)
+{
+    if (!m_session || !m_connected)
+        return;
+    const QPoint p = toRemote(event->position());
+    auto send = [&](int delta, quint32 axis) {
+        while (delta != 0) {
+            // The wire carries at most one notch (120) per event, sign in its own flag.
+            const int step = qBound(-120, delta, 120);
+            delta -= step;
+            quint32 flags = axis;
+            if (step < 0)
+                flags |= PTR_FLAGS_WHEEL_NEGATIVE | (quint32(0x100 + step) & 0xFF);
+            else
+                flags |= quint32(step) & 0xFF;
+            m_session->postInput({RdpInputEvent::Mouse, false, flags, quint16(p.x()), quint16(p.y())});
+        }
+    };
+    send(event->angleDelta().y(), PTR_FLAGS_WHEEL);
+    // The protocol's horizontal wheel turns the other way round.
+    send(-event->angleDelta().x(), PTR_FLAGS_HWHEEL);
+    event->accept();
+}
+
+quint32 FreeRdpSessionControl::lockKeyStates()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? RdpX11::lockKeyStates(x11->display()) : 0;
+}
+
+void FreeRdpSessionControl::focusInEvent(QFocusEvent *event)
+{
+    SessionControl::focusInEvent(event);
+    if (m_session && m_connected)
+        m_session->postInput({RdpInputEvent::FocusIn, false, lockKeyStates(), 0, 0});
+}
+
+void FreeRdpSessionControl::focusOutEvent(QFocusEvent *event)
+{
+    SessionControl::focusOutEvent(event);
+    releaseAllInput();
+}
+
+void FreeRdpSessionControl::releaseAllInput()
+{
+    // Keys and buttons held while the focus goes would stay down on the server.
+    if (m_session && m_connected) {
+        for (quint32 code : std::as_const(m_keysDown))
+            m_session->postInput({RdpInputEvent::Key, false, code, 0, 0});
+        const QPointF centre(width() / 2.0, height() / 2.0);
+        for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton, Qt::BackButton, Qt::ForwardButton})
+            if (m_buttonsDown & b)
+                sendMouseButton(b, false, mapFromGlobal(QCursor::pos()).isNull() ? centre : QPointF(mapFromGlobal(QCursor::pos())));
+    }
+    m_keysDown.clear();
+    m_buttonsDown = {};
+}
+
+bool FreeRdpSessionControl::focusNextPrevChild(bool)
+{
+    // Tab belongs to the remote desktop.
+    return false;
+}

@@ -1,2 +1,162 @@
 #pragma once
-// Not built yet.
+
+#include "client/SessionControl.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <QStringList>
+#include <memory>
+
+class RdpSession;
+class QLabel;
+class QTimer;
+class QToolButton;
+
+// The session control of the program: a FreeRDP 2 client running in this process.
+//
+// Threads. The settings, Connect and every event belong to the user-interface thread. Connect
+// starts one worker thread that owns the FreeRDP instance: name lookup, TCP connect, the
+// protocol and its event loop run there. The worker hands every outcome back through queued
+// calls; it writes the damaged parts of the remote screen into an image shared with the
+// widget under a mutex, and the widget repaints only those parts. Keyboard and mouse input is
+// queued to the worker and a wake-up event makes it send them; nothing is sent from the
+// user-interface thread.
+//
+// Stop. The worker makes the TCP connection itself and gives FreeRDP the connected socket; it
+// keeps a duplicate of that socket, so that a stalled connect (a peer that accepts and never
+// answers) is ended by shutting the socket down: from the connect time limit, from Disconnect,
+// or from the destructor, which then joins the worker. No event is raised once destruction
+// has begun.
+//
+// OnDisconnected reasons (discReason), one per way a started session or attempt ends:
+class FreeRdpSessionControl : public SessionControl
+{
+    Q_OBJECT
+
+public:
+    enum DisconnectReason : qint32 {
+        ReasonLocal = 1,                  // Disconnect (or the connection bar) ended it here
+        ReasonServerEnded = 3,            // the server ended an established session, or the
+                                          // connection broke and was not (or could not be) re-made
+        ReasonConnectFailed = 4,          // the attempt failed in the protocol for another reason
+        ReasonNameNotFound = 260,         // the server name could not be resolved
+        ReasonTimedOut = 264,             // the connect time limit ran out (a silent server)
+        ReasonConnectionRefused = 516,    // nothing listens on that address and port
+        ReasonAuthenticationFailed = 2055,// the server refused the user name or password
+        ReasonCertificateRefused = 4360,  // the server's certificate differs from the one trusted
+    };
+    Q_ENUM(DisconnectReason)
+
+    static constexpr int DefaultConnectTimeLimitMs = 30000;
+    static constexpr int AutoReconnectTries = 20;
+
+    explicit FreeRdpSessionControl(QWidget *parent = nullptr);
+    ~FreeRdpSessionControl() override;
+
+    void setServer(const QString &value) override;
+    QString Server() const override { return m_server; }
+    void setUserName(const QString &value) override;
+    QString UserName() const override { return m_userName; }
+    void setDesktopWidth(qint32 value) override;
+    qint32 DesktopWidth() const override { return m_desktopWidth; }
+    void setDesktopHeight(qint32 value) override;
+    qint32 DesktopHeight() const override { return m_desktopHeight; }
+    void setFullScreen(qint32 value) override;
+    qint32 FullScreen() const override { return m_fullScreen; }
+    void setBitmapPeristence(qint32 value) override;
+    qint32 BitmapPeristence() const override { return m_bitmapPersistence; }
+    void setCompress(qint32 value) override;
+    qint32 Compress() const override { return m_compress; }
+    void setPerformanceFlags(qint32 value) override;
+    qint32 PerformanceFlags() const override { return m_performanceFlags; }
+    void setRedirectDrives(bool value) override;
+    bool RedirectDrives() const override { return m_redirectDrives; }
+    void setRedirectPorts(bool value) override;
+    bool RedirectPorts() const override { return m_redirectPorts; }
+    void setRedirectPrinters(bool value) override;
+    bool RedirectPrinters() const override { return m_redirectPrinters; }
+    void setRedirectSmartCards(bool value) override;
+    bool RedirectSmartCards() const override { return m_redirectSmartCards; }
+    void setDisplayConnectionBar(bool value) override;
+    bool DisplayConnectionBar() const override { return m_displayConnectionBar; }
+    void setEnableAutoReconnect(bool value) override;
+    bool EnableAutoReconnect() const override { return m_enableAutoReconnect; }
+    void setClearTextPassword(const QString &value) override;
+    void NotifyRedirectDeviceChange(quint32 wParam, qint32 lParam) override;
+    void Connect() override;
+
+    // Ends the session or the attempt; OnDisconnected(ReasonLocal) follows.
+    void Disconnect();
+
+    // How long an attempt may take until the session is established (default 30 s).
+    void setConnectTimeLimit(int milliseconds) { m_connectTimeLimitMs = milliseconds; }
+    int connectTimeLimit() const { return m_connectTimeLimitMs; }
+
+    // The remote screen as the widget shows it (a copy), and the remote desktop size.
+    QImage screenImage() const;
+    QSize remoteSize() const;
+    bool isSessionRunning() const { return m_session != nullptr; }
+    bool isConnected() const { return m_connected; }
+    // The removable-media drives handed to the session (mount points).
+    QStringList redirectedDrives() const;
+    // The directory of the certificate store (trust on first use).
+    static QString certificateStoreDirectory();
+    // The mount table read for removable media; tests point it at a file of their own.
+    static void setMountTable(const QString &path);
+    static QString mountTable();
+    // RDP scan code (with the extended flag 0x100) for an X11 key code; 0 when there is none.
+    static quint32 scanCodeForX11KeyCode(quint32 keyCode);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    friend class RdpSession;
+    // Called on the user-interface thread through queued calls from the worker.
+    void sessionConnected(quint64 generation);
+    void sessionEnded(quint64 generation, qint32 reason);
+    void sessionScreenChanged(quint64 generation, QRect damaged);
+    void sessionResized(quint64 generation, QSize size);
+
+    void checkSettable() const;
+    void layoutConnectionBar();
+    void updateConnectionBar();
+    void applyFullScreen();
+    QPoint toRemote(const QPointF &local) const;
+    QRect toLocal(const QRect &remote) const;
+    void sendMouseButton(Qt::MouseButton button, bool down, const QPointF &pos);
+    void releaseAllInput();
+    static quint32 lockKeyStates();
+    void wipePassword();
+
+    QString m_server, m_userName;
+    QByteArray m_password; // UTF-8, wiped once the session has it
+    qint32 m_desktopWidth = 800, m_desktopHeight = 600, m_fullScreen = 0, m_bitmapPersistence = 0,
+           m_compress = 0, m_performanceFlags = 0;
+    bool m_redirectDrives = false, m_redirectPorts = false, m_redirectPrinters = false,
+         m_redirectSmartCards = false, m_displayConnectionBar = false, m_enableAutoReconnect = false;
+    int m_connectTimeLimitMs = DefaultConnectTimeLimitMs;
+
+    std::unique_ptr<RdpSession> m_session;
+    quint64 m_generation = 0;
+    bool m_connected = false;
+    bool m_destroying = false;
+    QList<quint32> m_keysDown;  // scan codes pressed through this widget
+    Qt::MouseButtons m_buttonsDown;
+
+    QWidget *m_connectionBar = nullptr;
+    QLabel *m_connectionBarServer = nullptr;
+};
