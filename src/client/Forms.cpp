@@ -31,7 +31,9 @@ void UnloadClient()
     if (frmClient *form = g_client.data()) {
         g_client = nullptr;
         form->Form_Unload();
-        delete form;
+        // The window is often unloaded from inside one of its own handlers (Save reloads
+        // it); it goes away once that handler has returned.
+        form->deleteLater();
     }
 }
 
