@@ -1,1 +1,51 @@
-// Not built yet.
+#include "system/OnScreenKeyboard.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace OnScreenKeyboard {
+
+namespace {
+QString &program()
+{
+    static QString p = DefaultProgram;
+    return p;
+}
+} // namespace
+
+QString Program()
+{
+    return program();
+}
+
+void SetProgram(const QString &name)
+{
+    program() = name.isEmpty() ? DefaultProgram : name;
+}
+
+bool Start(QString *error)
+{
+    const QString name = program();
+    // A bare name is looked up on the search path; QProcess would also try the working
+    // directory, which a panel must not do.
+    const QString path = name.contains(QLatin1Char('/')) ? name : QStandardPaths::findExecutable(name);
+    if (path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("%1 was not found").arg(name);
+        return false;
+    }
+    QProcess process;
+    process.setProgram(path);
+    process.setArguments({});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    if (!process.startDetached()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(name, process.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace OnScreenKeyboard
