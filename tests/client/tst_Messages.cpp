@@ -549,6 +549,8 @@ void tst_Messages::badFrame_data()
     QTest::newRow("non-numeric Resolution") << QByteArray("@#cmd:6##Argument:1##NrOfUsers:1##Username:a##Password:b##Resolution:x###@")
                                             << "error:13 Type mismatch";
     QTest::newRow("empty frame") << QByteArray("@##@") << "error:13 Type mismatch";
+    QTest::newRow("profile 2 with no list") << profile(2, 3, "op2", "pw2", 0) << "error:9 Subscript out of range";
+    QTest::newRow("resolution beyond the list") << profile(1, 1, "op1", "pw1", 9) << "error:380 Invalid property value";
     QTest::newRow("argument beyond 32 bits") << QByteArray("@#cmd:2##Argument:2147483648###@") << "error:6 Overflow";
 }
 
