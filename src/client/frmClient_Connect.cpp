@@ -1,6 +1,216 @@
-#include "client/frmClient.h"
+// The remote desktop connection: the check of the entered data, the request to the server
+// and the preparation and start of the session.
 
-// Not built yet.
-void frmClient::cmdRemoteDesktop_Click() {}
-void frmClient::ResolutionSize() {}
-void frmClient::ConnectToServer() {}
+#include "client/Forms.h"
+#include "client/SessionControl.h"
+#include "client/frmClient.h"
+#include "client/frmMsRdpClient.h"
+#include "platform/Conversions.h"
+#include "platform/ErrorNumbers.h"
+#include "platform/MsgBox.h"
+#include "serverlink/SocketControl.h"
+#include "serverlink/modSocketCmd.h"
+#include "startup/modGlobClientVar.h"
+#include "system/modSystemBasic.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QWindow>
+
+#include <utility>
+
+using namespace modGlobClientVar;
+
+namespace {
+
+const QString kFullScreen = QStringLiteral("Full-Screen");
+const QString kSizeSeparator = QStringLiteral(" x ");
+
+void focusIfPossible(QWidget *w)
+{
+    if (w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus)
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+bool isChecked(const CheckBox *box)
+{
+    return box->Value() == 1;
+}
+
+// A resolution the session can be given: "Full-Screen", or a width and a height that read
+// as 32-bit numbers, joined by " x " (anything after a third " x " is ignored, as the
+// desktop size takes only the first two parts).
+bool isUsableResolution(const QString &text)
+{
+    if (text == kFullScreen)
+        return true;
+    const QStringList parts = text.split(kSizeSeparator);
+    if (parts.size() < 2)
+        return false;
+    try {
+        Conversions::ToInt32(parts.at(0));
+        Conversions::ToInt32(parts.at(1));
+    } catch (const VbError &) {
+        return false;
+    }
+    return true;
+}
+
+// Places a window by its outer edges: the frame's top-left corner at (left, top) and the
+// frame's size, as far as the window system has told us the frame.
+void placeOuter(QWidget *window, int left, int top, int outerWidth, int outerHeight)
+{
+    window->winId(); // the native window, whose frame we can ask for
+    const QMargins frame = window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
+    window->move(left, top);
+    window->resize(outerWidth - frame.left() - frame.right(), outerHeight - frame.top() - frame.bottom());
+}
+
+} // namespace
+
+void frmClient::cmdRemoteDesktop_Click()
+{
+    // 1.
+    mServer = txtServer->text();
+    mUserName = txtUserName->text();
+    mPassword = txtPassword->text();
+    mResolution = cboResolution->currentText();
+
+    // 2. The first failure ends the handler.
+    if (mServer.isEmpty()) {
+        MsgBox::Show(this, QStringLiteral("Please enter a Server address"), MsgBox::OkOnly);
+        focusIfPossible(txtServer);
+        return;
+    }
+    if (mUserName.isEmpty()) {
+        MsgBox::Show(this, QStringLiteral("Please enter a UserName"), MsgBox::OkOnly);
+        focusIfPossible(txtUserName);
+        return;
+    }
+    if (mPassword.isEmpty() && chkAutoConnect->Value() == 0 && chkUserPass->Value() == 1) {
+        MsgBox::Show(this, QStringLiteral("Please enter a Password"), MsgBox::OkOnly);
+        return;
+    }
+    if (!mPassword.isEmpty() && chkUserPass->Value() == 0) {
+        MsgBox::Show(this, QStringLiteral("Please check the Use Password Check Box"), MsgBox::OkOnly);
+        return;
+    }
+    // A typed resolution the session cannot take is refused here as well, before any window
+    // is hidden or shown.
+    if (mResolution.isEmpty() || !isUsableResolution(mResolution)) {
+        MsgBox::Show(this, QStringLiteral("Please choose a Resolution"), MsgBox::OkOnly);
+        focusIfPossible(cboResolution);
+        return;
+    }
+
+    // 3. With the server in charge, only ask it; it answers with the order to connect.
+    if (isChecked(chkAutoConnect)) {
+        const SocketCmd request{10, cboUsername->currentIndex() + 1};
+        QString frame;
+        modSocketCmd::BuildCommandFrame(request, frame);
+        try {
+            Winsock->SendData(frame);
+        } catch (const VbError &error) {
+            setPanelText(2, error.statusText());
+            ConnectSideLink();
+        }
+        return;
+    }
+
+    // 4.
+    try {
+        ConnectToServer();
+    } catch (const VbError &error) {
+        setPanelText(2, error.statusText());
+    }
+}
+
+void frmClient::ResolutionSize()
+{
+    // 1.
+    mServer = txtServer->text();
+    mUserName = txtUserName->text();
+    mPassword = txtPassword->text();
+    mResolution = cboResolution->currentText();
+
+    SessionControl *msts = Forms::LoadMsRdpClient().msts;
+    if (mResolution == kFullScreen) {
+        // 2.
+        mDesktopWidth = QString::number(modSystemBasic::GetScreenWidth() / modSystemBasic::TwipsPerPixelX());
+        mDesktopHeight = QString::number(modSystemBasic::GetScreenHeight() / modSystemBasic::TwipsPerPixelY());
+        msts->SecuredSettings()->setFullScreen(1);
+    } else {
+        // 3.
+        const QStringList parts = mResolution.split(kSizeSeparator);
+        if (parts.size() < 2)
+            ErrorNumbers::raise(ErrorNumbers::SubscriptOutOfRange);
+        mDesktopWidth = parts.at(0);
+        mDesktopHeight = parts.at(1);
+        msts->SecuredSettings()->setFullScreen(0);
+    }
+}
+
+void frmClient::ConnectToServer()
+{
+    // A resolution the session cannot take ends the call before any window changes, so the
+    // operator is never left without one.
+    if (!isUsableResolution(cboResolution->currentText()))
+        ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
+
+    // 1., 2. A fresh session window, and with it a fresh control.
+    Forms::UnloadMsRdpClient();
+    ResolutionSize();
+    frmMsRdpClient &session = Forms::LoadMsRdpClient();
+    SessionControl *msts = session.msts;
+
+    // 3.
+    mRdpNonScriptable = msts->NonScriptable();
+
+    // 4., 5.
+    const qint32 desktopWidth = Conversions::ToInt32(mDesktopWidth);
+    const qint32 desktopHeight = Conversions::ToInt32(mDesktopHeight);
+    placeOuter(&session, 1, 1, desktopWidth, desktopHeight + modSystemBasic::GetTitleBarHeight());
+    msts->resize(desktopWidth, desktopHeight);
+
+    // 6. - 8.
+    hide();
+    gRdpStarted = true;
+    session.setVisible(true);
+    session.show();
+
+    // 9.
+    IMsRdpClientAdvancedSettings2 *advanced = msts->AdvancedSettings3();
+    advanced->setBitmapPeristence(isChecked(chkBitmap) ? 1 : 0);
+    advanced->setCompress(isChecked(chkCompress) ? 1 : 0);
+    advanced->setPerformanceFlags(0);
+    const std::pair<CheckBox *, qint32> performance[] = {
+        {chkDISABLE_CURSOR_SHADOW, 0x20}, {chkDISABLE_CURSORSETTINGS, 0x40}, {chkDISABLE_FULLWINDOWDRAG, 0x02},
+        {chkDISABLE_MENUANIMATIONS, 0x04}, {chkDISABLE_THEMING, 0x08},       {chkDISABLE_WALLPAPER, 0x01},
+        {chkENABLE_ENHANCED_GRAPHICS, 0x10},
+    };
+    for (const auto &[box, flag] : performance)
+        if (isChecked(box))
+            advanced->setPerformanceFlags(advanced->PerformanceFlags() + flag);
+    advanced->setRedirectDrives(isChecked(chkRedirectDrives));
+    advanced->setRedirectPorts(isChecked(chkRedirectPorts));
+    advanced->setRedirectPrinters(isChecked(chkRedirectPrinters));
+    advanced->setRedirectSmartCards(isChecked(chkRedirectSmartCards));
+    advanced->setDisplayConnectionBar(isChecked(chkDisplayConnectionBar));
+    advanced->setEnableAutoReconnect(isChecked(chkEnableAutoReconnect));
+
+    // 10.
+    msts->setVisible(true);
+
+    // 11. Without a password the server asks for one.
+    if (!txtPassword->text().isEmpty())
+        mRdpNonScriptable->setClearTextPassword(mPassword);
+
+    // 12.
+    msts->setServer(mServer);
+    msts->setUserName(mUserName);
+    msts->setDesktopHeight(Conversions::ToInt32(mDesktopHeight));
+    msts->setDesktopWidth(Conversions::ToInt32(mDesktopWidth));
+
+    // 13.
+    msts->Connect();
+}
