@@ -132,6 +132,7 @@ private slots:
     void exitOrder_data();
     void exitOrder();
     void framesTogetherAndSplit();
+    void partialFrameOfClosedLink();
     void badFrame_data();
     void badFrame();
     void ignoredCommands_data();
@@ -534,6 +535,20 @@ void tst_Messages::framesTogetherAndSplit()
     QCOMPARE(m_form->PanelText(2), QStringLiteral("Locked : Client OP2 connected!"));
     expectNothingSent("");
     QCOMPARE(m_server->received, before + "@#cmd:3##Argument:0###@@#cmd:9##Argument:0###@@#cmd:3##Argument:0###@");
+}
+
+void tst_Messages::partialFrameOfClosedLink()
+{
+    START_PANEL(m_server->server.serverPort());
+    // The server goes away in the middle of a frame; the panel reopens the link.
+    EXPECT_ANSWER("@#cmd:2##Argument:0###@@#cmd:8##Argument:1##ClientName:OP", "@#cmd:3##Argument:0###@");
+    QPointer<QTcpSocket> old = m_server->peer;
+    old->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->peer && m_server->peer != old, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->Winsock->State() == SocketControl::sckConnected, kWait);
+    // What was left of the old link plays no part in the new one.
+    EXPECT_ANSWER("@#cmd:2##Argument:0###@", "@#cmd:3##Argument:0###@");
+    QCOMPARE(m_server->received, QByteArray("@#cmd:3##Argument:0###@"));
 }
 
 void tst_Messages::badFrame_data()
