@@ -170,7 +170,7 @@ void tst_SideLinkConsole::panelFramesShownOncePerFrame()
     panel.socket.write("@#cmd:5##Argument:-2146463630##ClientName:PANEL01###@@#cmd:3##Argument:0###@");
     panel.socket.flush();
     QTRY_VERIFY_WITH_TIMEOUT(console.out.contains("cmd 3 sign of life"), kWait);
-    panel.socket.write("@#cmd:7##Argu");
+    panel.socket.write("junk@#cmd:7##Argu");
     panel.socket.flush();
     panel.socket.write("ment:3###@");
     panel.socket.flush();
@@ -178,6 +178,7 @@ void tst_SideLinkConsole::panelFramesShownOncePerFrame()
     const QString out = QString::fromUtf8(console.out);
     QVERIFY(out.contains("cmd 5 panel identity | Argument -2146463630 = panel version 1.20.18 | ClientName: PANEL01"));
     QCOMPARE(out.count("cmd 7 profile received"), 1);
+    QVERIFY(out.contains("(4 bytes outside any frame dropped)"));
     QVERIFY(out.contains("@#cmd:7##Argument:3###@")); // and the frame as it came
 }
 

@@ -147,8 +147,17 @@ void SideLinkConsole::readPanel(QTcpSocket *socket)
     auto found = m_panels.find(socket);
     if (found == m_panels.end())
         return;
-    const QStringList frames = found->second.stream.append(socket->readAll());
+    const qsizetype before = found->second.stream.pending();
+    const QByteArray bytes = socket->readAll();
+    const QStringList frames = found->second.stream.append(bytes);
     const QString name = found->second.name;
+    // Whatever went neither into a frame nor into the part held back was dropped as noise.
+    qsizetype framed = 0;
+    for (const QString &frame : frames)
+        framed += frame.size();
+    const qsizetype dropped = before + bytes.size() - found->second.stream.pending() - framed;
+    if (dropped > 0)
+        print(QStringLiteral("<- %1  (%2 bytes outside any frame dropped)").arg(name).arg(dropped));
     for (const QString &frame : frames) {
         print(QStringLiteral("<- %1  %2").arg(name, FrameDescription::Describe(frame)));
         m_out(QStringLiteral("           ") + frame);
