@@ -1,16 +1,105 @@
 #include "shell/frmClientTrayIcon.h"
 
 #include "client/Forms.h"
+#include "client/frmClient.h"
+#include "serverlink/SocketControl.h"
+#include "shell/frmAboutClient.h"
+#include "shell/frmEnterPassword.h"
+#include "shell/frmPassDefine.h"
+#include "shell/modSecurityPassword.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFrame>
+#include <QIcon>
+#include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
 
 namespace {
 frmClientTrayIcon *g_instance = nullptr;
+
+std::function<void()> &endProgram()
+{
+    static std::function<void()> end;
+    return end;
 }
+
+// The pictures of the icon's image list, index 1 first.
+const QStringList ImageListIcon{QStringLiteral(":/veskora.xpm")};
+
+// The tip field holds 64 characters with the closing NUL.
+constexpr int TipLength = 63;
+
+// The notification codes the icon's activations stand for.
+int notificationCode(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        return frmClientTrayIcon::WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::Context:
+        return frmClientTrayIcon::WM_RBUTTONUP;
+    default:
+        return 0;
+    }
+}
+
+// Where the desktop has no notification area, a right click on the main window opens the
+// menu the icon would have opened.
+class TrayMenuStandIn : public QObject
+{
+public:
+    TrayMenuStandIn(QMenu *menu, QObject *parent) : QObject(parent), m_menu(menu) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ContextMenu && m_menu) {
+            m_menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QMenu> m_menu;
+};
+
+QAction *entry(QMenu *menu, const char *name, const QString &caption)
+{
+    QAction *action = caption.isEmpty() ? menu->addSeparator() : menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
+// Set on the tray form once the operator has been told that there is no notification area.
+const char *const MissingTrayTold = "missingTrayTold";
+} // namespace
 
 frmClientTrayIcon::frmClientTrayIcon()
 {
     setObjectName(QStringLiteral("frmClientTrayIcon"));
     // Never shown; the caption only names the form.
     setWindowTitle(QStringLiteral("frmDummyTrayIcon"));
+    setWindowIcon(QIcon(ImageListIcon.first()));
+
+    mnuTrayMenu = new QMenu(QStringLiteral("TrayMenu"), this);
+    mnuTrayMenu->setObjectName(QStringLiteral("mnuTrayMenu"));
+    mnuConfiguration = entry(mnuTrayMenu, "mnuConfiguration", QStringLiteral("Configuration"));
+    mnuSep1 = entry(mnuTrayMenu, "mnuSep1", QString());
+    mnuSecConfig = entry(mnuTrayMenu, "mnuSecConfig", QStringLiteral("Security"));
+    mnuSep2 = entry(mnuTrayMenu, "mnuSep2", QString());
+    mnuAbout = entry(mnuTrayMenu, "mnuAbout", QStringLiteral("About"));
+    mnuSep3 = entry(mnuTrayMenu, "mnuSep3", QString());
+    mnuExit = entry(mnuTrayMenu, "mnuExit", QStringLiteral("Exit"));
+    // Each command runs once the menu has finished with the click: the commands wait for
+    // dialogs while processing events, and Exit destroys this form with its menu.
+    connect(mnuConfiguration, &QAction::triggered, this, &frmClientTrayIcon::mnuConfiguration_Click, Qt::QueuedConnection);
+    connect(mnuSecConfig, &QAction::triggered, this, &frmClientTrayIcon::mnuSecConfig_Click, Qt::QueuedConnection);
+    connect(mnuAbout, &QAction::triggered, this, &frmClientTrayIcon::mnuAbout_Click, Qt::QueuedConnection);
+    connect(mnuExit, &QAction::triggered, this, &frmClientTrayIcon::mnuExit_Click, Qt::QueuedConnection);
 }
 
 frmClientTrayIcon::~frmClientTrayIcon()
@@ -33,26 +122,148 @@ frmClientTrayIcon &frmClientTrayIcon::Load()
     return *g_instance;
 }
 
+void frmClientTrayIcon::SetEndProgram(std::function<void()> end)
+{
+    endProgram() = std::move(end);
+}
+
 void frmClientTrayIcon::Form_Load()
 {
     CreateTrayIcon(1, QStringLiteral("Veskora"));
     // The main window decides by itself what it shows.
     Forms::LoadClient();
+    attachMainWindow();
 }
 
-void frmClientTrayIcon::CreateTrayIcon(qint32, const QString &) {}
-void frmClientTrayIcon::UpdateTrayIcon(qint32, const QString &) {}
-void frmClientTrayIcon::RemoveFromTray() {}
+void frmClientTrayIcon::attachMainWindow()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    frmClient *client = Forms::Client();
+    if (!client)
+        return;
+    client->installEventFilter(new TrayMenuStandIn(mnuTrayMenu, client));
+    if (!property(MissingTrayTold).toBool()) {
+        setProperty(MissingTrayTold, true);
+        client->setPanelText(1, QStringLiteral("No notification area: right-click this window for the menu"));
+    }
+}
+
+void frmClientTrayIcon::setIconRecord(qint32 imageIndex, const QString &tip)
+{
+    if (imageIndex >= 1 && imageIndex <= ImageListIcon.size())
+        trayIcon->setIcon(QIcon(ImageListIcon.at(imageIndex - 1)));
+    trayIcon->setToolTip(tip.left(TipLength));
+}
+
+void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)
+{
+    if (!trayIcon) {
+        trayIcon = new QSystemTrayIcon(this);
+        trayIcon->setObjectName(QStringLiteral("trayIcon"));
+        // Queued: a double click waits for the password prompt, which must not hold up the
+        // notification area that reported the click.
+        connect(
+            trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (const int code = notificationCode(reason))
+                    Form_MouseMove(code);
+            },
+            Qt::QueuedConnection);
+    }
+    setIconRecord(imageIndex, tip);
+    trayIcon->show();
+}
+
+void frmClientTrayIcon::UpdateTrayIcon(qint32 imageIndex, const QString &tip)
+{
+    // Modifying changes an icon that is there; it adds none.
+    if (!trayIcon)
+        return;
+    setIconRecord(imageIndex, tip);
+}
+
+void frmClientTrayIcon::RemoveFromTray()
+{
+    if (trayIcon)
+        trayIcon->hide();
+}
 
 void frmClientTrayIcon::RefreshMainForm()
 {
     // A fresh main window starts again from the stored configuration; its load shows it.
     Forms::UnloadClient();
     Forms::LoadClient();
+    attachMainWindow();
 }
 
-void frmClientTrayIcon::Form_MouseMove(int) {}
-void frmClientTrayIcon::mnuConfiguration_Click() {}
-void frmClientTrayIcon::mnuSecConfig_Click() {}
-void frmClientTrayIcon::mnuAbout_Click() {}
-void frmClientTrayIcon::mnuExit_Click() {}
+void frmClientTrayIcon::Form_MouseMove(int code)
+{
+    try {
+        switch (code) {
+        case WM_LBUTTONDBLCLK: {
+            frmClient *client = Forms::Client();
+            if (client && client->isVisible())
+                return;
+            frmClient &loaded = Forms::LoadClient();
+            loaded.activateWindow();
+            mnuConfiguration_Click();
+            break;
+        }
+        case WM_RBUTTONUP:
+            mnuTrayMenu->popup(QCursor::pos());
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+}
+
+void frmClientTrayIcon::mnuConfiguration_Click()
+{
+    if (!modSecurityPassword::CheckSecurityPassword())
+        return;
+    RefreshMainForm();
+    if (frmClient *client = Forms::Client())
+        client->fraConfig->setVisible(true);
+}
+
+void frmClientTrayIcon::mnuSecConfig_Click()
+{
+    modSecurityPassword::mnuSecConfig_Click();
+}
+
+void frmClientTrayIcon::mnuAbout_Click()
+{
+    frmAboutClient::ShowBox();
+}
+
+void frmClientTrayIcon::mnuExit_Click()
+{
+    // The gate may end with this form already unloaded (a second Exit sharing the prompt).
+    QPointer<frmClientTrayIcon> self(this);
+    if (!modSecurityPassword::CheckSecurityPassword() || !self || g_instance != self)
+        return;
+    if (frmClient *client = Forms::Client())
+        client->Winsock->Close();
+    RemoveFromTray();
+    Forms::UnloadMsRdpClient();
+    Forms::UnloadClient();
+    // The dialogs go with the tray form: a caller still waiting for one of them would
+    // otherwise keep the program from ending.
+    if (frmPassDefine *dialog = frmPassDefine::Instance())
+        dialog->Unload();
+    if (frmEnterPassword *prompt = frmEnterPassword::Instance())
+        prompt->Unload();
+    if (frmAboutClient *about = frmAboutClient::Instance())
+        about->close();
+    if (g_instance == this)
+        g_instance = nullptr;
+    hide();
+    deleteLater();
+    if (endProgram())
+        endProgram()();
+    else
+        QCoreApplication::exit(0);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QMenu;
 class QAction;
@@ -20,6 +21,8 @@ public:
     static frmClientTrayIcon *Instance();
     // Loads the tray form (its Form_Load runs) unless it is loaded.
     static frmClientTrayIcon &Load();
+    // The last step of Exit, ending the program; tests replace it. Empty: QCoreApplication::exit(0).
+    static void SetEndProgram(std::function<void()> end);
 
     ~frmClientTrayIcon() override;
 
@@ -46,4 +49,8 @@ public:
 
 private:
     frmClientTrayIcon();
+    // Gives a new main window what it needs of the tray form.
+    void attachMainWindow();
+    // Steps 2 and 3 of filling the icon record: picture and tip.
+    void setIconRecord(qint32 imageIndex, const QString &tip);
 };
