@@ -160,7 +160,7 @@ void SideLinkConsole::readPanel(QTcpSocket *socket)
         print(QStringLiteral("<- %1  (%2 bytes outside any frame dropped)").arg(name).arg(dropped));
     for (const QString &frame : frames) {
         print(QStringLiteral("<- %1  %2").arg(name, FrameDescription::Describe(frame)));
-        m_out(QStringLiteral("           ") + frame);
+        m_out(QStringLiteral("             ") + frame);
         handleRequest(socket, frame);
         if (!m_panels.count(socket))
             return;
