@@ -577,6 +577,9 @@ void FreeRdpSessionControl::sendMouseButton(Qt::MouseButton button, bool down, c
     }
     if (down)
         e.code |= e.kind == RdpInputEvent::Mouse ? PTR_FLAGS_DOWN : PTR_XFLAGS_DOWN;
+    // Servers that place the pointer only on moves (the shadow server is one) need it where
+    // the click is before the click.
+    m_session->postInput({RdpInputEvent::Mouse, false, PTR_FLAGS_MOVE, e.x, e.y});
     if (down)
         m_buttonsDown |= button;
     else

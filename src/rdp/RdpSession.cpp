@@ -60,6 +60,9 @@ extern "C" __attribute__((visibility("default"))) void freerdp_performance_flags
 
 namespace {
 
+// The negotiated security protocol "CredSSP" (network-level authentication) of the protocol.
+constexpr UINT32 ProtocolHybrid = 0x00000002;
+
 struct VeskoraContext
 {
     rdpClientContext common;
@@ -345,7 +348,6 @@ qint32 RdpSession::runSession()
         if (withTimeLimit(m_config.connectTimeLimitMs, timedOut, freerdp_connect)) {
             m_connected = true;
         } else {
-            m_failedState = freerdp_get_state(context);
             reason = m_stop ? FreeRdpSessionControl::ReasonLocal
                 : timedOut  ? FreeRdpSessionControl::ReasonTimedOut
                             : classifyFailure(instance);
@@ -432,6 +434,7 @@ bool RdpSession::configure(freerdp *instance)
     setBool(FreeRDP_NlaSecurity, !m_config.password.empty());
     setBool(FreeRDP_TlsSecurity, true);
     setBool(FreeRDP_RdpSecurity, true);
+    setU32(FreeRDP_SelectedProtocol, 0);
     setBool(FreeRDP_IgnoreCertificate, false);
     setBool(FreeRDP_AutoAcceptCertificate, false);
     setBool(FreeRDP_AutoDenyCertificate, false);
@@ -566,6 +569,14 @@ qint32 RdpSession::openSocket(int timeLimitMs, int &fd)
     if (fd < 0)
         return reason;
 
+    // FreeRDP retries a failed connect once with the same descriptor number, long after it has
+    // closed it: a high number is not handed out again meanwhile, so that retry fails cleanly
+    // instead of talking to whatever file got the low number next.
+    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 512);
+    if (high >= 0) {
+        close(fd);
+        fd = high;
+    }
     const int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     int one = 1;
@@ -613,8 +624,13 @@ qint32 RdpSession::classifyFailure(freerdp *instance) const
     if (error == FREERDP_ERROR_DNS_NAME_NOT_FOUND || error == FREERDP_ERROR_DNS_ERROR)
         return FreeRdpSessionControl::ReasonNameNotFound;
     // A server that drops the connection during network-level authentication has refused the
-    // credentials: that is how a wrong password shows when the server says nothing more.
-    if (m_failedState == CONNECTION_STATE_NLA)
+    // credentials: that is how a wrong password shows when the server says nothing more. The
+    // library retries once after a transport failure and ends in its first state, so the state
+    // tells nothing; what does is that TLS was up (the certificate was checked), NLA was
+    // negotiated, and the connection broke before the session came up.
+    const bool transportBroke = error == FREERDP_ERROR_CONNECT_TRANSPORT_FAILED || error == FREERDP_ERROR_CONNECT_FAILED;
+    if (m_certificateChecked && transportBroke
+        && (freerdp_settings_get_uint32(instance->context->settings, FreeRDP_SelectedProtocol) & ProtocolHybrid))
         return FreeRdpSessionControl::ReasonAuthenticationFailed;
     return FreeRdpSessionControl::ReasonConnectFailed;
 }
@@ -821,6 +837,7 @@ unsigned long RdpSession::onVerifyCertificate(freerdp *instance, const char *sub
     rdpCertificateData *data = certificate_data_new(m_config.host.c_str(), m_config.port, subject ? subject : "",
                                                     issuer ? issuer : "", fingerprint ? fingerprint : "");
     DWORD answer = 0;
+    m_certificateChecked = true;
     if (store && data) {
         switch (certificate_data_match(store, data)) {
         case 0:

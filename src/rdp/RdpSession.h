@@ -120,5 +120,5 @@ private:
 
     bool m_connected = false;
     bool m_certificateRefused = false;
-    int m_failedState = 0;
+    bool m_certificateChecked = false;
 };
