@@ -165,6 +165,9 @@ private:
 
     // Side-link supervisor state (frmClient_Supervisor.cpp).
     bool mAttemptPending = false;
+    void sideLinkConnected();
+    void sideLinkFailed();
+    void runFailureAction();
     // Received bytes not yet cut into frames (frmClient_Messages.cpp).
     FrameStream mFrameStream;
     bool mUnloading = false;

@@ -1,7 +1,141 @@
 #include "client/frmClient.h"
 
-// Not built yet.
-void frmClient::ConnectSideLink() {}
-void frmClient::Winsock_Connect() {}
-void frmClient::Winsock_Close() {}
-void frmClient::Winsock_Error(qint32, const QString &) {}
+#include "client/VbControls.h"
+#include "platform/Conversions.h"
+#include "serverlink/SocketControl.h"
+#include "startup/modGlobClientVar.h"
+#include "system/modSynchronousShell.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTime>
+#include <QTimer>
+
+#include <limits>
+
+using namespace modGlobClientVar;
+
+// The side link is supervised without waiting in a loop: ConnectSideLink starts an attempt
+// and marks it pending; the socket's Connect or Error event settles it. An attempt that never
+// settles is simply replaced by the next ConnectSideLink of the control timer, once mLifeCnt
+// has run down: the socket control drops the old connection and everything it would still
+// report, and the one pending mark now stands for the new attempt. So a silent server costs
+// one socket at a time, however long it stays silent.
+
+namespace {
+
+QString longTimeNow()
+{
+    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+}
+
+// The leading number of the port text; a value no port can have stays out of range, so the
+// socket control refuses it as an attempt that failed.
+qint32 portNumber(const QString &text)
+{
+    const double value = Conversions::RoundHalfEven(Conversions::Val(text));
+    if (value < double(std::numeric_limits<qint32>::min()) || value > double(std::numeric_limits<qint32>::max()))
+        return -1;
+    return qint32(value);
+}
+
+// Switching on a timer that already runs leaves its rhythm alone.
+void switchOn(QTimer *timer)
+{
+    if (!timer->isActive())
+        timer->start();
+}
+
+} // namespace
+
+void frmClient::ConnectSideLink()
+{
+    // 1.
+    if (chkAutoConnect->Value() != 1)
+        return;
+
+    // 2. to 4.
+    lblServerVersionLabel->setVisible(false);
+    lblServerVersion->setVisible(false);
+    setPanelText(1, QStringLiteral("Try to reconnect ") + longTimeNow());
+    cmdRemoteDesktop->setEnabled(false);
+    cmdShutDown->setEnabled(false);
+    cmdRestart->setEnabled(false);
+    shpLockStatus->setVisible(false);
+
+    // 5., 6. The close is complete when Close returns, so no pause is needed before the
+    // new connection; whatever the old socket still had to report is dropped with it.
+    Winsock->Close();
+    Winsock->Connect(txtServer->text(), portNumber(txtPort->text()));
+
+    // 7.
+    switchOn(timControl);
+    mLifeCnt = gStartConnectLifeCnt;
+
+    // 8. The outcome arrives as Winsock_Connect or Winsock_Error.
+    mAttemptPending = true;
+}
+
+void frmClient::sideLinkConnected()
+{
+    // 9.
+    mAttemptPending = false;
+    setPanelText(1, QStringLiteral("Connected ") + longTimeNow());
+    mLifeCnt = gStartLifeCnt;
+    switchOn(timControl);
+}
+
+void frmClient::sideLinkFailed()
+{
+    // 10.
+    mAttemptPending = false;
+    ++gTryConnectCount;
+    if (gTryConnectCount < gTryConnectActionCnt)
+        return;
+
+    // 11. The user process is run from the event loop, not from inside the socket's error
+    // report; the timer is off from here on, so no tick can come in between.
+    gTryConnectCount = 0;
+    timControl->stop();
+    mLifeCnt = gStartConnectLifeCnt;
+    QTimer::singleShot(0, this, [this] { runFailureAction(); });
+}
+
+void frmClient::runFailureAction()
+{
+    QString program = gUserProcessName;
+    if (!program.isEmpty() && QFileInfo(program).isFile()) {
+        qint32 noLimit = -1;
+        bool hidden = false;
+        modSynchronousShell::RunProcessAndWait(program, noLimit, hidden);
+    }
+    if (mUnloading)
+        return;
+    switchOn(timControl);
+    mLifeCnt = gStartConnectLifeCnt;
+}
+
+void frmClient::Winsock_Connect()
+{
+    gTryConnectCount = 0;
+    if (mAttemptPending && Winsock->State() == SocketControl::sckConnected)
+        sideLinkConnected();
+}
+
+void frmClient::Winsock_Close()
+{
+    setPanelText(1, QStringLiteral("Not Connected"));
+    timControl->stop();
+    if (chkAutoConnect->Value() == 1)
+        ConnectSideLink();
+}
+
+void frmClient::Winsock_Error(qint32, const QString &)
+{
+    // The error itself changes nothing; it only settles an attempt that is waiting for it.
+    if (mAttemptPending && Winsock->State() == SocketControl::sckError)
+        sideLinkFailed();
+}
