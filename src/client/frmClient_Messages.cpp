@@ -78,8 +78,9 @@ constexpr qint32 kRed = 255;
 constexpr qint32 kGreen = 65280;
 constexpr qint32 kYellow = 65535;
 
-// Windows whose data-arrival handling is running: a frame's handling may process pending
-// events (the session start does), and bytes arriving meanwhile must wait their turn.
+// Windows whose data-arrival handling is running. A frame's handling may process pending
+// events; bytes arriving meanwhile wait until the frames before them are done, and the
+// handling takes them itself then (the socket raises no second arrival for them).
 QSet<const frmClient *> &handlingNow()
 {
     static QSet<const frmClient *> windows;

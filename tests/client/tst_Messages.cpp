@@ -19,12 +19,14 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTime>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -133,6 +135,7 @@ private slots:
     void exitOrder();
     void framesTogetherAndSplit();
     void partialFrameOfClosedLink();
+    void arrivalDuringHandlingWaitsItsTurn();
     void badFrame_data();
     void badFrame();
     void ignoredCommands_data();
@@ -150,6 +153,7 @@ private:
     std::unique_ptr<TestSupport::ProgramDir> m_dir;
     std::unique_ptr<Server> m_server;
     QList<MachineCall> m_machine;
+    std::function<void()> m_onMachine; // runs inside the machine call
     frmClient *m_form = nullptr;
 };
 
@@ -157,13 +161,18 @@ void tst_Messages::initTestCase()
 {
     // The control timer would reopen a quiet link; these tests drive the link themselves.
     frmClient::TimerIntervalMs = 3600 * 1000;
-    modSystemBasic::SetMachineControl([this](quint32 flags, quint32 reserved) { m_machine.append({flags, reserved}); });
+    modSystemBasic::SetMachineControl([this](quint32 flags, quint32 reserved) {
+        m_machine.append({flags, reserved});
+        if (m_onMachine)
+            m_onMachine();
+    });
 }
 
 void tst_Messages::init()
 {
     RecordingSessionControl::install();
     m_machine.clear();
+    m_onMachine = nullptr;
     gStartLifeCnt = 45;
     gStartConnectLifeCnt = 3;
     gTryConnectActionCnt = 3;
@@ -549,6 +558,26 @@ void tst_Messages::partialFrameOfClosedLink()
     // What was left of the old link plays no part in the new one.
     EXPECT_ANSWER("@#cmd:2##Argument:0###@", "@#cmd:3##Argument:0###@");
     QCOMPARE(m_server->received, QByteArray("@#cmd:3##Argument:0###@"));
+}
+
+void tst_Messages::arrivalDuringHandlingWaitsItsTurn()
+{
+    START_PANEL(m_server->server.serverPort());
+    auto *socket = m_form->Winsock->findChild<QTcpSocket *>();
+    QVERIFY(socket);
+    // A frame's handling that processes pending events (here inside the machine call) while
+    // more bytes arrive: the socket raises no new arrival for them meanwhile, so they must be
+    // taken once the frames already received are done, and handled after them.
+    bool arrivedMeanwhile = false;
+    m_onMachine = [this, socket, &arrivedMeanwhile] {
+        m_server->send("@#cmd:4##Argument:0###@");
+        QTRY_VERIFY_WITH_TIMEOUT(socket->bytesAvailable() > 0, kWait);
+        arrivedMeanwhile = true;
+    };
+    m_server->send("@#cmd:13##Argument:1###@@#cmd:2##Argument:0###@");
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->received, "@#cmd:3##Argument:0###@" + answer5(), kWait);
+    QVERIFY(arrivedMeanwhile);
+    QCOMPARE(m_machine.size(), 1);
 }
 
 void tst_Messages::badFrame_data()
