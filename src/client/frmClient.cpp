@@ -16,9 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyleFactory>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -111,6 +114,21 @@ QFrame *borderlessFrame(QWidget *parent, const char *name)
     return f;
 }
 
+// The application's style with less room beside each tab caption, so that all four tabs of
+// the configuration stand side by side in the frame.
+class NarrowTabStyle : public QProxyStyle
+{
+public:
+    NarrowTabStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return qMin(QProxyStyle::pixelMetric(metric, option, widget), 10);
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 // The character code of a key press, as a key handler sees it: printable characters and
 // control codes (Backspace 8, Enter 13, Escape 27, Ctrl+letter 1 to 26). Keys that type
 // nothing (Delete, arrows, function keys, Tab) give no code.
@@ -165,6 +183,17 @@ int keyOf(int code)
 bool g_forwardingKey = false;
 
 } // namespace
+
+// Each status-bar panel is half the window's outer width. The frame is known only once the
+// window is on the screen, so this runs again then.
+static void fitPanelsToWindow(frmClient *f)
+{
+    const int half = f->frameGeometry().width() / 2;
+    if (f->stbPanel1->width() != half || f->stbPanel2->width() != half) {
+        f->stbPanel1->setFixedWidth(half);
+        f->stbPanel2->setFixedWidth(half);
+    }
+}
 
 frmClient::frmClient(QWidget *parent) : QWidget(parent)
 {
@@ -266,6 +295,9 @@ void frmClient::buildControls()
     SSTab1 = named(new QTabWidget(fraConfig), "SSTab1");
     place(SSTab1, 0, 0, 4110, 4620);
     SSTab1->setUsesScrollButtons(false);
+    auto *tabStyle = new NarrowTabStyle;
+    tabStyle->setParent(SSTab1->tabBar());
+    SSTab1->tabBar()->setStyle(tabStyle);
 
     fraConfiguration = borderlessFrame(SSTab1, "fraConfiguration");
     SSTab1->addTab(fraConfiguration, QStringLiteral("Configuration"));
@@ -432,9 +464,7 @@ void frmClient::Form_Load()
 
     // 9. Layout, in pixels.
     if (gNotMaximized) {
-        const int half = frameGeometry().width() / 2;
-        stbPanel1->setFixedWidth(half);
-        stbPanel2->setFixedWidth(half);
+        fitPanelsToWindow(this);
     } else {
         const int screenWidth = modSystemBasic::GetScreenWidth() / modSystemBasic::TwipsPerPixelX();
         const int screenHeight = modSystemBasic::GetScreenHeight() / modSystemBasic::TwipsPerPixelY();
@@ -443,13 +473,16 @@ void frmClient::Form_Load()
             for (QLabel *l : {lblServerVersion, lblServerVersionLabel})
                 l->move(l->x(), screenHeight - (outerHeight - l->y()));
             // The window is the screen: no frame around it, so its outer size is its size.
-            setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+            // Title-bar hints would bring the frame back.
+            Qt::WindowFlags flags = windowFlags();
+            flags &= ~(Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                       | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint
+                       | Qt::WindowFullscreenButtonHint);
+            setWindowFlags(flags | Qt::FramelessWindowHint);
             setFixedSize(screenWidth, screenHeight);
             move(0, 0);
         }
-        const int half = frameGeometry().width() / 2;
-        stbPanel1->setFixedWidth(half);
-        stbPanel2->setFixedWidth(half);
+        fitPanelsToWindow(this);
     }
 
     // 10.
@@ -553,6 +586,8 @@ bool frmClient::event(QEvent *e)
             stbStatusBar->setGeometry(0, height() - kStatusBarHeight, width(), kStatusBarHeight);
         break;
     case QEvent::Move:
+        if (isVisible())
+            fitPanelsToWindow(this);
         if (mMoveLocked && pos() != QPoint(0, 0))
             QTimer::singleShot(0, this, [this] {
                 if (mMoveLocked && pos() != QPoint(0, 0))
@@ -574,6 +609,7 @@ void frmClient::closeEvent(QCloseEvent *e)
 void frmClient::showEvent(QShowEvent *e)
 {
     QWidget::showEvent(e);
+    fitPanelsToWindow(this);
     if (e->spontaneous())
         return;
     // Without a window manager no window is ever activated; the window still has to take up
