@@ -70,13 +70,12 @@ void placeOuter(QWidget *window, int left, int top, int outerWidth, int outerHei
 
 void frmClient::cmdRemoteDesktop_Click()
 {
-    // 1.
     mServer = txtServer->text();
     mUserName = txtUserName->text();
     mPassword = txtPassword->text();
     mResolution = cboResolution->currentText();
 
-    // 2. The first failure ends the handler.
+    // The first failure ends the handler.
     if (mServer.isEmpty()) {
         MsgBox::Show(this, QStringLiteral("Please enter a Server address"), MsgBox::OkOnly);
         focusIfPossible(txtServer);
@@ -103,7 +102,7 @@ void frmClient::cmdRemoteDesktop_Click()
         return;
     }
 
-    // 3. With the server in charge, only ask it; it answers with the order to connect.
+    // With the server in charge, only ask it; it answers with the order to connect.
     if (isChecked(chkAutoConnect)) {
         const SocketCmd request{10, cboUsername->currentIndex() + 1};
         QString frame;
@@ -117,7 +116,6 @@ void frmClient::cmdRemoteDesktop_Click()
         return;
     }
 
-    // 4.
     try {
         ConnectToServer();
     } catch (const VbError &error) {
@@ -127,7 +125,6 @@ void frmClient::cmdRemoteDesktop_Click()
 
 void frmClient::ResolutionSize()
 {
-    // 1.
     mServer = txtServer->text();
     mUserName = txtUserName->text();
     mPassword = txtPassword->text();
@@ -135,12 +132,10 @@ void frmClient::ResolutionSize()
 
     SessionControl *msts = Forms::LoadMsRdpClient().msts;
     if (mResolution == kFullScreen) {
-        // 2.
         mDesktopWidth = QString::number(modSystemBasic::GetScreenWidth() / modSystemBasic::TwipsPerPixelX());
         mDesktopHeight = QString::number(modSystemBasic::GetScreenHeight() / modSystemBasic::TwipsPerPixelY());
         msts->SecuredSettings()->setFullScreen(1);
     } else {
-        // 3.
         const QStringList parts = mResolution.split(kSizeSeparator);
         if (parts.size() < 2)
             ErrorNumbers::raise(ErrorNumbers::SubscriptOutOfRange);
@@ -157,28 +152,25 @@ void frmClient::ConnectToServer()
     if (!isUsableResolution(cboResolution->currentText()))
         ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
 
-    // 1., 2. A fresh session window, and with it a fresh control.
+    // A fresh session window, and with it a fresh control.
     Forms::UnloadMsRdpClient();
     ResolutionSize();
     frmMsRdpClient &session = Forms::LoadMsRdpClient();
     SessionControl *msts = session.msts;
 
-    // 3.
     mRdpNonScriptable = msts->NonScriptable();
 
-    // 4., 5.
+    // The window by its outer edges; the control at the desktop's size.
     const qint32 desktopWidth = Conversions::ToInt32(mDesktopWidth);
     const qint32 desktopHeight = Conversions::ToInt32(mDesktopHeight);
     placeOuter(&session, 1, 1, desktopWidth, desktopHeight + modSystemBasic::GetTitleBarHeight());
     msts->resize(desktopWidth, desktopHeight);
 
-    // 6. - 8.
     hide();
     gRdpStarted = true;
     session.setVisible(true);
     session.show();
 
-    // 9.
     IMsRdpClientAdvancedSettings2 *advanced = msts->AdvancedSettings3();
     advanced->setBitmapPeristence(isChecked(chkBitmap) ? 1 : 0);
     advanced->setCompress(isChecked(chkCompress) ? 1 : 0);
@@ -198,19 +190,16 @@ void frmClient::ConnectToServer()
     advanced->setDisplayConnectionBar(isChecked(chkDisplayConnectionBar));
     advanced->setEnableAutoReconnect(isChecked(chkEnableAutoReconnect));
 
-    // 10.
     msts->setVisible(true);
 
-    // 11. Without a password the server asks for one.
+    // Without a password the server asks for one.
     if (!txtPassword->text().isEmpty())
         mRdpNonScriptable->setClearTextPassword(mPassword);
 
-    // 12.
     msts->setServer(mServer);
     msts->setUserName(mUserName);
     msts->setDesktopHeight(Conversions::ToInt32(mDesktopHeight));
     msts->setDesktopWidth(Conversions::ToInt32(mDesktopWidth));
 
-    // 13.
     msts->Connect();
 }

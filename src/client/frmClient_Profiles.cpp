@@ -27,21 +27,19 @@ bool isResolutionEntry(const QComboBox *box, qint32 index)
 
 void frmClient::ReceiveUserProfile(qint32 n, const QString &username, const QString &password, qint32 resolution)
 {
-    // 1. A new series drops the previous list. A series whose start was never seen still
+    // A new series drops the previous list. A series whose start was never seen still
     // needs a collection to go into.
     if (n == 1 || !gUsersConfig)
         gUsersConfig = std::make_unique<clsUsersConfig>();
 
-    // 2.
     auto profile = std::make_shared<clsUserConfig>();
     profile->setUsername(username);
     profile->setPassword(password);
     profile->setResolution(resolution);
 
-    // 3. A name already held (in any case) is not held twice.
+    // A name already held (in any case) is not held twice.
     gUsersConfig->Add(profile, profile->Username());
 
-    // 4.
     qint32 index = n;
     ShowUserConfig(index);
 }
