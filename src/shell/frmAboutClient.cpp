@@ -54,6 +54,8 @@ frmAboutClient::frmAboutClient() : QDialog(nullptr, DialogGeometry::FixedDialogF
     setObjectName(QStringLiteral("frmAboutClient"));
     setWindowTitle(QStringLiteral("About Torvane Remote Desktop Client"));
     setWindowIcon(QIcon(QStringLiteral(":/veskora.xpm")));
+    // The layout was drawn for a small dialog font.
+    setFont(dialogFont());
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twipsSize(4680, 1965));
@@ -72,9 +74,6 @@ frmAboutClient::frmAboutClient() : QDialog(nullptr, DialogGeometry::FixedDialogF
 
     Label1 = label(this, "Label1", QStringLiteral("Torvane Remote Desktop Client"));
     place(Label1, 1320, 240, 2415, 330);
-    // The caption may be wider in the desktop's font than in the original one.
-    Label1->setMinimumWidth(Label1->sizeHint().width());
-    Label1->resize(qMax(Label1->width(), Label1->sizeHint().width()), Label1->height());
 
     lblVersion = label(this, "lblVersion", QString());
     place(lblVersion, 1920, 600, 495, 330);
@@ -84,6 +83,10 @@ frmAboutClient::frmAboutClient() : QDialog(nullptr, DialogGeometry::FixedDialogF
     place(Label3, 2520, 600, 375, 330);
     lblBuild = label(this, "lblBuild", QString());
     place(lblBuild, 3000, 600, 495, 330);
+    // A caption may be wider in the desktop's font than in the one the box was drawn for:
+    // it keeps its place and gets the room it needs rather than being cut.
+    for (QLabel *caption : {Label1, Label2, Label3})
+        caption->resize(qMax(caption->width(), caption->sizeHint().width()), caption->height());
 
     connect(cmdOk, &QPushButton::clicked, this, &frmAboutClient::cmdOk_Click);
     cmdOk->setFocus();

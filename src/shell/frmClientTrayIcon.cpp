@@ -145,7 +145,7 @@ void frmClientTrayIcon::attachMainWindow()
     client->installEventFilter(new TrayMenuStandIn(mnuTrayMenu, client));
     if (!property(MissingTrayTold).toBool()) {
         setProperty(MissingTrayTold, true);
-        client->setPanelText(1, QStringLiteral("No notification area: right-click this window for the menu"));
+        client->setPanelText(1, QStringLiteral("No notification area: right-click for the menu"));
     }
 }
 

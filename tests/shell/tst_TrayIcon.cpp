@@ -449,7 +449,7 @@ private slots:
         if (QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("this desktop has a notification area");
         frmClient *client = Forms::Client();
-        QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click this window for the menu"));
+        QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
         QLabel *label = client->findChild<QLabel *>(QStringLiteral("Label1"));
         QVERIFY(label);
         QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
