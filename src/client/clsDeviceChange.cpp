@@ -114,7 +114,8 @@ clsDeviceChange::~clsDeviceChange()
 
 void clsDeviceChange::SubClass(QWidget *hWnd)
 {
-    if (!hWnd)
+    // One window per watcher, one watcher per window.
+    if (!hWnd || m_hWndMonitored)
         return;
     if (modDeviceChange::MonitorFromWindow(hWnd))
         return;

@@ -196,6 +196,12 @@ private slots:
         modDeviceChange::DeviceChangeProc(&window, DC, 0x8000, 5);
         QCOMPARE(firstSpy.size(), 1);
         QCOMPARE(secondSpy.size(), 0);
+
+        // Nor does a watcher take a second window while it watches one.
+        QWidget other;
+        first.SubClass(&other);
+        QCOMPARE(first.hWndMonitored(), &window);
+        QCOMPARE(modDeviceChange::MonitorFromWindow(&other), nullptr);
     }
 
     void detachRemovesTheMarker()
