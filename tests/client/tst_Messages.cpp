@@ -553,7 +553,9 @@ void tst_Messages::partialFrameOfClosedLink()
     EXPECT_ANSWER("@#cmd:2##Argument:0###@@#cmd:8##Argument:1##ClientName:OP", "@#cmd:3##Argument:0###@");
     QPointer<QTcpSocket> old = m_server->peer;
     old->disconnectFromHost();
-    QTRY_VERIFY2_WITH_TIMEOUT(m_server->peer && m_server->peer != old, qPrintable(m_form->PanelText(1) + " state " + QString::number(m_form->Winsock->State())), kWait);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_server->peer && m_server->peer != old,
+                              qPrintable(m_form->PanelText(1) + " state " + QString::number(m_form->Winsock->State())),
+                              kWait);
     QTRY_VERIFY_WITH_TIMEOUT(m_form->Winsock->State() == SocketControl::sckConnected, kWait);
     // What was left of the old link plays no part in the new one.
     EXPECT_ANSWER("@#cmd:2##Argument:0###@", "@#cmd:3##Argument:0###@");

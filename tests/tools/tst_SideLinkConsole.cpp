@@ -61,6 +61,7 @@ private slots:
     void badOptions_data();
     void badOptions();
     void portInUse();
+    void listenAddress();
     void typedCommandsReachThePanel();
     void badLineSendsNothing();
     void panelFramesShownOncePerFrame();
@@ -124,6 +125,28 @@ void tst_SideLinkConsole::portInUse()
     QVERIFY(console.process.waitForFinished(kWait));
     QCOMPARE(console.process.exitCode(), 1);
     QVERIFY2(console.err.contains("cannot listen on 127.0.0.1"), console.err.constData());
+}
+
+void tst_SideLinkConsole::listenAddress()
+{
+    const QRegularExpression listening(QStringLiteral("listening on ([0-9.]+):(\\d+)"));
+    // By default only this machine's loopback address is served...
+    Console local({QStringLiteral("--port"), QStringLiteral("0")});
+    QTRY_VERIFY_WITH_TIMEOUT(local.port() != 0, kWait);
+    QTcpSocket elsewhere;
+    elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), local.port());
+    QVERIFY(!elsewhere.waitForConnected(kWait));
+    QCOMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
+
+    // ... another address only when it is named.
+    Console named({QStringLiteral("--listen"), QStringLiteral("127.0.0.2"), QStringLiteral("--port"), QStringLiteral("0")});
+    QTRY_VERIFY_WITH_TIMEOUT(listening.match(QString::fromUtf8(named.out)).hasMatch(), kWait);
+    const auto match = listening.match(QString::fromUtf8(named.out));
+    QCOMPARE(match.captured(1), QStringLiteral("127.0.0.2"));
+    Panel panel;
+    panel.socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), match.captured(2).toUShort());
+    QVERIFY(panel.socket.waitForConnected(kWait));
+    QTRY_VERIFY_WITH_TIMEOUT(named.out.contains(" connected\n"), kWait);
 }
 
 void tst_SideLinkConsole::typedCommandsReachThePanel()
