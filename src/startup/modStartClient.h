@@ -1,2 +1,54 @@
 #pragma once
-// Not built yet.
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+// The entry procedure: single instance, command line, usage text, start of the client.
+namespace modStartClient {
+
+// The program's entry procedure. Returns at once when another instance of the same program
+// runs; otherwise handles the command line. The program lives on only when the tray form
+// has been loaded.
+void Main();
+
+// The words of the program's argument string, blanks and tabs separating them, at most
+// maxWords of them; index 0 is always empty, the words follow from index 1.
+QStringList SplitCommandLine(int maxWords = 10);
+QStringList SplitCommandLine(const QString &arguments, int maxWords = 10);
+
+// Handles the words 1 to N of gCommandArgs in order.
+void ProcessSwitches();
+// Shows the usage box and returns when it has been closed.
+void ShowUsage();
+// InitClientGlobals, then the load of the tray form.
+void StartClient();
+// The paths beside the program and the start values of the globals.
+void InitClientGlobals();
+
+// The usage text, its lines joined with CR LF.
+QString UsageText();
+// The program's file name without directory and extension.
+QString ProgramName();
+
+// The argument string as the platform would hand it over: the words after the program's
+// name, joined with one blank each.
+QString JoinArguments(const QStringList &argv);
+// The program's argument string: the override when one is set, else the joined arguments
+// of the running program.
+QString ArgumentString();
+void SetArgumentString(std::optional<QString> arguments);
+
+// What StartClient loads; empty: the real tray form.
+using TrayLoader = std::function<void()>;
+void SetTrayLoader(TrayLoader loader);
+
+// The single-instance lock of the program file at programFilePath: in the user's runtime
+// directory (the temporary directory when there is none), named after the path.
+QString InstanceLockPath(const QString &programFilePath);
+// Takes the lock of the running program for the rest of the run. False when another
+// instance holds it; true as well when it is already ours.
+bool AcquireInstanceLock();
+
+} // namespace modStartClient

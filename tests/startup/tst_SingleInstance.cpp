@@ -1,0 +1,143 @@
+// The single-instance rule with real processes of the program.
+#include "startup/modStartClient.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+
+class tst_SingleInstance : public QObject
+{
+    Q_OBJECT
+
+private:
+    // The program runs from a directory of its own, so that no other test's instance of the
+    // built program counts as a previous instance here, and its configuration stays here.
+    QTemporaryDir m_dir{QCoreApplication::applicationDirPath() + QStringLiteral("/instance-XXXXXX")};
+    QString m_program;
+
+    void startProgram(QProcess &p, const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.setProgram(m_program);
+        p.setArguments(args);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start();
+    }
+
+    // The pid recorded in the program's lock, 0 when there is none.
+    qint64 lockHolder() const
+    {
+        QLockFile lock(modStartClient::InstanceLockPath(m_program));
+        qint64 pid = 0;
+        QString host, app;
+        return lock.getLockInfo(&pid, &host, &app) ? pid : 0;
+    }
+
+    static void stop(QProcess &p)
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished(30000);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/Veskora");
+        QVERIFY2(QFile::exists(built), "build the Veskora target first");
+        m_program = m_dir.filePath(QStringLiteral("Veskora"));
+        // A second name for the same file is cheap; a copy where the file system has none.
+        if (::link(QFile::encodeName(built).constData(), QFile::encodeName(m_program).constData()) != 0)
+            QVERIFY(QFile::copy(built, m_program));
+    }
+
+    void cleanupTestCase()
+    {
+        // Killed instances leave their lock behind.
+        QFile::remove(modStartClient::InstanceLockPath(m_program));
+    }
+
+    void secondStartEndsSilently_data()
+    {
+        QTest::addColumn<QStringList>("firstArgs");
+        QTest::addColumn<QStringList>("secondArgs");
+        // The usage box waits for a person that never comes: the first instance stays.
+        QTest::newRow("usage open, plain start") << QStringList{"/?"} << QStringList{};
+        QTest::newRow("usage open, /RUN") << QStringList{"/?"} << QStringList{"/RUN"};
+        QTest::newRow("usage open, /?") << QStringList{"/?"} << QStringList{"/?"};
+        QTest::newRow("usage open, three words") << QStringList{"/?"} << QStringList{"a", "b", "c"};
+    }
+    void secondStartEndsSilently()
+    {
+        QFETCH(QStringList, firstArgs);
+        QFETCH(QStringList, secondArgs);
+
+        QProcess first, second;
+        const auto stopBoth = qScopeGuard([&] {
+            stop(second);
+            stop(first);
+        });
+        startProgram(first, firstArgs);
+        QVERIFY(first.waitForStarted(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 30000);
+
+        startProgram(second, secondArgs);
+        QVERIFY(second.waitForStarted(30000));
+        // A second instance showing its usage box or its window would not end by itself.
+        const bool ended = second.waitForFinished(30000);
+        stop(second);
+        QVERIFY2(ended, "the second instance did not end");
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(lockHolder(), first.processId());
+    }
+
+    void lockOfAKilledInstanceIsTakenOver()
+    {
+        QProcess first, next;
+        const auto stopBoth = qScopeGuard([&] {
+            stop(next);
+            stop(first);
+        });
+        startProgram(first, {QStringLiteral("/?")});
+        QVERIFY(first.waitForStarted(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 30000);
+        const qint64 dead = first.processId();
+        stop(first);
+
+        startProgram(next, {QStringLiteral("/?")});
+        QVERIFY(next.waitForStarted(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), next.processId(), 30000);
+        QVERIFY(next.processId() != dead);
+        QCOMPARE(next.state(), QProcess::Running);
+    }
+
+    void notMaxAloneEndsTheProgram()
+    {
+        QProcess p;
+        startProgram(p, {QStringLiteral("/NOTMAX")});
+        QVERIFY(p.waitForStarted(30000));
+        const bool ended = p.waitForFinished(30000);
+        stop(p);
+        QVERIFY(ended);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SingleInstance)
+#include "tst_SingleInstance.moc"

@@ -1,0 +1,261 @@
+// The command line: words, switches and their effects, the usage text, the start values.
+#include "startup/modGlobClientVar.h"
+#include "startup/modStartClient.h"
+#include "../support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace modGlobClientVar;
+
+namespace {
+
+const QString kUsage = QStringLiteral(
+    "tst_modStartClient\r\n"
+    "\r\n"
+    "Syntax:    tst_modStartClient  [ /? | /RUN]\r\n"
+    "\r\n"
+    "/?           Show this screen\r\n"
+    "/RUN         Start this Software in Runtimemode");
+
+QStringList words(std::initializer_list<const char *> list)
+{
+    QStringList w{QString()};
+    for (const char *s : list)
+        w << QString::fromUtf8(s);
+    return w;
+}
+
+} // namespace
+
+class tst_modStartClient : public QObject
+{
+    Q_OBJECT
+
+private:
+    // What Main did, in order: "usage", "start" or "start notmax" (the flag at load time).
+    QStringList m_events;
+
+private slots:
+    void init()
+    {
+        m_events.clear();
+        gNotMaximized = false;
+        gCommandArgs.clear();
+        modStartClient::SetTrayLoader([this] {
+            m_events << (gNotMaximized ? QStringLiteral("start notmax") : QStringLiteral("start"));
+        });
+        MsgBox::SetHandler([this](const MsgBox::Call &) { m_events << QStringLiteral("usage"); });
+    }
+    void cleanup()
+    {
+        modStartClient::SetTrayLoader({});
+        modStartClient::SetArgumentString(std::nullopt);
+        MsgBox::SetHandler({});
+    }
+
+    void split_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("empty") << "" << 10 << words({});
+        QTest::newRow("blanks and tabs only") << " \t  \t" << 10 << words({});
+        QTest::newRow("one word") << "/RUN" << 10 << words({"/RUN"});
+        QTest::newRow("case kept") << "/nOtMaX" << 10 << words({"/nOtMaX"});
+        QTest::newRow("runs of separators") << "  /RUN \t\t  /NOTMAX\t" << 10 << words({"/RUN", "/NOTMAX"});
+        QTest::newRow("quotes are ordinary") << "\"C:\\Program Files\\x.exe\" a"
+                                             << 10 << words({"\"C:\\Program", "Files\\x.exe\"", "a"});
+        QTest::newRow("quoted switch") << "\"/RUN\"" << 10 << words({"\"/RUN\""});
+        QTest::newRow("line breaks are no separators") << "a\nb\rc\vd" << 10 << words({"a\nb\rc\vd"});
+        QTest::newRow("no-break space is no separator") << "a\u00A0b" << 10 << words({"a\u00A0b"});
+        QTest::newRow("nothing escaped") << "a\\ b\\\tc" << 10 << words({"a\\", "b\\", "c"});
+        QTest::newRow("ten words") << "1 2 3 4 5 6 7 8 9 10" << 10
+                                   << words({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"});
+        QTest::newRow("eleventh word cut") << "1 2 3 4 5 6 7 8 9 10 11 12" << 10
+                                           << words({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"});
+        QTest::newRow("cut keeps the tenth whole") << "a b c d e f g h i jjjj kkkk" << 10
+                                                   << words({"a", "b", "c", "d", "e", "f", "g", "h", "i", "jjjj"});
+        QTest::newRow("maximum two") << "a b c" << 2 << words({"a", "b"});
+        QTest::newRow("maximum zero") << "a b" << 0 << words({});
+    }
+    void split()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, max);
+        QFETCH(QStringList, expected);
+        QCOMPARE(modStartClient::SplitCommandLine(line, max), expected);
+    }
+
+    void defaultMaximumIsTen()
+    {
+        modStartClient::SetArgumentString(QStringLiteral("a b c d e f g h i j k"));
+        QCOMPARE(modStartClient::SplitCommandLine().size(), 11);
+    }
+
+    void argumentsAreJoinedWithOneBlank_data()
+    {
+        QTest::addColumn<QStringList>("argv");
+        QTest::addColumn<QString>("joined");
+        QTest::addColumn<QStringList>("split");
+        QTest::newRow("no arguments") << QStringList{"Veskora"} << "" << words({});
+        QTest::newRow("two switches") << QStringList{"Veskora", "/NOTMAX", "/RUN"} << "/NOTMAX /RUN"
+                                      << words({"/NOTMAX", "/RUN"});
+        // The shell's quoting is gone by now: a path with blanks is several words again.
+        QTest::newRow("argument with a blank") << QStringList{"Veskora", "/RUN x"} << "/RUN x"
+                                               << words({"/RUN", "x"});
+        QTest::newRow("empty argument") << QStringList{"Veskora", "", "/RUN"} << " /RUN" << words({"/RUN"});
+    }
+    void argumentsAreJoinedWithOneBlank()
+    {
+        QFETCH(QStringList, argv);
+        QFETCH(QString, joined);
+        QFETCH(QStringList, split);
+        QCOMPARE(modStartClient::JoinArguments(argv), joined);
+        QCOMPARE(modStartClient::SplitCommandLine(modStartClient::JoinArguments(argv)), split);
+    }
+
+    void main_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<bool>("notMaximized");
+
+        const QStringList start{"start"}, usage{"usage"}, none;
+        QTest::newRow("empty line") << "" << start << false;
+        QTest::newRow("blanks and tabs") << " \t " << start << false;
+        QTest::newRow("/RUN") << "/RUN" << start << false;
+        QTest::newRow("/run") << "/run" << start << false;
+        QTest::newRow("/Run") << "/Run" << start << false;
+        QTest::newRow("/NOTMAX alone") << "/NOTMAX" << none << true;
+        QTest::newRow("/notmax then /run") << "/notmax /run" << QStringList{"start notmax"} << true;
+        QTest::newRow("/RUN then /NOTMAX") << "/RUN /NOTMAX" << start << true;
+        QTest::newRow("separated by tabs") << "/NOTMAX\t\t /RUN" << QStringList{"start notmax"} << true;
+        QTest::newRow("/?") << "/?" << usage << false;
+        QTest::newRow("/? twice") << "/? /?" << QStringList{"usage", "usage"} << false;
+        QTest::newRow("unknown") << "/X" << usage << false;
+        QTest::newRow("unknown then /RUN") << "/X /RUN" << QStringList{"usage", "start"} << false;
+        QTest::newRow("/RUN then unknown") << "/RUN /X" << QStringList{"start", "usage"} << false;
+        QTest::newRow("/RUNX") << "/RUNX" << usage << false;
+        QTest::newRow("RUN without slash") << "RUN" << usage << false;
+        QTest::newRow("quoted /RUN") << "\"/RUN\"" << usage << false;
+        QTest::newRow("/RUN twice") << "/RUN /RUN" << QStringList{"start", "start"} << false;
+        QTest::newRow("three valid switches") << "/RUN /NOTMAX /RUN" << usage << false;
+        QTest::newRow("three words") << "a b c" << usage << false;
+        QTest::newRow("eleven words") << "/RUN /RUN /RUN /RUN /RUN /RUN /RUN /RUN /RUN /RUN /RUN" << usage << false;
+    }
+    void main()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, events);
+        QFETCH(bool, notMaximized);
+        modStartClient::SetArgumentString(line);
+        modStartClient::Main();
+        QCOMPARE(m_events, events);
+        QCOMPARE(gNotMaximized, notMaximized);
+    }
+
+    void mainKeepsTheWordList()
+    {
+        modStartClient::SetArgumentString(QStringLiteral(" /notmax  /RUN "));
+        modStartClient::Main();
+        QCOMPARE(gCommandArgs, words({"/notmax", "/RUN"}));
+    }
+
+    void usageTextIsExact()
+    {
+        MsgBox::SetHandler({});
+        TestSupport::MsgBoxRecorder boxes;
+        modStartClient::SetArgumentString(QStringLiteral("/?"));
+        modStartClient::Main();
+        QCOMPARE(boxes.calls.size(), 1);
+        const MsgBox::Call &box = boxes.calls.first();
+        QCOMPARE(box.text, kUsage);
+        QCOMPARE(box.text.toUtf8(), kUsage.toUtf8());
+        QCOMPARE(box.style, int(MsgBox::OkOnly));
+        QCOMPARE(box.caption, QStringLiteral("Torvane_Veskora"));
+        QCOMPARE(box.owner, nullptr);
+        QVERIFY(!box.text.endsWith(QLatin1Char('\n')));
+        QVERIFY(!box.text.contains(QStringLiteral("NOTMAX")));
+    }
+
+    void initClientGlobalsSetsPathsAndStartValues()
+    {
+        gStartConnectLifeCnt = gStartLifeCnt = gTryConnectCount = gTryConnectActionCnt = gMaxTryConnectActionCnt = -7;
+        gSecurityEnabled = false;
+        gUserProcessName = QStringLiteral("/bin/true");
+        gRdpStarted = gRdpConnected = true;
+        modStartClient::InitClientGlobals();
+
+        const QString dir = QCoreApplication::applicationDirPath();
+        QCOMPARE(gClientCfgFile, dir + "/Client.cfg");
+        QCOMPARE(gUserCfgFile, dir + "/User.cfg");
+        QCOMPARE(gHelpFile, dir + "/Veskora.chm");
+        QVERIFY(!gClientCfgFile.contains(QLatin1Char('\\')));
+        QVERIFY(!gClientCfgFile.contains(QStringLiteral("//")));
+        QCOMPARE(gStartConnectLifeCnt, 3);
+        QCOMPARE(gStartLifeCnt, 45);
+        QCOMPARE(gSecurityEnabled, true);
+        QCOMPARE(gUserProcessName, QString());
+        QCOMPARE(gTryConnectCount, 0);
+        QCOMPARE(gTryConnectActionCnt, 3);
+        QCOMPARE(gMaxTryConnectActionCnt, 50);
+        // Not start-up's to touch.
+        QCOMPARE(gRdpStarted, true);
+        QCOMPARE(gRdpConnected, true);
+        gRdpStarted = gRdpConnected = false;
+    }
+
+    void secondRunRestoresTheDefaults()
+    {
+        // The first load reads a configuration; the second /RUN sets the defaults again.
+        int loads = 0;
+        QList<qint32> lifeAtLoad;
+        modStartClient::SetTrayLoader([&] {
+            lifeAtLoad << gStartLifeCnt;
+            ++loads;
+            gStartLifeCnt = 120;
+            gTryConnectActionCnt = 9;
+        });
+        modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
+        modStartClient::Main();
+        QCOMPARE(loads, 2);
+        QCOMPARE(lifeAtLoad, (QList<qint32>{45, 45}));
+    }
+
+    void startClientSetsGlobalsBeforeLoading()
+    {
+        QString cfgAtLoad;
+        modStartClient::SetTrayLoader([&] { cfgAtLoad = gClientCfgFile; });
+        gClientCfgFile.clear();
+        modStartClient::StartClient();
+        QCOMPARE(cfgAtLoad, QCoreApplication::applicationDirPath() + "/Client.cfg");
+    }
+
+    void instanceLockNamesTheProgram()
+    {
+        const QString a = modStartClient::InstanceLockPath(QStringLiteral("/opt/a/Veskora"));
+        const QString b = modStartClient::InstanceLockPath(QStringLiteral("/opt/b/Veskora"));
+        QVERIFY(a != b);
+        // The same program file reached through a link is the same program.
+        QTemporaryDir dir;
+        QFile program(dir.filePath(QStringLiteral("Veskora")));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.close();
+        QVERIFY(QFile::link(program.fileName(), dir.filePath(QStringLiteral("link"))));
+        QCOMPARE(modStartClient::InstanceLockPath(dir.filePath(QStringLiteral("link"))),
+                 modStartClient::InstanceLockPath(program.fileName()));
+        QVERIFY(a.endsWith(QStringLiteral(".lock")));
+        QVERIFY(QFileInfo(a).fileName().startsWith(QStringLiteral("Veskora-")));
+        // Our own lock, taken by Main above, does not stop a later Main of this process.
+        QVERIFY(modStartClient::AcquireInstanceLock());
+        QVERIFY(modStartClient::AcquireInstanceLock());
+    }
+};
+
+QTEST_MAIN(tst_modStartClient)
+#include "tst_modStartClient.moc"
