@@ -128,6 +128,7 @@ bool splitServer(const QString &text, QString &host, quint16 &port)
 FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(parent)
 {
     initKeyboard();
+    RdpSession::warmUp();
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);

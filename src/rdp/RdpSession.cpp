@@ -192,6 +192,14 @@ struct Lookup
 
 } // namespace
 
+void RdpSession::warmUp()
+{
+    // The codecs time themselves once per process (about 0.3 s); done early, on a thread of its
+    // own, the first connect does not wait for it.
+    static std::once_flag once;
+    std::call_once(once, [] { std::thread([] { primitives_get(); }).detach(); });
+}
+
 RdpSession::RdpSession(FreeRdpSessionControl *control, quint64 generation, RdpSessionConfig config)
     : m_control(control), m_generation(generation), m_config(std::move(config))
 {
@@ -242,7 +250,9 @@ void RdpSession::abortConnection()
     // number itself stays ours, so it can never name another file.
     if (m_guardFd >= 0)
         shutdown(m_guardFd, SHUT_RDWR);
-    if (m_instance)
+    // An established session ends through the wake-up event; aborting it would only log an
+    // error for a normal end.
+    if (m_instance && !m_connected)
         freerdp_abort_connect(m_instance);
 }
 
@@ -307,8 +317,6 @@ qint32 RdpSession::runSession()
 {
     static std::once_flag processInit;
     std::call_once(processInit, [] {
-        // The one-time CPU self-test of the codecs, here rather than in the first connect.
-        primitives_get();
         if (qEnvironmentVariableIsEmpty("WLOG_LEVEL"))
             WLog_SetLogLevel(WLog_GetRoot(), WLOG_WARN);
         // The library checks the certificate against the socket's stand-in name and warns of a

@@ -52,6 +52,8 @@ public:
     RdpSession &operator=(const RdpSession &) = delete;
 
     void start();
+    // Process-wide preparation that would otherwise slow the first connect.
+    static void warmUp();
     // Ends the attempt or the session from outside: the worker reports ReasonLocal.
     void requestStop();
     void postInput(const RdpInputEvent &event);
@@ -118,7 +120,7 @@ private:
     mutable std::mutex m_drivesMutex;
     QStringList m_drives;
 
-    bool m_connected = false;
+    std::atomic<bool> m_connected{false};
     bool m_certificateRefused = false;
     bool m_certificateChecked = false;
 };

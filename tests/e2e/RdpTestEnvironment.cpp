@@ -96,9 +96,15 @@ bool Server::start(quint16 port)
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("shadow.log")), QIODevice::Append);
-    m_process.start(QStringLiteral("freerdp-shadow-cli"),
-                    {QStringLiteral("/bind-address:127.0.0.1"), QStringLiteral("/port:%1").arg(m_port),
-                     QStringLiteral("/sec:nla"), QStringLiteral("/sam-file:") + m_dir.filePath(QStringLiteral("nla.sam"))});
+    QStringList arguments = {QStringLiteral("freerdp-shadow-cli"), QStringLiteral("/bind-address:127.0.0.1"),
+                             QStringLiteral("/port:%1").arg(m_port), QStringLiteral("/sec:nla"),
+                             QStringLiteral("/sam-file:") + m_dir.filePath(QStringLiteral("nla.sam"))};
+    // Its informational lines go to stdout, which a file would buffer: line buffering keeps
+    // the log current for anyone reading it while the server runs.
+    if (!QStandardPaths::findExecutable(QStringLiteral("stdbuf")).isEmpty())
+        arguments = QStringList{QStringLiteral("stdbuf"), QStringLiteral("-oL")} + arguments;
+    const QString program = arguments.takeFirst();
+    m_process.start(program, arguments);
     if (!m_process.waitForStarted(10000))
         return false;
     QDeadlineTimer deadline(20000);
