@@ -93,7 +93,7 @@ void SetAutostartDirectory(HKEY root, const QString &directory);
 QString AutostartDirectory(HKEY root);
 
 // The Exec value of a desktop entry for the program path, quoted and escaped as the
-// Desktop Entry specification requires, and back.
+// freedesktop.org Desktop Entry rules require, and back.
 QString DesktopExecForPath(const QString &path);
 QString PathFromDesktopExec(const QString &exec);
 
