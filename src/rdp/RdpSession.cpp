@@ -594,6 +594,9 @@ qint32 RdpSession::openSocket(int timeLimitMs, int &fd)
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes));
+    // Data the server does not acknowledge for this long means the network is gone.
+    unsigned int userTimeout = 15000;
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof(userTimeout));
     setGuard(fd);
     return 0;
 }

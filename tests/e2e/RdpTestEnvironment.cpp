@@ -1,6 +1,8 @@
 #include "RdpTestEnvironment.h"
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QtEndian>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -86,9 +88,10 @@ Server::~Server()
     kill();
 }
 
-bool Server::start(quint16 port)
+bool Server::start(quint16 port, const QString &bindAddress)
 {
     kill();
+    m_bind = bindAddress;
     m_port = port ? port : freePort();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display.name());
@@ -96,7 +99,7 @@ bool Server::start(quint16 port)
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("shadow.log")), QIODevice::Append);
-    QStringList arguments = {QStringLiteral("freerdp-shadow-cli"), QStringLiteral("/bind-address:127.0.0.1"),
+    QStringList arguments = {QStringLiteral("freerdp-shadow-cli"), QStringLiteral("/bind-address:") + m_bind,
                              QStringLiteral("/port:%1").arg(m_port), QStringLiteral("/sec:nla"),
                              QStringLiteral("/sam-file:") + m_dir.filePath(QStringLiteral("nla.sam"))};
     // Its informational lines go to stdout, which a file would buffer: line buffering keeps
@@ -132,11 +135,14 @@ QString Server::log() const
 
 bool Server::listening() const
 {
-    // The kernel's table of TCP sockets: 127.0.0.1:port in state LISTEN (0A).
+    // The kernel's table of TCP sockets: address:port in state LISTEN (0A); the address is
+    // shown as the bytes of the network-order value, read as a number of this machine.
     QFile table(QStringLiteral("/proc/net/tcp"));
     if (!table.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray local = QByteArray("0100007F:") + QByteArray::number(m_port, 16).toUpper().rightJustified(4, '0');
+    const quint32 address = qToBigEndian(QHostAddress(m_bind).toIPv4Address());
+    const QByteArray local = QByteArray::number(address, 16).toUpper().rightJustified(8, '0') + ':'
+        + QByteArray::number(m_port, 16).toUpper().rightJustified(4, '0');
     const QList<QByteArray> lines = table.readAll().split('\n');
     for (const QByteArray &line : lines) {
         const QList<QByteArray> f = line.simplified().split(' ');

@@ -40,10 +40,11 @@ class Server
 public:
     explicit Server(const Display &display);
     ~Server();
-    bool start(quint16 port = 0);
+    // On a free port (or the given one) of 127.0.0.1 (or the given loopback address).
+    bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
     void kill();
     quint16 port() const { return m_port; }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QString address() const { return QStringLiteral("%1:%2").arg(m_bind).arg(m_port); }
     QString log() const;
 
 private:
@@ -52,6 +53,7 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_bind = QStringLiteral("127.0.0.1");
 };
 
 quint16 freePort();
