@@ -22,6 +22,8 @@
 #include <X11/Xlib.h>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -105,6 +107,11 @@ Result runPanel(const RdpTestEnvironment::Server &server, int seconds, const QSt
     control.NonScriptable()->setClearTextPassword(RdpTestEnvironment::Password);
     control.setDesktopWidth(1024);
     control.setDesktopHeight(768);
+    if (!screenshot.isEmpty()) {
+        // As the operator sees it in full screen: with the connection bar.
+        control.SecuredSettings()->setFullScreen(1);
+        control.AdvancedSettings3()->setDisplayConnectionBar(true);
+    }
     QSignalSpy connected(&control, &SessionControl::OnConnected);
     const int before = activations(server);
     QElapsedTimer clock;
@@ -207,6 +214,23 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_rdp: the shadow server did not start\n");
         return 1;
     }
+    // For the picture, a few ordinary X programs on the server's screen as well.
+    std::vector<std::unique_ptr<QProcess>> programs;
+    if (parser.isSet(shotOption)) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), serverDisplay.name());
+        const QList<QStringList> commands = {
+            {QStringLiteral("xclock"), QStringLiteral("-geometry"), QStringLiteral("200x200+780+40"), QStringLiteral("-update"), QStringLiteral("1")},
+            {QStringLiteral("xeyes"), QStringLiteral("-geometry"), QStringLiteral("200x120+780+300")},
+            {QStringLiteral("xlogo"), QStringLiteral("-geometry"), QStringLiteral("200x200+780+520")}};
+        for (QStringList command : commands) {
+            auto p = std::make_unique<QProcess>();
+            p->setProcessEnvironment(env);
+            const QString program = command.takeFirst();
+            p->start(program, command);
+            programs.push_back(std::move(p));
+        }
+    }
     QProcess animator;
     animator.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--animate"), serverDisplay.name()});
     animator.waitForStarted(5000);
@@ -218,6 +242,10 @@ int main(int argc, char **argv)
     const Result xf = runXfreerdp(server, clientDisplay, seconds);
     animator.kill();
     animator.waitForFinished(5000);
+    for (auto &p : programs) {
+        p->kill();
+        p->waitForFinished(5000);
+    }
 
     std::printf("client      OnConnected   server saw activation   CPU s per s (animating)\n");
     std::printf("panel, 1st  %8.3f s    %8.3f s\n", first.connectSeconds, first.activatedSeconds);
