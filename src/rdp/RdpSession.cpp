@@ -654,6 +654,7 @@ bool RdpSession::reconnect(freerdp *instance)
         int fd = -1;
         if (openSocket(std::min(m_config.connectTimeLimitMs, 5000), fd) != 0)
             continue;
+        freerdp_settings_set_string(instance->context->settings, FreeRDP_ServerHostname, "|");
         freerdp_settings_set_uint32(instance->context->settings, FreeRDP_ServerPort, UINT32(fd));
         bool timedOut = false;
         if (withTimeLimit(m_config.connectTimeLimitMs, timedOut, freerdp_reconnect))
@@ -849,6 +850,11 @@ unsigned long RdpSession::onVerifyCertificate(freerdp *instance, const char *sub
                                                     issuer ? issuer : "", fingerprint ? fingerprint : "");
     DWORD answer = 0;
     m_certificateChecked = true;
+    // The socket is in use from here on; what follows (network-level authentication) names
+    // the server by its real name. A connect of the library's own after this point (its one
+    // retry after a broken transport) goes to port 0 and fails at once.
+    freerdp_settings_set_string(instance->context->settings, FreeRDP_ServerHostname, m_config.host.c_str());
+    freerdp_settings_set_uint32(instance->context->settings, FreeRDP_ServerPort, 0);
     if (store && data) {
         switch (certificate_data_match(store, data)) {
         case 0:

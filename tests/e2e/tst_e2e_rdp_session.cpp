@@ -38,6 +38,7 @@ private slots:
     void wrongPasswordRefused();
     void changedCertificateRefused();
     void autoReconnectAfterRestart();
+    void autoReconnectGivesUp();
     void newDriveReachesSession();
 
 private:
@@ -236,6 +237,21 @@ void tst_e2e_rdp_session::autoReconnectAfterRestart()
     control->Disconnect();
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
     QCOMPARE(disconnected.at(0).at(0).toInt(), int(FreeRdpSessionControl::ReasonLocal));
+}
+
+void tst_e2e_rdp_session::autoReconnectGivesUp()
+{
+    auto control = makeControl();
+    control->AdvancedSettings3()->setEnableAutoReconnect(true);
+    QSignalSpy connected(control.get(), &SessionControl::OnConnected);
+    QSignalSpy disconnected(control.get(), &SessionControl::OnDisconnected);
+    QVERIFY(connectControl(*control, connected));
+    // The server does not come back: after its tries the session ends, once.
+    m_server->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 120000);
+    QCOMPARE(disconnected.at(0).at(0).toInt(), int(FreeRdpSessionControl::ReasonServerEnded));
+    QVERIFY(!control->isSessionRunning());
+    QCOMPARE(connected.count(), 1);
 }
 
 void tst_e2e_rdp_session::newDriveReachesSession()
