@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "platform/Registry.h"
 #include "startup/modGlobClientVar.h"
 
 #include <QFile>
@@ -28,6 +29,17 @@ ProgramDir::ProgramDir()
 {
     modGlobClientVar::gClientCfgFile = m_dir.filePath(QStringLiteral("Client.cfg"));
     modGlobClientVar::gUserCfgFile = m_dir.filePath(QStringLiteral("User.cfg"));
+    // A test never touches the machine's registry store or autostart entries.
+    Registry::SetStoreDirectory(m_dir.filePath(QStringLiteral("registry")));
+    Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, m_dir.filePath(QStringLiteral("autostart-system")));
+    Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, m_dir.filePath(QStringLiteral("autostart-user")));
+}
+
+ProgramDir::~ProgramDir()
+{
+    Registry::SetStoreDirectory({});
+    Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, {});
+    Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, {});
 }
 
 void ProgramDir::write(const QString &name, const QStringList &lines) const

@@ -19,11 +19,13 @@ public:
     QStringList texts() const;
 };
 
-// A temporary program directory: the globals point Client.cfg and User.cfg into it.
+// A temporary program directory: the globals point Client.cfg and User.cfg into it, and the
+// registry store and autostart directories are redirected into it while it lives.
 class ProgramDir
 {
 public:
     ProgramDir();
+    ~ProgramDir();
     QString path() const { return m_dir.path(); }
     QString file(const QString &name) const { return m_dir.filePath(name); }
     // Writes a file with the given text (lines joined with CR LF).
