@@ -172,7 +172,8 @@ private:
     FrameStream mFrameStream;
     bool mUnloading = false;
     // Window placement and activation (frmClient.cpp): the full-screen window in operator
-    // mode stays at the top-left corner; an activation seen since the last show.
+    // mode stays at the top-left corner; the activate handler has run since the window was
+    // last shown or deactivated.
     bool mMoveLocked = false;
     bool mActivatedSinceShow = false;
 };
