@@ -590,6 +590,7 @@ void FreeRdpSessionControl::sendMouseButton(Qt::MouseButton button, bool down, c
 
 void FreeRdpSessionControl::mousePressEvent(QMouseEvent *event)
 {
+    m_lastPointer = event->position();
     setFocus(Qt::MouseFocusReason);
     sendMouseButton(event->button(), true, event->position());
 }
@@ -602,11 +603,13 @@ void FreeRdpSessionControl::mouseDoubleClickEvent(QMouseEvent *event)
 
 void FreeRdpSessionControl::mouseReleaseEvent(QMouseEvent *event)
 {
+    m_lastPointer = event->position();
     sendMouseButton(event->button(), false, event->position());
 }
 
 void FreeRdpSessionControl::mouseMoveEvent(QMouseEvent *event)
 {
+    m_lastPointer = event->position();
     if (!m_session || !m_connected)
         return;
     const QPoint p = toRemote(event->position());
@@ -662,10 +665,9 @@ void FreeRdpSessionControl::releaseAllInput()
     if (m_session && m_connected) {
         for (quint32 code : std::as_const(m_keysDown))
             m_session->postInput({RdpInputEvent::Key, false, code, 0, 0});
-        const QPointF centre(width() / 2.0, height() / 2.0);
         for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton, Qt::BackButton, Qt::ForwardButton})
             if (m_buttonsDown & b)
-                sendMouseButton(b, false, mapFromGlobal(QCursor::pos()).isNull() ? centre : QPointF(mapFromGlobal(QCursor::pos())));
+                sendMouseButton(b, false, m_lastPointer);
     }
     m_keysDown.clear();
     m_buttonsDown = {};

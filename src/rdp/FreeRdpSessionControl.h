@@ -156,6 +156,7 @@ private:
     bool m_destroying = false;
     QList<quint32> m_keysDown;  // scan codes pressed through this widget
     Qt::MouseButtons m_buttonsDown;
+    QPointF m_lastPointer;
 
     QWidget *m_connectionBar = nullptr;
     QLabel *m_connectionBarServer = nullptr;

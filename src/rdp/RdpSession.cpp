@@ -2,6 +2,8 @@
 
 #include "rdp/FreeRdpSessionControl.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMetaObject>
 
 #include <freerdp/channels/channels.h>
@@ -19,6 +21,7 @@
 #include <winpr/synch.h>
 #include <winpr/wlog.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -481,6 +484,15 @@ bool RdpSession::configure(freerdp *instance)
     setBool(FreeRDP_SupportMultitransport, false);
     setBool(FreeRDP_GatewayEnabled, false);
 
+    if (m_config.redirectPorts) {
+        for (const auto &port : portDevices()) {
+            QByteArray type = port.first.startsWith(QLatin1String("COM")) ? "serial" : "parallel";
+            QByteArray name = port.first.toLatin1(), path = QFile::encodeName(port.second);
+            char *params[] = {type.data(), name.data(), path.data()};
+            ok = freerdp_client_add_device_channel(s, 3, params) && ok;
+        }
+    }
+
     const bool devices = m_config.redirectDrives || m_config.redirectPorts || m_config.redirectPrinters
         || m_config.redirectSmartCards;
     setBool(FreeRDP_DeviceRedirection, devices);
@@ -491,6 +503,30 @@ bool RdpSession::configure(freerdp *instance)
         ok = freerdp_client_add_device_channel(s, 3, params) && ok;
     }
     return ok;
+}
+
+QList<QPair<QString, QString>> RdpSession::portDevices(const QString &deviceDirectory)
+{
+    QList<QPair<QString, QString>> result;
+    const QDir dir(deviceDirectory);
+    auto list = [&](const QStringList &patterns) {
+        QStringList names = dir.entryList(patterns, QDir::System | QDir::Files, QDir::Name);
+        // ttyS10 after ttyS9
+        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        });
+        return names;
+    };
+    // The first four on-board serial ports (the kernel always lists more than there are), then
+    // USB serial adapters; every printer port.
+    int com = 0;
+    for (const QString &name : list({QStringLiteral("ttyS[0-3]")}) + list({QStringLiteral("ttyUSB*")})
+             + list({QStringLiteral("ttyACM*")}))
+        result.append({QStringLiteral("COM%1").arg(++com), dir.filePath(name)});
+    int lpt = 0;
+    for (const QString &name : list({QStringLiteral("lp[0-9]*")}))
+        result.append({QStringLiteral("LPT%1").arg(++lpt), dir.filePath(name)});
+    return result;
 }
 
 qint32 RdpSession::openSocket(int timeLimitMs, int &fd)

@@ -52,6 +52,9 @@ public:
     RdpSession &operator=(const RdpSession &) = delete;
 
     void start();
+    // The serial and parallel ports of the machine as the session offers them to the server:
+    // (name, device path) pairs, COM1.. for serial ports, LPT1.. for printer ports.
+    static QList<QPair<QString, QString>> portDevices(const QString &deviceDirectory = QStringLiteral("/dev"));
     // Process-wide preparation that would otherwise slow the first connect.
     static void warmUp();
     // Ends the attempt or the session from outside: the worker reports ReasonLocal.

@@ -4,7 +4,9 @@
 #include "rdp/FreeRdpSessionControl.h"
 
 #include "platform/ErrorNumbers.h"
+#include "rdp/RdpSession.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
@@ -37,6 +39,7 @@ private slots:
     void disconnectWhileConnecting();
     void destroyWhileConnecting();
     void fullScreenConnectionBar();
+    void portsOffered();
 
 private:
     static quint16 freePort();
@@ -309,6 +312,23 @@ void tst_FreeRdpSessionControl::fullScreenConnectionBar()
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 60000);
     QCOMPARE(disconnected.at(0).at(0).toInt(), int(FreeRdpSessionControl::ReasonLocal));
     QVERIFY(!bar->isVisible());
+}
+
+void tst_FreeRdpSessionControl::portsOffered()
+{
+    QTemporaryDir dev;
+    for (const char *name : {"ttyS0", "ttyS1", "ttyS2", "ttyS3", "ttyS4", "ttyS10", "ttyUSB1", "ttyUSB0", "ttyACM0",
+                             "lp0", "lp1", "tty0", "null", "ttyUSB10"}) {
+        QFile f(dev.filePath(QString::fromLatin1(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    const auto ports = RdpSession::portDevices(dev.path());
+    QStringList seen;
+    for (const auto &p : ports)
+        seen << p.first + QLatin1Char('=') + QFileInfo(p.second).fileName();
+    QCOMPARE(seen, QStringList({"COM1=ttyS0", "COM2=ttyS1", "COM3=ttyS2", "COM4=ttyS3", "COM5=ttyUSB0",
+                                "COM6=ttyUSB1", "COM7=ttyUSB10", "COM8=ttyACM0", "LPT1=lp0", "LPT2=lp1"}));
+    QVERIFY(RdpSession::portDevices(dev.filePath(QStringLiteral("missing"))).isEmpty());
 }
 
 QTEST_MAIN(tst_FreeRdpSessionControl)
