@@ -89,11 +89,11 @@ class tst_ClientConfig : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_registry;
     std::unique_ptr<TestSupport::ProgramDir> dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> boxes;
 
-    QString autostartDir() const { return m_registry.filePath(QStringLiteral("xdg/autostart")); }
+    // The program directory redirects the machine's autostart directory into itself.
+    QString autostartDir() const { return Registry::AutostartDirectory(Registry::HKEY_LOCAL_MACHINE); }
     QString autostartEntry() const { return autostartDir() + QStringLiteral("/ClientStart.desktop"); }
 
     frmClient &load() { return Forms::LoadClient(); }
@@ -106,15 +106,6 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_registry.isValid());
-        // Never the machine's own autostart directory or registry.
-        Registry::SetStoreDirectory(m_registry.filePath(QStringLiteral("registry")));
-        Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, autostartDir());
-        Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, m_registry.filePath(QStringLiteral("home/autostart")));
-    }
-
     void init()
     {
         RecordingSessionControl::install();
