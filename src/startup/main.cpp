@@ -1,3 +1,6 @@
+#include "Version.h"
+#include "client/SessionControlFactory.h"
+#include "rdp/FreeRdpSessionControl.h"
 #include "shell/frmClientTrayIcon.h"
 #include "startup/modStartClient.h"
 
@@ -6,14 +9,13 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Veskora"));
+    QApplication::setApplicationVersion(QString::fromLatin1(Version::Text));
     // The hidden tray form keeps the program alive, also while no window is open.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // ---- Session control -------------------------------------------------------------------
-    // The session control that every session window gets is installed here, before the first
-    // form is loaded:
-    //     SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
-    // ----------------------------------------------------------------------------------------
+    // Every session window gets a real remote desktop client.
+    SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
 
     modStartClient::Main();
 
