@@ -77,6 +77,9 @@ private slots:
         QTest::newRow("usage open, /RUN") << QStringList{"/?"} << QStringList{"/RUN"};
         QTest::newRow("usage open, /?") << QStringList{"/?"} << QStringList{"/?"};
         QTest::newRow("usage open, three words") << QStringList{"/?"} << QStringList{"a", "b", "c"};
+        // The client's event loop keeps the first instance.
+        QTest::newRow("client running, plain start") << QStringList{} << QStringList{};
+        QTest::newRow("client running, /?") << QStringList{"/NOTMAX", "/RUN"} << QStringList{"/?"};
     }
     void secondStartEndsSilently()
     {
