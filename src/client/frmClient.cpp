@@ -433,36 +433,33 @@ void frmClient::buildControls()
 
 void frmClient::Form_Load()
 {
-    // 1. The operator cannot close the window.
+    // The operator cannot close the window.
     modSystemBasic::RemoveCloseMenu(this);
 
-    // 2. The session window, hidden, with its control invisible.
+    // The session window, hidden, with its control invisible.
     frmMsRdpClient &session = Forms::LoadMsRdpClient();
     if (session.msts)
         session.msts->setVisible(false);
 
-    // 3.
     gRdpStarted = false;
     gRdpConnected = false;
 
-    // 4., 5. The panel's identity.
+    // The panel's identity.
     txtClientname->setText(modSystemBasic::GetLocalComputerName());
     txtClientIP->setText(Winsock->LocalIP());
 
-    // 6.
     txtPassword->setEchoMode(QLineEdit::Password);
 
-    // 7. Start values of the connection fields; the configuration overwrites them.
+    // Start values of the connection fields; the configuration overwrites them.
     txtServer->setText(QLatin1String(kDefaultServer));
     txtUserName->clear();
     txtPassword->clear();
     txtPort->setText(QLatin1String(kDefaultPort));
     cboResolution->setCurrentIndex(0);
 
-    // 8.
     ReadConfigurationFromFile();
 
-    // 9. Layout, in pixels.
+    // Layout, in pixels.
     if (gNotMaximized) {
         fitPanelsToWindow(this);
     } else {
@@ -485,7 +482,6 @@ void frmClient::Form_Load()
         fitPanelsToWindow(this);
     }
 
-    // 10.
     show();
 }
 

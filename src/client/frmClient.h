@@ -49,7 +49,7 @@ public:
     // --- user profiles (frmClient_Profiles.cpp)
     // Steps 1 to 4 of receiving profile n of a series; errors raise VbError.
     void ReceiveUserProfile(qint32 n, const QString &username, const QString &password, qint32 resolution);
-    // Step 7: the series is complete.
+    // The series is complete: the profile list replaces the user-name field.
     void ShowUserList();
     void ShowUserConfig(qint32 &Index);
     void cboUsername_Click();

@@ -53,11 +53,9 @@ void switchOn(QTimer *timer)
 
 void frmClient::ConnectSideLink()
 {
-    // 1.
     if (chkAutoConnect->Value() != 1)
         return;
 
-    // 2. to 4.
     lblServerVersionLabel->setVisible(false);
     lblServerVersion->setVisible(false);
     setPanelText(1, QStringLiteral("Try to reconnect ") + longTimeNow());
@@ -66,22 +64,20 @@ void frmClient::ConnectSideLink()
     cmdRestart->setEnabled(false);
     shpLockStatus->setVisible(false);
 
-    // 5., 6. The close is complete when Close returns, so no pause is needed before the
+    // The close is complete when Close returns, so no pause is needed before the
     // new connection; whatever the old socket still had to report is dropped with it.
     Winsock->Close();
     Winsock->Connect(txtServer->text(), portNumber(txtPort->text()));
 
-    // 7.
     switchOn(timControl);
     mLifeCnt = gStartConnectLifeCnt;
 
-    // 8. The outcome arrives as Winsock_Connect or Winsock_Error.
+    // The outcome arrives as Winsock_Connect or Winsock_Error.
     mAttemptPending = true;
 }
 
 void frmClient::sideLinkConnected()
 {
-    // 9.
     mAttemptPending = false;
     setPanelText(1, QStringLiteral("Connected ") + longTimeNow());
     mLifeCnt = gStartLifeCnt;
@@ -90,13 +86,12 @@ void frmClient::sideLinkConnected()
 
 void frmClient::sideLinkFailed()
 {
-    // 10.
     mAttemptPending = false;
     ++gTryConnectCount;
     if (gTryConnectCount < gTryConnectActionCnt)
         return;
 
-    // 11. The user process is run from the event loop, not from inside the socket's error
+    // The user process is run from the event loop, not from inside the socket's error
     // report; the timer is off from here on, so no tick can come in between.
     gTryConnectCount = 0;
     timControl->stop();
