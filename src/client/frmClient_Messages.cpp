@@ -97,14 +97,6 @@ void frmClient::Winsock_DataArrival(qint32 bytesTotal)
     handlingNow().insert(this);
     const auto done = qScopeGuard([this] { handlingNow().remove(this); });
 
-    // A frame left half-received by an earlier link must not swallow the first frame of the
-    // next one: every new connection starts with an empty stream.
-    static const char *const kStreamHook = "veskoraFrameStreamHook";
-    if (!Winsock->property(kStreamHook).toBool()) {
-        connect(Winsock, &SocketControl::Connected, this, [this] { mFrameStream.clear(); });
-        Winsock->setProperty(kStreamHook, true);
-    }
-
     // The side link is a byte stream: frames that arrive together are all handled, in order,
     // and a frame split over several arrivals is handled once, when it is complete.
     for (;;) {

@@ -116,6 +116,9 @@ void frmClient::runFailureAction()
 void frmClient::Winsock_Connect()
 {
     gTryConnectCount = 0;
+    // A frame left half-received by an earlier link must not swallow the first frame of the
+    // next one: every connection starts with an empty stream.
+    mFrameStream.clear();
     if (mAttemptPending && Winsock->State() == SocketControl::sckConnected)
         sideLinkConnected();
 }
