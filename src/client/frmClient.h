@@ -66,6 +66,8 @@ public:
     void Winsock_Connect();
     void Winsock_Close();
     void Winsock_Error(qint32 number, const QString &description);
+    // The current time in the system's long time format, as the status texts show it.
+    static QString LongTimeNow();
 
     // --- side-link messages (frmClient_Messages.cpp)
     void Winsock_DataArrival(qint32 bytesTotal);
@@ -170,6 +172,7 @@ private:
     void runFailureAction();
     // Received bytes not yet cut into frames (frmClient_Messages.cpp).
     FrameStream mFrameStream;
+    bool mHandlingData = false; // inside Winsock_DataArrival
     bool mUnloading = false;
     // Window placement and activation (frmClient.cpp): the full-screen window in operator
     // mode stays at the top-left corner; the activate handler has run since the window was

@@ -11,11 +11,8 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QSet>
-#include <QTime>
 
 #include <limits>
 
@@ -71,31 +68,22 @@ QString ServerVersionText(qint32 v)
 
 namespace {
 
-QString longTime() { return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat); }
-
 // Windows RGB values of the lock lamp.
 constexpr qint32 kRed = 255;
 constexpr qint32 kGreen = 65280;
 constexpr qint32 kYellow = 65535;
-
-// Windows whose data-arrival handling is running. A frame's handling may process pending
-// events; bytes arriving meanwhile wait until the frames before them are done, and the
-// handling takes them itself then (the socket raises no second arrival for them).
-QSet<const frmClient *> &handlingNow()
-{
-    static QSet<const frmClient *> windows;
-    return windows;
-}
 
 } // namespace
 
 void frmClient::Winsock_DataArrival(qint32 bytesTotal)
 {
     Q_UNUSED(bytesTotal); // everything that has arrived is taken, however much it is
-    if (handlingNow().contains(this))
-        return; // the running handling reads these bytes when its frames are done
-    handlingNow().insert(this);
-    const auto done = qScopeGuard([this] { handlingNow().remove(this); });
+    // A frame's handling may process pending events; bytes arriving meanwhile raise no second
+    // arrival worth having: the running handling takes them once the frames before them are done.
+    if (mHandlingData)
+        return;
+    mHandlingData = true;
+    const auto done = qScopeGuard([this] { mHandlingData = false; });
 
     // The side link is a byte stream: frames that arrive together are all handled, in order,
     // and a frame split over several arrivals is handled once, when it is complete.
@@ -128,7 +116,7 @@ void frmClient::HandleFrame(const QString &frame)
             GetRdpState(reply);
             modSocketCmd::BuildCommandFrame(reply, answer);
             Winsock->SendData(answer);
-            setPanelText(1, QStringLiteral("SignOfLife ") + longTime());
+            setPanelText(1, QStringLiteral("SignOfLife ") + LongTimeNow());
             mLifeCnt = gStartLifeCnt;
             break;
 
@@ -142,7 +130,7 @@ void frmClient::HandleFrame(const QString &frame)
             reply.Argument = frmClientMessages::PanelVersionNumber(Version::Major, Version::Minor, Version::Revision);
             modSocketCmd::BuildClientNameFrame(reply, answer, modSystemBasic::GetLocalComputerName());
             Winsock->SendData(answer);
-            setPanelText(1, QStringLiteral("MachineName") + longTime());
+            setPanelText(1, QStringLiteral("MachineName") + LongTimeNow());
             mLifeCnt = gStartLifeCnt;
             break;
 
@@ -153,7 +141,7 @@ void frmClient::HandleFrame(const QString &frame)
             ReceiveUserProfile(n, data.Username, data.Password, data.Resolution);
             modSocketCmd::BuildCommandFrame(SocketCmd{7, n}, answer);
             Winsock->SendData(answer);
-            setPanelText(1, QStringLiteral("Get Remotedata") + longTime());
+            setPanelText(1, QStringLiteral("Get Remotedata") + LongTimeNow());
             mLifeCnt = gStartLifeCnt;
             if (n < data.NrOfUsers)
                 break;
@@ -195,7 +183,7 @@ void frmClient::HandleFrame(const QString &frame)
                 ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
             cboUsername->setCurrentIndex(entry);
             ShowUserConfig(n);
-            setPanelText(1, QStringLiteral("RemoteConnection") + longTime());
+            setPanelText(1, QStringLiteral("RemoteConnection") + LongTimeNow());
             mLifeCnt = gStartLifeCnt;
             ConnectToServer();
             break;

@@ -27,11 +27,6 @@ using namespace modGlobClientVar;
 
 namespace {
 
-QString longTimeNow()
-{
-    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
-}
-
 // The leading number of the port text; a value no port can have stays out of range, so the
 // socket control refuses it as an attempt that failed.
 qint32 portNumber(const QString &text)
@@ -51,6 +46,11 @@ void switchOn(QTimer *timer)
 
 } // namespace
 
+QString frmClient::LongTimeNow()
+{
+    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+}
+
 void frmClient::ConnectSideLink()
 {
     if (chkAutoConnect->Value() != 1)
@@ -58,7 +58,7 @@ void frmClient::ConnectSideLink()
 
     lblServerVersionLabel->setVisible(false);
     lblServerVersion->setVisible(false);
-    setPanelText(1, QStringLiteral("Try to reconnect ") + longTimeNow());
+    setPanelText(1, QStringLiteral("Try to reconnect ") + LongTimeNow());
     cmdRemoteDesktop->setEnabled(false);
     cmdShutDown->setEnabled(false);
     cmdRestart->setEnabled(false);
@@ -79,7 +79,7 @@ void frmClient::ConnectSideLink()
 void frmClient::sideLinkConnected()
 {
     mAttemptPending = false;
-    setPanelText(1, QStringLiteral("Connected ") + longTimeNow());
+    setPanelText(1, QStringLiteral("Connected ") + LongTimeNow());
     mLifeCnt = gStartLifeCnt;
     switchOn(timControl);
 }
