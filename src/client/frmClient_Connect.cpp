@@ -171,35 +171,42 @@ void frmClient::ConnectToServer()
     session.setVisible(true);
     session.show();
 
-    IMsRdpClientAdvancedSettings2 *advanced = msts->AdvancedSettings3();
-    advanced->setBitmapPeristence(isChecked(chkBitmap) ? 1 : 0);
-    advanced->setCompress(isChecked(chkCompress) ? 1 : 0);
-    advanced->setPerformanceFlags(0);
-    const std::pair<CheckBox *, qint32> performance[] = {
-        {chkDISABLE_CURSOR_SHADOW, 0x20}, {chkDISABLE_CURSORSETTINGS, 0x40}, {chkDISABLE_FULLWINDOWDRAG, 0x02},
-        {chkDISABLE_MENUANIMATIONS, 0x04}, {chkDISABLE_THEMING, 0x08},       {chkDISABLE_WALLPAPER, 0x01},
-        {chkENABLE_ENHANCED_GRAPHICS, 0x10},
-    };
-    for (const auto &[box, flag] : performance)
-        if (isChecked(box))
-            advanced->setPerformanceFlags(advanced->PerformanceFlags() + flag);
-    advanced->setRedirectDrives(isChecked(chkRedirectDrives));
-    advanced->setRedirectPorts(isChecked(chkRedirectPorts));
-    advanced->setRedirectPrinters(isChecked(chkRedirectPrinters));
-    advanced->setRedirectSmartCards(isChecked(chkRedirectSmartCards));
-    advanced->setDisplayConnectionBar(isChecked(chkDisplayConnectionBar));
-    advanced->setEnableAutoReconnect(isChecked(chkEnableAutoReconnect));
+    // A value the control refuses ends the call; the operator must not be left in front of
+    // a session window with no session, so it goes back the way an ended session does.
+    try {
+        IMsRdpClientAdvancedSettings2 *advanced = msts->AdvancedSettings3();
+        advanced->setBitmapPeristence(isChecked(chkBitmap) ? 1 : 0);
+        advanced->setCompress(isChecked(chkCompress) ? 1 : 0);
+        advanced->setPerformanceFlags(0);
+        const std::pair<CheckBox *, qint32> performance[] = {
+            {chkDISABLE_CURSOR_SHADOW, 0x20}, {chkDISABLE_CURSORSETTINGS, 0x40}, {chkDISABLE_FULLWINDOWDRAG, 0x02},
+            {chkDISABLE_MENUANIMATIONS, 0x04}, {chkDISABLE_THEMING, 0x08},       {chkDISABLE_WALLPAPER, 0x01},
+            {chkENABLE_ENHANCED_GRAPHICS, 0x10},
+        };
+        for (const auto &[box, flag] : performance)
+            if (isChecked(box))
+                advanced->setPerformanceFlags(advanced->PerformanceFlags() + flag);
+        advanced->setRedirectDrives(isChecked(chkRedirectDrives));
+        advanced->setRedirectPorts(isChecked(chkRedirectPorts));
+        advanced->setRedirectPrinters(isChecked(chkRedirectPrinters));
+        advanced->setRedirectSmartCards(isChecked(chkRedirectSmartCards));
+        advanced->setDisplayConnectionBar(isChecked(chkDisplayConnectionBar));
+        advanced->setEnableAutoReconnect(isChecked(chkEnableAutoReconnect));
 
-    msts->setVisible(true);
+        msts->setVisible(true);
 
-    // Without a password the server asks for one.
-    if (!txtPassword->text().isEmpty())
-        mRdpNonScriptable->setClearTextPassword(mPassword);
+        // Without a password the server asks for one.
+        if (!txtPassword->text().isEmpty())
+            mRdpNonScriptable->setClearTextPassword(mPassword);
 
-    msts->setServer(mServer);
-    msts->setUserName(mUserName);
-    msts->setDesktopHeight(Conversions::ToInt32(mDesktopHeight));
-    msts->setDesktopWidth(Conversions::ToInt32(mDesktopWidth));
+        msts->setServer(mServer);
+        msts->setUserName(mUserName);
+        msts->setDesktopHeight(Conversions::ToInt32(mDesktopHeight));
+        msts->setDesktopWidth(Conversions::ToInt32(mDesktopWidth));
 
-    msts->Connect();
+        msts->Connect();
+    } catch (const VbError &) {
+        session.msts_OnDisconnected(0);
+        throw;
+    }
 }
