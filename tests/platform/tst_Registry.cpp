@@ -30,17 +30,16 @@ LONG setString(HKEY key, const QString &name, const QByteArray &text)
     return RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size()));
 }
 
-// Reads a value in the two steps callers use: size first, then the data.
+// The two-step read callers use: size first, then the data.
 LONG queryTwoStep(HKEY key, const QString &name, QByteArray &data, DWORD &type)
 {
     quint8 probe = 0;
     DWORD size = 0;
     LONG r = RegQueryValueEx(key, name, nullptr, &type, &probe, &size);
+    data.clear();
     if (r == ERROR_MORE_DATA) {
         data.resize(qsizetype(size));
         r = RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<quint8 *>(data.data()), &size);
-    } else {
-        data.clear();
     }
     return r;
 }
@@ -51,7 +50,6 @@ class TestRegistry : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir *m_dir = nullptr;
     QString storeDir() const { return m_dir->filePath(QStringLiteral("registry")); }
     QString machineRun() const { return m_dir->filePath(QStringLiteral("xdg/autostart")); }
@@ -65,35 +63,12 @@ private slots:
         SetStoreDirectory(storeDir());
         SetAutostartDirectory(HKEY_LOCAL_MACHINE, machineRun());
         SetAutostartDirectory(HKEY_CURRENT_USER, userRun());
-        QCOMPARE(OpenHandleCount(), 0);
     }
     void cleanup()
     {
-        // Every test closes what it opened.
-        QCOMPARE(OpenHandleCount(), 0);
-        const auto restore = [](const QString &p) {
-            QFile::setPermissions(p, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        };
-        restore(machineRun());
-        restore(storeDir());
+        QCOMPARE(OpenHandleCount(), 0); // every test closes what it opened
+        QFile::setPermissions(machineRun(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         delete m_dir;
-        m_dir = nullptr;
-    }
-
-    void defaultsFollowTheRoots()
-    {
-        SetStoreDirectory(QString());
-        SetAutostartDirectory(HKEY_LOCAL_MACHINE, QString());
-        SetAutostartDirectory(HKEY_CURRENT_USER, QString());
-        QCOMPARE(StoreFile(HKEY_LOCAL_MACHINE), QStringLiteral("/etc/veskora/registry/HKEY_LOCAL_MACHINE.json"));
-        QVERIFY(StoreFile(HKEY_CURRENT_USER).endsWith(QStringLiteral("/veskora/registry/HKEY_CURRENT_USER.json")));
-        QVERIFY(!StoreFile(HKEY_CURRENT_USER).startsWith(QStringLiteral("/etc/")));
-        QCOMPARE(AutostartDirectory(HKEY_LOCAL_MACHINE), QStringLiteral("/etc/xdg/autostart"));
-        QVERIFY(AutostartDirectory(HKEY_CURRENT_USER).endsWith(QStringLiteral("/autostart")));
-        QCOMPARE(AutostartDirectory(HKEY_USERS), QString());
-        SetStoreDirectory(storeDir());
-        SetAutostartDirectory(HKEY_LOCAL_MACHINE, machineRun());
-        SetAutostartDirectory(HKEY_CURRENT_USER, userRun());
     }
 
     void createSetQueryClose()
@@ -101,29 +76,18 @@ private slots:
         HKEY key = 0;
         DWORD disposition = 0;
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software\\Torvane\\Panel"), 0, QString(), 0,
-                                KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr, &key, &disposition),
-                 ERROR_SUCCESS);
+                                KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr, &key, &disposition), ERROR_SUCCESS);
         QCOMPARE(disposition, REG_CREATED_NEW_KEY);
-        QCOMPARE(OpenHandleCount(), 1);
         QCOMPARE(setString(key, QStringLiteral("Name"), "value"), ERROR_SUCCESS);
-        // Opened for setting only: no reading through this handle.
-        DWORD size = 0;
+        DWORD size = 0; // opened for setting only
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Name"), nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_INVALID_HANDLE);
-
-        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, QStringLiteral("software\\TORVANE\\panel"), 0, QString(), 0,
-                                KEY_SET_VALUE, nullptr, &key, &disposition),
-                 ERROR_SUCCESS);
+        QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, QStringLiteral("software\\TORVANE\\panel"), 0, QString(), 0, KEY_SET_VALUE,
+                                nullptr, &key, &disposition), ERROR_SUCCESS);
         QCOMPARE(disposition, REG_OPENED_EXISTING_KEY);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-
-        // Keys above are created too; names compare without regard to case.
-        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("SOFTWARE\\torvane"), 0, KEY_QUERY_VALUE, &key),
-                 ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software\\Torvane\\Panel"), 0, KEY_QUERY_VALUE, &key),
-                 ERROR_SUCCESS);
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software\\Torvane\\Panel"), 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
         QByteArray data;
         DWORD type = 0;
         QCOMPARE(queryTwoStep(key, QStringLiteral("NAME"), data, type), ERROR_SUCCESS);
@@ -138,33 +102,27 @@ private slots:
         QCOMPARE(RegCreateKey(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Test"), &key), ERROR_SUCCESS);
         const quint8 bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         QCOMPARE(RegSetValueEx(key, QStringLiteral("Bin"), 0, REG_BINARY, bytes, 10), ERROR_SUCCESS);
-
-        // No buffer: the size and type are told.
         DWORD type = 0, size = 0;
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Bin"), nullptr, &type, nullptr, &size), ERROR_SUCCESS);
         QCOMPARE(size, 10u);
         QCOMPARE(type, REG_BINARY);
-        // A buffer too small: ERROR_MORE_DATA, the size needed, nothing copied.
         quint8 small[4] = {0, 0, 0, 0};
         size = 4;
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Bin"), nullptr, nullptr, small, &size), ERROR_MORE_DATA);
         QCOMPARE(size, 10u);
         QCOMPARE(small[0], quint8(0));
-        // Large enough: the data and its size.
         quint8 big[16] = {};
         size = 16;
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Bin"), nullptr, nullptr, big, &size), ERROR_SUCCESS);
-        QCOMPARE(size, 10u);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(big), 10), QByteArray(reinterpret_cast<const char *>(bytes), 10));
-        // A buffer without its size is refused; a missing value is not found.
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(big), qsizetype(size)), QByteArray(reinterpret_cast<const char *>(bytes), 10));
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Bin"), nullptr, nullptr, big, nullptr), ERROR_INVALID_PARAMETER);
-        size = 16;
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("None"), nullptr, nullptr, big, &size), ERROR_FILE_NOT_FOUND);
-        // A value of zero bytes.
         QCOMPARE(RegSetValueEx(key, QStringLiteral("Empty"), 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
         size = 0;
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Empty"), nullptr, &type, small, &size), ERROR_SUCCESS);
         QCOMPARE(size, 0u);
+        QCOMPARE(RegDeleteValue(key, QStringLiteral("BIN")), ERROR_SUCCESS);
+        QCOMPARE(RegDeleteValue(key, QStringLiteral("Bin")), ERROR_FILE_NOT_FOUND);
         QCOMPARE(RegFlushKey(key), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
     }
@@ -172,37 +130,14 @@ private slots:
     void errorsOfMissingThings()
     {
         HKEY key = 0;
-        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software\\Nothing"), 0, KEY_QUERY_VALUE, &key),
-                 ERROR_FILE_NOT_FOUND);
+        QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software\\Nothing"), 0, KEY_QUERY_VALUE, &key), ERROR_FILE_NOT_FOUND);
         QCOMPARE(key, 0u);
-        QCOMPARE(RegOpenKey(HKEY_CURRENT_USER, QStringLiteral("Software\\Nothing"), &key), ERROR_FILE_NOT_FOUND);
         QCOMPARE(RegOpenKeyEx(HKEY_PERFORMANCE_DATA, QStringLiteral("x"), 0, KEY_QUERY_VALUE, &key), ERROR_INVALID_HANDLE);
         QCOMPARE(RegSetValueEx(0x1234, QStringLiteral("x"), 0, REG_SZ, nullptr, 0), ERROR_INVALID_HANDLE);
         QCOMPARE(RegDeleteValue(0, QStringLiteral("x")), ERROR_INVALID_HANDLE);
         QCOMPARE(RegFlushKey(0), ERROR_INVALID_HANDLE);
-        QCOMPARE(RegCloseKey(0), ERROR_INVALID_HANDLE);
-        QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
-        QCOMPARE(RegDeleteValue(key, QStringLiteral("none")), ERROR_FILE_NOT_FOUND);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         // The keys above the Run key exist on every system.
-        QCOMPARE(RegOpenKeyEx(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Windows"), 0, KEY_QUERY_VALUE, &key),
-                 ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-    }
-
-    void deleteValue()
-    {
-        HKEY key = 0;
-        QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
-        QCOMPARE(setString(key, QStringLiteral("a"), "1"), ERROR_SUCCESS);
-        QCOMPARE(setString(key, QStringLiteral("b"), "2"), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-        QCOMPARE(RegOpenKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
-        QCOMPARE(RegDeleteValue(key, QStringLiteral("A")), ERROR_SUCCESS);
-        QCOMPARE(RegDeleteValue(key, QStringLiteral("a")), ERROR_FILE_NOT_FOUND);
-        DWORD size = 0;
-        QCOMPARE(RegQueryValueEx(key, QStringLiteral("b"), nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-        QCOMPARE(size, 2u);
+        QCOMPARE(RegOpenKeyEx(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Windows"), 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
     }
 
@@ -212,18 +147,12 @@ private slots:
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
         QCOMPARE(setString(key, QStringLiteral("user"), "1"), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-        QCOMPARE(RegOpenKeyEx(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\X"), 0, KEY_QUERY_VALUE, &key),
-                 ERROR_FILE_NOT_FOUND);
+        QCOMPARE(RegOpenKeyEx(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\X"), 0, KEY_QUERY_VALUE, &key), ERROR_FILE_NOT_FOUND);
         QCOMPARE(RegCreateKey(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
         QCOMPARE(setString(key, QStringLiteral("machine"), "1"), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-
-        QCOMPARE(StoreFile(HKEY_CURRENT_USER), storeDir() + QStringLiteral("/HKEY_CURRENT_USER.json"));
-        QVERIFY(QFileInfo(StoreFile(HKEY_CURRENT_USER)).isFile());
-        QVERIFY(QFileInfo(StoreFile(HKEY_LOCAL_MACHINE)).isFile());
         QCOMPARE(modeOf(StoreFile(HKEY_CURRENT_USER)), 0600u);
         QCOMPARE(modeOf(StoreFile(HKEY_LOCAL_MACHINE)), 0644u);
-        QVERIFY(readBytes(StoreFile(HKEY_CURRENT_USER)).contains("user"));
         QVERIFY(!readBytes(StoreFile(HKEY_CURRENT_USER)).contains("machine"));
         QCOMPARE(QDir(storeDir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
@@ -237,50 +166,35 @@ private slots:
         const QString file = StoreFile(HKEY_LOCAL_MACHINE);
         const QByteArray before = readBytes(file);
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-
-        QCOMPARE(RegCreateKeyEx(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\X"), 0, QString(), 0, 6, nullptr, &key, nullptr),
-                 ERROR_ACCESS_DENIED);
         QCOMPARE(RegCreateKey(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\New"), &key), ERROR_ACCESS_DENIED);
-        // Reading still works; a key opened with what is allowed cannot delete.
-        QCOMPARE(RegOpenKeyEx(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\X"), 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         QCOMPARE(RegOpenKey(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
         QCOMPARE(RegDeleteValue(key, QStringLiteral("v")), ERROR_ACCESS_DENIED);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         QCOMPARE(readBytes(file), before);
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void damagedStoreIsNotOverwritten()
     {
         QVERIFY(QDir().mkpath(storeDir()));
-        const QString file = StoreFile(HKEY_CURRENT_USER);
-        QFile f(file);
+        QFile f(StoreFile(HKEY_CURRENT_USER));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("{ not a store");
         f.close();
         HKEY key = 0;
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_BADDB);
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software"), 0, KEY_QUERY_VALUE, &key), ERROR_BADDB);
-        QCOMPARE(readBytes(file), QByteArray("{ not a store"));
+        QCOMPARE(readBytes(f.fileName()), QByteArray("{ not a store"));
     }
 
-    // The Run key is the autostart directory.
     void runValueIsADesktopEntry_data()
     {
         QTest::addColumn<quint32>("root");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain path, machine") << quint32(HKEY_LOCAL_MACHINE) << "/opt/veskora/Veskora"
-                                             << "/opt/veskora/Veskora";
-        QTest::newRow("plain path, user") << quint32(HKEY_CURRENT_USER) << "/opt/veskora/Veskora"
-                                          << "/opt/veskora/Veskora";
-        QTest::newRow("blank in path is quoted") << quint32(HKEY_LOCAL_MACHINE) << "/opt/My Panel/Veskora"
-                                                 << "\"/opt/My Panel/Veskora\"";
-        QTest::newRow("dollar and backslash escaped") << quint32(HKEY_LOCAL_MACHINE) << "/opt/a$b\\c/V"
-                                                      << "\"/opt/a\\\\$b\\\\\\\\c/V\"";
+        QTest::newRow("user, plain") << quint32(HKEY_CURRENT_USER) << "/opt/veskora/Veskora" << "/opt/veskora/Veskora";
+        QTest::newRow("blank quoted") << quint32(HKEY_LOCAL_MACHINE) << "/opt/My Panel/Veskora" << "\"/opt/My Panel/Veskora\"";
+        QTest::newRow("dollar and backslash") << quint32(HKEY_LOCAL_MACHINE) << "/opt/a$b\\c/V" << "\"/opt/a\\\\$b\\\\\\\\c/V\"";
         QTest::newRow("percent doubled") << quint32(HKEY_LOCAL_MACHINE) << "/opt/100%/V" << "/opt/100%%/V";
-        QTest::newRow("quote escaped") << quint32(HKEY_LOCAL_MACHINE) << "/opt/a\"b/V" << "\"/opt/a\\\\\"b/V\"";
     }
     void runValueIsADesktopEntry()
     {
@@ -292,28 +206,19 @@ private slots:
         QCOMPARE(RegCreateKey(root, RunKey, &key), ERROR_SUCCESS);
         QCOMPARE(setString(key, QStringLiteral("ClientStart"), value.toUtf8()), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-
         const QString entry = dir + QStringLiteral("/ClientStart.desktop");
-        QCOMPARE(QString::fromUtf8(readBytes(entry)),
-                 QStringLiteral("[Desktop Entry]\nType=Application\nName=ClientStart\nExec=") + exec + u'\n');
+        QCOMPARE(QString::fromUtf8(readBytes(entry)), QStringLiteral("[Desktop Entry]\nType=Application\nName=ClientStart\nExec=") + exec + u'\n');
         QCOMPARE(modeOf(entry), 0644u);
-        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("ClientStart.desktop")});
-        // The other root's directory is not touched.
-        QVERIFY(!QFileInfo::exists((root == HKEY_LOCAL_MACHINE ? userRun() : machineRun())));
-        QCOMPARE(StoreFile(root), storeDir() + u'/' + (root == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE.json")
-                                                                                   : QStringLiteral("HKEY_CURRENT_USER.json")));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        QVERIFY(!QFileInfo::exists(root == HKEY_LOCAL_MACHINE ? userRun() : machineRun()));
         QVERIFY(!QFileInfo::exists(StoreFile(root)));
 
-        // Read back as the value, with any spelling of the names.
-        QCOMPARE(RegOpenKeyEx(root, RunKey.toLower(), 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+        QCOMPARE(RegOpenKeyEx(root, RunKey.toLower(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
         QByteArray data;
         DWORD type = 0;
         QCOMPARE(queryTwoStep(key, QStringLiteral("clientstart"), data, type), ERROR_SUCCESS);
         QCOMPARE(type, REG_SZ);
         QCOMPARE(data, value.toUtf8() + '\0');
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-
-        QCOMPARE(RegOpenKey(root, RunKey, &key), ERROR_SUCCESS);
         QCOMPARE(RegDeleteValue(key, QStringLiteral("ClientStart")), ERROR_SUCCESS);
         QVERIFY(!QFileInfo::exists(entry));
         QCOMPARE(RegDeleteValue(key, QStringLiteral("ClientStart")), ERROR_FILE_NOT_FOUND);
@@ -328,10 +233,8 @@ private slots:
         QCOMPARE(setString(key, QStringLiteral("ClientStart"), "/opt/v/Veskora"), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         const QByteArray entry = readBytes(machineRun() + QStringLiteral("/ClientStart.desktop"));
-
         QVERIFY(QFile::setPermissions(machineRun(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
         QCOMPARE(RegCreateKey(HKEY_LOCAL_MACHINE, RunKey, &key), ERROR_ACCESS_DENIED);
-        QCOMPARE(RegCreateKeyEx(HKEY_LOCAL_MACHINE, RunKey, 0, QString(), 0, 6, nullptr, &key, nullptr), ERROR_ACCESS_DENIED);
         QCOMPARE(RegOpenKey(HKEY_LOCAL_MACHINE, RunKey, &key), ERROR_SUCCESS);
         QCOMPARE(RegDeleteValue(key, QStringLiteral("ClientStart")), ERROR_ACCESS_DENIED);
         QCOMPARE(setString(key, QStringLiteral("Other"), "/x"), ERROR_ACCESS_DENIED);
@@ -346,7 +249,6 @@ private slots:
         QTest::addColumn<quint32>("type");
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("path in the name") << "../escape" << quint32(REG_SZ) << QByteArray("/x");
-        QTest::newRow("dot dot") << ".." << quint32(REG_SZ) << QByteArray("/x");
         QTest::newRow("no name") << "" << quint32(REG_SZ) << QByteArray("/x");
         QTest::newRow("number") << "N" << quint32(REG_DWORD) << QByteArray("\1\0\0\0", 4);
         QTest::newRow("empty command") << "E" << quint32(REG_SZ) << QByteArray("\0", 1);
@@ -358,46 +260,32 @@ private slots:
         QFETCH(QByteArray, data);
         HKEY key = 0;
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, RunKey, &key), ERROR_SUCCESS);
-        QCOMPARE(RegSetValueEx(key, name, 0, type, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size())),
-                 ERROR_INVALID_PARAMETER);
+        QCOMPARE(RegSetValueEx(key, name, 0, type, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size())), ERROR_INVALID_PARAMETER);
         QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
         QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
         QVERIFY(!QFileInfo::exists(userRun()) || QDir(userRun()).isEmpty());
     }
 
-    void execQuotingRoundTrips_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("plain") << "/usr/bin/veskora";
-        QTest::newRow("blank") << "/opt/My Panel/Veskora";
-        QTest::newRow("all reserved") << "/a b\t\"'\\><~|&;$*?#()`%/c";
-    }
     void execQuotingRoundTrips()
     {
-        QFETCH(QString, path);
+        const QString path = QStringLiteral("/a b\t\"'\\><~|&;$*?#()`%/c");
         QCOMPARE(PathFromDesktopExec(DesktopExecForPath(path)), path);
     }
 
     void handleCount()
     {
-        HKEY a = 0, b = 0;
+        HKEY a = 0, b = 0, same = 0, child = 0;
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("A"), &a), ERROR_SUCCESS);
         QCOMPARE(RegOpenKeyEx(a, QString(), 0, KEY_QUERY_VALUE, &b), ERROR_SUCCESS); // a new handle
         QVERIFY(a != b);
-        QCOMPARE(OpenHandleCount(), 2);
-        HKEY same = 0;
         QCOMPARE(RegOpenKey(a, QString(), &same), ERROR_SUCCESS); // the same handle
         QCOMPARE(same, a);
-        QCOMPARE(OpenHandleCount(), 2);
-        // Relative to an open key.
-        HKEY child = 0;
         QCOMPARE(RegCreateKey(a, QStringLiteral("B"), &child), ERROR_SUCCESS);
         QCOMPARE(OpenHandleCount(), 3);
         QCOMPARE(RegCloseKey(child), ERROR_SUCCESS);
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("a\\b"), 0, KEY_QUERY_VALUE, &child), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(child), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(a), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(b), ERROR_SUCCESS);
+        for (HKEY k : {child, a, b})
+            QCOMPARE(RegCloseKey(k), ERROR_SUCCESS);
         QCOMPARE(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS); // predefined roots are not counted
         QCOMPARE(OpenHandleCount(), 0);
     }
