@@ -23,7 +23,11 @@ private:
     std::unique_ptr<TestSupport::MsgBoxRecorder> m_boxes;
     int m_loads = 0;
 
-    static QSize screenSize() { return QGuiApplication::primaryScreen()->geometry().size(); }
+    void run(const QString &line)
+    {
+        modStartClient::SetArgumentString(line);
+        modStartClient::Main();
+    }
 
 private slots:
     void init()
@@ -33,8 +37,7 @@ private slots:
         RecordingSessionControl::install();
         gNotMaximized = false;
         m_loads = 0;
-        // The real tray form, reading its configuration from an empty program directory
-        // rather than from the one beside the test.
+        // The real tray form, with the configuration of an empty program directory.
         modStartClient::SetTrayLoader([this] {
             ++m_loads;
             gClientCfgFile = m_dir->file(QStringLiteral("Client.cfg"));
@@ -54,75 +57,42 @@ private slots:
         m_dir.reset();
     }
 
-    void noSwitchShowsTheFullScreenWindow()
+    void windowSize_data()
     {
-        modStartClient::SetArgumentString(QString());
-        modStartClient::Main();
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("fullScreen");
+        QTest::newRow("no switch") << QString() << true;
+        QTest::newRow("/notmax /run keeps the design size") << "/notmax /run" << false;
+        QTest::newRow("/RUN /NOTMAX is full-screen already") << "/RUN /NOTMAX" << true;
+    }
+    void windowSize()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, fullScreen);
+        run(line);
         QVERIFY(frmClientTrayIcon::Instance());
         QVERIFY(!frmClientTrayIcon::Instance()->isVisible());
         frmClient *client = Forms::Client();
         QVERIFY(client);
         QVERIFY(client->isVisible());
-        QCOMPARE(client->size(), screenSize());
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        if (fullScreen)
+            QCOMPARE(client->size(), screen);
+        else
+            QVERIFY(client->width() < screen.width() && client->height() < screen.height());
         QVERIFY(m_boxes->calls.isEmpty());
     }
 
-    void notMaxThenRunKeepsTheDesignSize()
+    void runTwiceLoadsOneTrayFormAndWindow()
     {
-        modStartClient::SetArgumentString(QStringLiteral("/notmax /run"));
-        modStartClient::Main();
-        frmClient *client = Forms::Client();
-        QVERIFY(client);
-        QVERIFY(client->isVisible());
-        QVERIFY(client->width() < screenSize().width());
-        QVERIFY(client->height() < screenSize().height());
-    }
-
-    void runThenNotMaxIsFullScreenAlready()
-    {
-        modStartClient::SetArgumentString(QStringLiteral("/RUN /NOTMAX"));
-        modStartClient::Main();
-        QVERIFY(Forms::Client());
-        QCOMPARE(Forms::Client()->size(), screenSize());
-        QVERIFY(gNotMaximized);
-    }
-
-    void runTwiceLoadsOneTrayForm()
-    {
-        modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
-        modStartClient::Main();
+        run(QStringLiteral("/RUN /RUN"));
         QCOMPARE(m_loads, 2);
-        frmClientTrayIcon *tray = frmClientTrayIcon::Instance();
-        QVERIFY(tray);
-        const QList<QWidget *> clients = [] {
-            QList<QWidget *> found;
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (qobject_cast<frmClient *>(w))
-                    found << w;
-            return found;
-        }();
-        QCOMPARE(clients.size(), 1);
+        QVERIFY(frmClientTrayIcon::Instance());
+        int clients = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            clients += qobject_cast<frmClient *>(w) != nullptr;
+        QCOMPARE(clients, 1);
         QCOMPARE(gStartLifeCnt, 45);
-    }
-
-    void unknownThenRunShowsUsageBeforeTheWindow()
-    {
-        bool windowAtUsage = true;
-        MsgBox::SetHandler([&](const MsgBox::Call &) { windowAtUsage = Forms::Client() != nullptr; });
-        modStartClient::SetArgumentString(QStringLiteral("/X /RUN"));
-        modStartClient::Main();
-        MsgBox::SetHandler({});
-        QVERIFY(!windowAtUsage);
-        QVERIFY(Forms::Client());
-    }
-
-    void usageAloneStartsNothing()
-    {
-        modStartClient::SetArgumentString(QStringLiteral("/?"));
-        modStartClient::Main();
-        QCOMPARE(m_boxes->calls.size(), 1);
-        QVERIFY(!frmClientTrayIcon::Instance());
-        QVERIFY(!Forms::Client());
     }
 };
 
