@@ -4,22 +4,31 @@
 #include "shell/frmPassDefine.h"
 
 #include <QElapsedTimer>
-#include <QList>
-#include <QObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
-// Plays the operator while a gate or the Security entry waits for its dialog: the steps run
-// one after another from the events the waiting code processes. A step returns false to be
-// tried again on the next tick (waiting for something to appear). If the script has not
-// finished after a while, the watchdog cancels every open dialog so that the waiting code
-// returns and the test fails instead of hanging.
+inline bool promptShown()
+{
+    return frmEnterPassword::Instance() && frmEnterPassword::Instance()->isVisible();
+}
+
+inline bool defineShown()
+{
+    return frmPassDefine::Instance() && frmPassDefine::Instance()->isVisible();
+}
+
+// Plays the operator while a gate or the Security entry waits for its dialog. A step that
+// returns false is tried again on the next tick. The watchdog cancels every open dialog so
+// that a stuck script fails the test instead of hanging it.
 class DialogScript : public QObject
 {
 public:
     using Step = std::function<bool()>;
 
-    explicit DialogScript(int watchdogMs = 15000) : m_watchdogMs(watchdogMs)
+    DialogScript()
     {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
@@ -30,7 +39,6 @@ public:
         m_steps.append(std::move(step));
         return *this;
     }
-    // A step that always succeeds.
     DialogScript &act(std::function<void()> action)
     {
         return then([action = std::move(action)] {
@@ -38,13 +46,25 @@ public:
             return true;
         });
     }
-
-    void start()
+    // Types into the open prompt and presses Ok.
+    DialogScript &enter(const QString &text)
     {
-        m_clock.start();
-        m_timer.start();
+        return act([text] {
+            frmEnterPassword *p = frmEnterPassword::Instance();
+            p->txtEnterPassword->setText(text);
+            QTest::mouseClick(p->cmdOk, Qt::LeftButton);
+        });
+    }
+    // Ok with an empty entry, or Cancel, once the prompt shows.
+    DialogScript &answerPrompt(bool ok)
+    {
+        return then(promptShown).act([ok] {
+            frmEnterPassword *p = frmEnterPassword::Instance();
+            QTest::mouseClick(ok ? p->cmdOk : p->cmdCancel, Qt::LeftButton);
+        });
     }
 
+    void start() { m_clock.start(), m_timer.start(); }
     bool finished() const { return m_next >= m_steps.size(); }
     bool timedOut() const { return m_timedOut; }
 
@@ -53,13 +73,11 @@ private:
     {
         if (m_running)
             return;
-        if (finished()) {
+        if (finished() || m_clock.elapsed() > 15000) {
             m_timer.stop();
-            return;
-        }
-        if (m_clock.elapsed() > m_watchdogMs) {
+            if (finished())
+                return;
             m_timedOut = true;
-            m_timer.stop();
             if (frmEnterPassword *p = frmEnterPassword::Instance())
                 p->cmdCancel_Click();
             if (frmPassDefine *d = frmPassDefine::Instance())
@@ -76,7 +94,6 @@ private:
     QElapsedTimer m_clock;
     QList<Step> m_steps;
     qsizetype m_next = 0;
-    int m_watchdogMs;
     bool m_timedOut = false;
     bool m_running = false;
 };

@@ -8,8 +8,6 @@
 #include "serverlink/SocketControl.h"
 #include "shell/frmAboutClient.h"
 #include "shell/frmClientTrayIcon.h"
-#include "shell/frmEnterPassword.h"
-#include "shell/frmPassDefine.h"
 #include "startup/modGlobClientVar.h"
 
 #include <QAction>
@@ -17,36 +15,18 @@
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 
 using namespace modGlobClientVar;
 
-Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
-
 namespace {
 
-bool promptShown()
-{
-    return frmEnterPassword::Instance() && frmEnterPassword::Instance()->isVisible();
-}
-
-void answerPrompt(DialogScript &script, bool ok)
-{
-    script.then([] { return promptShown(); }).act([ok] {
-        frmEnterPassword *p = frmEnterPassword::Instance();
-        QTest::mouseClick(ok ? p->cmdOk : p->cmdCancel, Qt::LeftButton);
-    });
-}
-
-// Calls back when a widget is hidden.
+// Calls back once when a widget is hidden.
 class HideWatcher : public QObject
 {
 public:
@@ -58,10 +38,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Hide && m_onHide) {
-            m_onHide();
-            m_onHide = nullptr;
-        }
+        if (event->type() == QEvent::Hide && m_onHide)
+            std::exchange(m_onHide, nullptr)();
         return QObject::eventFilter(watched, event);
     }
 
@@ -76,23 +54,41 @@ void deliverQueued()
     QCoreApplication::processEvents();
 }
 
+void rightClick(QWidget *widget)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(widget, &event);
+}
+
 } // namespace
 
 class tst_TrayIcon : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<TestSupport::ProgramDir> dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> boxes;
+    QTcpServer peer;
     int endCalls = 0;
     std::function<void()> onEnd;
 
     frmClientTrayIcon &tray() { return *frmClientTrayIcon::Instance(); }
 
+    // The main window's side link connected to a loopback peer; returns the peer's end.
+    QTcpSocket *connectLink()
+    {
+        frmClient *client = Forms::Client();
+        QSignalSpy connected(client->Winsock, &SocketControl::Connected);
+        client->Winsock->Connect(QStringLiteral("127.0.0.1"), peer.serverPort());
+        if (!connected.wait(5000) || !QTest::qWaitFor([&] { return peer.hasPendingConnections(); }))
+            return nullptr;
+        return peer.nextPendingConnection();
+    }
+
 private slots:
     void init()
     {
+        QVERIFY(peer.isListening() || peer.listen(QHostAddress::LocalHost));
         dir = std::make_unique<TestSupport::ProgramDir>();
         boxes = std::make_unique<TestSupport::MsgBoxRecorder>();
         RecordingSessionControl::install();
@@ -126,37 +122,26 @@ private slots:
         dir.reset();
     }
 
-    void formLoadPutsTheIconUp()
+    void iconAndMenu()
     {
         frmClientTrayIcon &t = tray();
         QCOMPARE(t.windowTitle(), QStringLiteral("frmDummyTrayIcon"));
         QVERIFY(!t.isVisible());
-        QVERIFY(t.trayIcon);
         QVERIFY(t.trayIcon->isVisible());
         QCOMPARE(t.trayIcon->toolTip(), QStringLiteral("Veskora"));
         QVERIFY(!t.trayIcon->icon().isNull());
         // The menu goes up only on request: no menu of the platform's own.
         QVERIFY(!t.trayIcon->contextMenu());
         QVERIFY(Forms::Client()->isVisible());
-    }
-
-    void menuEntriesInOrder()
-    {
-        QMenu *menu = tray().mnuTrayMenu;
-        QCOMPARE(menu->objectName(), QStringLiteral("mnuTrayMenu"));
-        QCOMPARE(menu->title(), QStringLiteral("TrayMenu"));
+        QCOMPARE(t.mnuTrayMenu->title(), QStringLiteral("TrayMenu"));
         QStringList names, captions;
-        QList<bool> separators;
-        for (QAction *a : menu->actions()) {
+        for (QAction *a : t.mnuTrayMenu->actions()) {
             names << a->objectName();
-            captions << a->text();
-            separators << a->isSeparator();
+            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
         }
         QCOMPARE(names, (QStringList{"mnuConfiguration", "mnuSep1", "mnuSecConfig", "mnuSep2", "mnuAbout", "mnuSep3",
                                      "mnuExit"}));
-        QCOMPARE(captions, (QStringList{"Configuration", "", "Security", "", "About", "", "Exit"}));
-        QCOMPARE(separators, (QList<bool>{false, true, false, true, false, true, false}));
-        QCOMPARE(tray().mnuExit, menu->actions().last());
+        QCOMPARE(captions, (QStringList{"Configuration", "-", "Security", "-", "About", "-", "Exit"}));
     }
 
     void tipAndPicture_data()
@@ -164,7 +149,6 @@ private slots:
         QTest::addColumn<QString>("tip");
         QTest::addColumn<QString>("shown");
         QTest::newRow("short") << "Panel 7" << "Panel 7";
-        QTest::newRow("63 characters") << QString(63, QLatin1Char('t')) << QString(63, QLatin1Char('t'));
         QTest::newRow("cut at the field") << QString(80, QLatin1Char('t')) << QString(63, QLatin1Char('t'));
     }
     void tipAndPicture()
@@ -188,28 +172,39 @@ private slots:
         QVERIFY(!tray().trayIcon->isVisible());
     }
 
+    // With the main window visible only the right button does something: it opens the menu.
     void activations_data()
     {
-        QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+        QTest::addColumn<int>("reason"); // of the icon, or -1 for a raw code to Form_MouseMove
+        QTest::addColumn<int>("code");
         QTest::addColumn<bool>("menuOpens");
-        QTest::newRow("right button") << QSystemTrayIcon::Context << true;
-        QTest::newRow("single click") << QSystemTrayIcon::Trigger << false;
-        QTest::newRow("middle button") << QSystemTrayIcon::MiddleClick << false;
-        QTest::newRow("unknown") << QSystemTrayIcon::Unknown << false;
-        // The main window is visible: a double click does nothing.
-        QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << false;
+        QTest::newRow("right button") << int(QSystemTrayIcon::Context) << 0 << true;
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << 0 << false;
+        QTest::newRow("middle button") << int(QSystemTrayIcon::MiddleClick) << 0 << false;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << 0 << false;
+        QTest::newRow("code right up") << -1 << int(frmClientTrayIcon::WM_RBUTTONUP) << true;
+        QTest::newRow("code mouse move") << -1 << 0x200 << false;
+        QTest::newRow("code left up") << -1 << 0x202 << false;
+        QTest::newRow("code right down") << -1 << 0x204 << false;
+        QTest::newRow("code left double click") << -1 << 0x203 << false;
     }
     void activations()
     {
-        QFETCH(QSystemTrayIcon::ActivationReason, reason);
+        QFETCH(int, reason);
+        QFETCH(int, code);
         QFETCH(bool, menuOpens);
         QPointer<frmClient> client = Forms::Client();
         client->txtServer->setText(QStringLiteral("unsaved edit"));
-        emit tray().trayIcon->activated(reason);
+        if (reason >= 0)
+            emit tray().trayIcon->activated(QSystemTrayIcon::ActivationReason(reason));
+        else
+            tray().Form_MouseMove(code);
         deliverQueued();
         if (menuOpens) {
             QTRY_VERIFY(tray().mnuTrayMenu->isVisible());
-            tray().mnuTrayMenu->hide();
+            QVERIFY(!tray().mnuTrayMenu->activeAction());
+            QTest::keyClick(tray().mnuTrayMenu, Qt::Key_Escape);
+            QTRY_VERIFY(!tray().mnuTrayMenu->isVisible());
         } else {
             QVERIFY(!tray().mnuTrayMenu->isVisible());
         }
@@ -218,85 +213,35 @@ private slots:
         QCOMPARE(client->txtServer->text(), QStringLiteral("unsaved edit"));
     }
 
-    void formMouseMoveCodes_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::newRow("mouse move") << 0x200;
-        QTest::newRow("left down") << 0x201;
-        QTest::newRow("left up") << 0x202;
-        QTest::newRow("right down") << 0x204;
-        QTest::newRow("right double click") << 0x206;
-        QTest::newRow("middle up") << 0x208;
-        QTest::newRow("left double click, window visible") << 0x203;
-    }
-    void formMouseMoveCodes()
-    {
-        QFETCH(int, code);
-        QPointer<frmClient> client = Forms::Client();
-        tray().Form_MouseMove(code);
-        QVERIFY(!tray().mnuTrayMenu->isVisible());
-        QVERIFY(!frmEnterPassword::Instance());
-        QCOMPARE(Forms::Client(), client.data());
-    }
-
-    void rightButtonUpOpensTheMenu()
-    {
-        tray().Form_MouseMove(frmClientTrayIcon::WM_RBUTTONUP);
-        QVERIFY(tray().mnuTrayMenu->isVisible());
-        QVERIFY(!tray().mnuTrayMenu->activeAction());
-        QTest::keyClick(tray().mnuTrayMenu, Qt::Key_Escape);
-        QTRY_VERIFY(!tray().mnuTrayMenu->isVisible());
-    }
-
-    void doubleClickWithTheWindowHidden_data()
-    {
-        QTest::addColumn<bool>("granted");
-        QTest::newRow("password right") << true;
-        QTest::newRow("password refused") << false;
-    }
-    void doubleClickWithTheWindowHidden()
-    {
-        QFETCH(bool, granted);
-        QPointer<frmClient> before = Forms::Client();
-        before->hide();
-        DialogScript script;
-        answerPrompt(script, granted);
-        script.start();
-        emit tray().trayIcon->activated(QSystemTrayIcon::DoubleClick);
-        QTRY_VERIFY(script.finished());
-        QTRY_VERIFY(!frmEnterPassword::Instance());
-        frmClient *now = Forms::Client();
-        QVERIFY(now);
-        if (granted) {
-            QVERIFY(before.isNull());
-            QVERIFY(now->isVisible());
-            QVERIFY(now->fraConfig->isVisible());
-        } else {
-            QCOMPARE(now, before.data());
-            QVERIFY(!now->isVisible());
-        }
-    }
-
-    // The gate is passed, the main window is rebuilt from the stored configuration and its
-    // configuration frame is shown; a refused gate keeps the window and its edits.
+    // A double click with the window hidden and the Configuration entry pass the gate, then
+    // rebuild the main window from the stored configuration with its configuration frame
+    // shown; a refused gate keeps the window and its edits.
     void configuration_data()
     {
+        QTest::addColumn<bool>("viaMenu");
         QTest::addColumn<bool>("granted");
-        QTest::newRow("password right") << true;
-        QTest::newRow("password refused") << false;
+        QTest::newRow("menu, password right") << true << true;
+        QTest::newRow("menu, password refused") << true << false;
+        QTest::newRow("double click, password right") << false << true;
+        QTest::newRow("double click, password refused") << false << false;
     }
     void configuration()
     {
+        QFETCH(bool, viaMenu);
         QFETCH(bool, granted);
-        dir->write(QStringLiteral("Client.cfg"), {QStringLiteral("[Client]"), QStringLiteral("txtServer=stored-host")});
+        dir->write(QStringLiteral("Client.cfg"), {"[Client]", "txtServer=stored-host"});
         tray().RefreshMainForm();
         QPointer<frmClient> before = Forms::Client();
         QCOMPARE(before->txtServer->text(), QStringLiteral("stored-host"));
         before->txtServer->setText(QStringLiteral("unsaved"));
+        if (!viaMenu)
+            before->hide();
         DialogScript script;
-        answerPrompt(script, granted);
-        script.start();
-        tray().mnuConfiguration->trigger();
+        script.answerPrompt(granted).start();
+        if (viaMenu)
+            tray().mnuConfiguration->trigger();
+        else
+            emit tray().trayIcon->activated(QSystemTrayIcon::DoubleClick);
         QTRY_VERIFY(script.finished());
         QTRY_VERIFY(!frmEnterPassword::Instance());
         if (granted) {
@@ -304,40 +249,31 @@ private slots:
             frmClient *now = Forms::Client();
             QVERIFY(now);
             QCOMPARE(now->txtServer->text(), QStringLiteral("stored-host"));
+            QVERIFY(now->isVisible());
             QVERIFY(now->fraConfig->isVisible());
         } else {
             QCOMPARE(Forms::Client(), before.data());
             QCOMPARE(before->txtServer->text(), QStringLiteral("unsaved"));
+            QCOMPARE(before->isVisible(), viaMenu);
         }
     }
 
-    void aboutNeedsNoPassword()
+    // About and Security open their windows without the gate.
+    void aboutAndSecurityWithoutPrompt()
     {
         tray().mnuAbout->trigger();
-        QTRY_VERIFY(frmAboutClient::Instance());
-        QVERIFY(frmAboutClient::Instance()->isVisible());
+        QTRY_VERIFY(frmAboutClient::Instance() && frmAboutClient::Instance()->isVisible());
         QVERIFY(!frmAboutClient::Instance()->parentWidget());
-        QVERIFY(!frmEnterPassword::Instance());
-        tray().mnuAbout->trigger();
-        deliverQueued();
-        int boxes = 0;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            boxes += qobject_cast<frmAboutClient *>(w) != nullptr;
-        QCOMPARE(boxes, 1);
-    }
-
-    void securityOpensTheDefinitionDialog()
-    {
-        bool shown = false;
+        bool noPrompt = false;
         DialogScript script;
-        script.then([] { return frmPassDefine::Instance() && frmPassDefine::Instance()->isVisible(); }).act([&] {
-            shown = !frmEnterPassword::Instance();
+        script.then(defineShown).act([&] {
+            noPrompt = !frmEnterPassword::Instance();
             QTest::mouseClick(frmPassDefine::Instance()->cmdCancel, Qt::LeftButton);
         });
         script.start();
         tray().mnuSecConfig->trigger();
         QTRY_VERIFY(script.finished());
-        QVERIFY(shown);
+        QVERIFY(noPrompt);
         QTRY_VERIFY(!frmPassDefine::Instance());
     }
 
@@ -345,16 +281,9 @@ private slots:
     // unloaded, in that order, then the program ends.
     void exitInOrder()
     {
-        QTcpServer peer;
-        QVERIFY(peer.listen(QHostAddress::LocalHost));
-        frmClient *client = Forms::Client();
-        QSignalSpy connected(client->Winsock, &SocketControl::Connected);
-        client->Winsock->Connect(QStringLiteral("127.0.0.1"), peer.serverPort());
-        QVERIFY(connected.wait(5000));
-        QTRY_VERIFY(peer.hasPendingConnections());
-        QTcpSocket *serverSide = peer.nextPendingConnection();
+        std::unique_ptr<QTcpSocket> serverSide(connectLink());
+        QVERIFY(serverSide);
         QVERIFY(Forms::MsRdpClient());
-
         QStringList order;
         QSystemTrayIcon *icon = tray().trayIcon;
         connect(Forms::MsRdpClient(), &QObject::destroyed, this, [&] {
@@ -364,46 +293,34 @@ private slots:
                          .arg(Forms::Client() ? "loaded" : "gone");
         });
         // The main window hides when it unloads (it is destroyed a little later).
-        HideWatcher mainHidden(client, [&] {
+        HideWatcher mainHidden(Forms::Client(), [&] {
             order << QStringLiteral("main window: session window %1, tray %2")
                          .arg(Forms::MsRdpClient() ? "loaded" : "gone")
                          .arg(frmClientTrayIcon::Instance() ? "loaded" : "gone");
         });
-        onEnd = [&] {
-            order << QStringLiteral("end: tray %1").arg(frmClientTrayIcon::Instance() ? "loaded" : "gone");
-        };
+        onEnd = [&] { order << QStringLiteral("end: tray %1").arg(frmClientTrayIcon::Instance() ? "loaded" : "gone"); };
         QPointer<frmClientTrayIcon> trayForm = &tray();
         DialogScript script;
-        answerPrompt(script, true);
-        script.start();
+        script.answerPrompt(true).start();
         trayForm->mnuExit->trigger();
         QTRY_COMPARE(endCalls, 1);
-        QCOMPARE(order, (QStringList{QStringLiteral("session window: link 0, icon removed, main window loaded"),
-                                     QStringLiteral("main window: session window gone, tray loaded"),
-                                     QStringLiteral("end: tray gone")}));
+        QCOMPARE(order, (QStringList{"session window: link 0, icon removed, main window loaded",
+                                     "main window: session window gone, tray loaded", "end: tray gone"}));
         QVERIFY(!Forms::Client());
         QVERIFY(!Forms::MsRdpClient());
         QTRY_VERIFY(trayForm.isNull());
         QTRY_COMPARE(serverSide->state(), QAbstractSocket::UnconnectedState);
-        delete serverSide;
     }
 
     void exitRefusedChangesNothing()
     {
-        QTcpServer peer;
-        QVERIFY(peer.listen(QHostAddress::LocalHost));
+        std::unique_ptr<QTcpSocket> serverSide(connectLink());
+        QVERIFY(serverSide);
         QPointer<frmClient> client = Forms::Client();
-        QSignalSpy connected(client->Winsock, &SocketControl::Connected);
-        client->Winsock->Connect(QStringLiteral("127.0.0.1"), peer.serverPort());
-        QVERIFY(connected.wait(5000));
-        QTRY_VERIFY(peer.hasPendingConnections());
-        QTcpSocket *serverSide = peer.nextPendingConnection();
         QPointer<frmMsRdpClient> session = Forms::MsRdpClient();
         QPointer<frmClientTrayIcon> trayForm = &tray();
-
         DialogScript script;
-        answerPrompt(script, false);
-        script.start();
+        script.answerPrompt(false).start();
         trayForm->mnuExit->trigger();
         QTRY_VERIFY(script.finished());
         QTRY_VERIFY(!frmEnterPassword::Instance());
@@ -414,57 +331,44 @@ private slots:
         QCOMPARE(Forms::Client(), client.data());
         QCOMPARE(Forms::MsRdpClient(), session.data());
         QCOMPARE(client->Winsock->State(), qint32(SocketControl::sckConnected));
-        // The link still carries data both ways.
+        // The link still carries data.
         QByteArray received;
-        connect(serverSide, &QTcpSocket::readyRead, this, [&] { received += serverSide->readAll(); });
+        connect(serverSide.get(), &QTcpSocket::readyRead, this, [&] { received += serverSide->readAll(); });
         client->Winsock->SendData(QStringLiteral("still here"));
         QTRY_VERIFY2(received.endsWith("still here"), received.constData());
         QCOMPARE(serverSide->state(), QAbstractSocket::ConnectedState);
-        delete serverSide;
     }
 
     // Exit while the Security dialog waits: the program still ends, the wait included.
     void exitEndsAWaitingSecurityDialog()
     {
         QPointer<frmClientTrayIcon> trayForm = &tray();
-        bool securityReturned = false;
         DialogScript script;
-        script.then([] { return frmPassDefine::Instance() && frmPassDefine::Instance()->isVisible(); })
-            .act([&] { trayForm->mnuExit->trigger(); });
-        answerPrompt(script, true);
-        script.start();
+        script.then(defineShown).act([&] { trayForm->mnuExit->trigger(); }).answerPrompt(true).start();
         trayForm->mnuSecConfig_Click();
-        securityReturned = true;
         QVERIFY(!script.timedOut());
-        QVERIFY(securityReturned);
         QCOMPARE(endCalls, 1);
         QVERIFY(!frmPassDefine::Instance());
         QVERIFY(!frmClientTrayIcon::Instance());
     }
 
     // Without a notification area the operator is told once and reaches the menu from the
-    // main window.
+    // main window, also from a rebuilt one.
     void withoutANotificationArea()
     {
         if (QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("this desktop has a notification area");
         frmClient *client = Forms::Client();
         QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
-        QLabel *label = client->findChild<QLabel *>(QStringLiteral("Label1"));
-        QVERIFY(label);
-        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
-        QApplication::sendEvent(label, &rightClick);
+        rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
         QVERIFY(tray().mnuTrayMenu->isVisible());
         tray().mnuTrayMenu->hide();
 
-        // A rebuilt main window offers the menu too, without telling again.
         tray().RefreshMainForm();
         frmClient *rebuilt = Forms::Client();
         QVERIFY(rebuilt != client);
         QCOMPARE(rebuilt->PanelText(1), QString());
-        QLabel *label2 = rebuilt->findChild<QLabel *>(QStringLiteral("Label2"));
-        QContextMenuEvent again(QContextMenuEvent::Mouse, QPoint(2, 2), label2->mapToGlobal(QPoint(2, 2)));
-        QApplication::sendEvent(label2, &again);
+        rightClick(rebuilt->findChild<QLabel *>(QStringLiteral("Label2")));
         QVERIFY(tray().mnuTrayMenu->isVisible());
         tray().mnuTrayMenu->hide();
     }

@@ -8,7 +8,6 @@
 #include "client/Forms.h"
 #include "client/frmClient.h"
 #include "shell/frmClientTrayIcon.h"
-#include "shell/frmEnterPassword.h"
 #include "startup/modGlobClientVar.h"
 
 #include <QAction>
@@ -17,92 +16,44 @@
 #include <QMenu>
 #include <QPointer>
 #include <QProcess>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTest>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
+#include <cstdio>
+#include <cstdlib>
 
 using namespace modGlobClientVar;
 
 namespace {
 
-// An Xvfb of the test's own on a free display, started before the application exists.
-class XServer
+const char *g_skipReason = "Xvfb is not installed or did not start";
+
+// Starts an Xvfb on a free display before the application exists, ended when the program
+// exits; returns false when there is none.
+bool startXvfb(QByteArray &display)
 {
-public:
-    XServer()
-    {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty()) {
-            why = "Xvfb is not installed";
-            return;
-        }
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            why = "no pipe";
-            return;
-        }
-        const QByteArray program = xvfb.toLocal8Bit();
-        const QByteArray fd = QByteArray::number(fds[1]);
-        const char *argv[] = {program.constData(), "-displayfd", fd.constData(), "-screen", "0", "1024x768x24",
-                              "-nolisten", "tcp", "-noreset", nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int rc = posix_spawn(&m_pid, program.constData(), &actions, nullptr, const_cast<char **>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        if (rc != 0) {
-            m_pid = 0;
-            ::close(fds[0]);
-            why = "Xvfb could not be started";
-            return;
-        }
-        // Xvfb writes the display number once it accepts clients.
-        QByteArray number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (::poll(&p, 1, 20000) > 0) {
-            char c;
-            if (::read(fds[0], &c, 1) != 1 || c == '\n')
-                break;
-            number += c;
-        }
-        ::close(fds[0]);
-        if (number.isEmpty()) {
-            why = "Xvfb did not report a display";
-            stop();
-            return;
-        }
-        display = ":" + number;
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        return false;
+    // Xvfb writes the display number once it accepts clients.
+    FILE *out = ::popen("echo $$; exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset 2>/dev/null",
+                        "r");
+    char pid[32] = {}, number[32] = {};
+    if (!out || !::fgets(pid, sizeof pid, out) || !::fgets(number, sizeof number, out)) {
+        if (out)
+            ::pclose(out);
+        return false;
     }
-    ~XServer() { stop(); }
-    void stop()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = 0;
-        }
-    }
-
-    QByteArray display;
-    const char *why = nullptr;
-
-private:
-    pid_t m_pid = 0;
-};
-
-const char *g_skipReason = nullptr;
+    display = ":" + QByteArray(number).trimmed();
+    g_skipReason = nullptr;
+    static FILE *server = out;
+    static pid_t serverPid = QByteArray(pid).trimmed().toInt();
+    std::atexit([] {
+        ::kill(serverPid, SIGTERM);
+        ::pclose(server);
+    });
+    return true;
+}
 
 // The widget Qt puts into the notification area for the icon, if there is one.
 QWidget *embeddedIcon()
@@ -113,18 +64,12 @@ QWidget *embeddedIcon()
     return nullptr;
 }
 
-bool promptShown()
-{
-    return frmEnterPassword::Instance() && frmEnterPassword::Instance()->isVisible();
-}
-
 } // namespace
 
 class tst_TrayIconX11 : public QObject
 {
     Q_OBJECT
 
-private:
     QProcess tray;
     std::unique_ptr<TestSupport::ProgramDir> dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> boxes;
@@ -138,11 +83,9 @@ private slots:
         const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
         if (trayer.isEmpty())
             QSKIP("trayer is not installed");
-        tray.setProgram(trayer);
-        tray.setArguments({"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--height",
-                           "32"});
         tray.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        tray.start();
+        tray.start(trayer, {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--height",
+                            "32"});
         QVERIFY(tray.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 20000);
     }
@@ -185,55 +128,48 @@ private slots:
         dir.reset();
     }
 
-    void iconSitsInTheNotificationArea()
-    {
-        frmClientTrayIcon &t = *frmClientTrayIcon::Instance();
-        QTRY_VERIFY(t.trayIcon->geometry().isValid());
-        QVERIFY(!t.trayIcon->geometry().isEmpty());
-        // With a notification area the operator is not told there is none.
-        QVERIFY(!Forms::Client()->PanelText(1).contains(QLatin1String("notification area")));
-    }
-
     void rightClickOpensTheMenu()
     {
-        frmClientTrayIcon &t = *frmClientTrayIcon::Instance();
+        QTRY_VERIFY(frmClientTrayIcon::Instance()->trayIcon->geometry().isValid());
+        QVERIFY(!Forms::Client()->PanelText(1).contains(QLatin1String("notification area")));
+        QMenu *menu = frmClientTrayIcon::Instance()->mnuTrayMenu;
         QTest::mouseClick(embeddedIcon(), Qt::RightButton, {}, QPoint(5, 5));
-        QTRY_VERIFY(t.mnuTrayMenu->isVisible());
-        QCOMPARE(t.mnuTrayMenu->actions().size(), 7);
-        QTest::keyClick(t.mnuTrayMenu, Qt::Key_Escape);
-        QTRY_VERIFY(!t.mnuTrayMenu->isVisible());
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menu->actions().size(), 7);
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QTRY_VERIFY(!menu->isVisible());
     }
 
-    void leftClickDoesNothing()
+    // With the main window visible left clicks do nothing; with it hidden a double click
+    // passes the gate and brings back a fresh window with its configuration shown.
+    void leftButton_data()
     {
-        QPointer<frmClient> client = Forms::Client();
-        QTest::mouseClick(embeddedIcon(), Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::addColumn<bool>("doubleClick");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("click") << false << false;
+        QTest::newRow("double click") << true << false;
+        QTest::newRow("double click, window hidden") << true << true;
+    }
+    void leftButton()
+    {
+        QFETCH(bool, doubleClick);
+        QFETCH(bool, hidden);
+        QPointer<frmClient> before = Forms::Client();
+        before->setHidden(hidden);
+        DialogScript script;
+        if (hidden)
+            script.answerPrompt(true).start();
+        if (doubleClick)
+            QTest::mouseDClick(embeddedIcon(), Qt::LeftButton, {}, QPoint(5, 5));
+        else
+            QTest::mouseClick(embeddedIcon(), Qt::LeftButton, {}, QPoint(5, 5));
         QCoreApplication::processEvents();
         QVERIFY(!frmClientTrayIcon::Instance()->mnuTrayMenu->isVisible());
-        QVERIFY(!frmEnterPassword::Instance());
-        QCOMPARE(Forms::Client(), client.data());
-    }
-
-    void doubleClickWhileTheWindowIsVisibleDoesNothing()
-    {
-        QPointer<frmClient> client = Forms::Client();
-        QVERIFY(client->isVisible());
-        QTest::mouseDClick(embeddedIcon(), Qt::LeftButton, {}, QPoint(5, 5));
-        QCoreApplication::processEvents();
-        QVERIFY(!frmEnterPassword::Instance());
-        QCOMPARE(Forms::Client(), client.data());
-    }
-
-    void doubleClickWhileTheWindowIsHidden()
-    {
-        QPointer<frmClient> before = Forms::Client();
-        before->hide();
-        DialogScript script;
-        script.then([] { return promptShown(); }).act([] {
-            QTest::mouseClick(frmEnterPassword::Instance()->cmdOk, Qt::LeftButton);
-        });
-        script.start();
-        QTest::mouseDClick(embeddedIcon(), Qt::LeftButton, {}, QPoint(5, 5));
+        if (!hidden) {
+            QVERIFY(!frmEnterPassword::Instance());
+            QCOMPARE(Forms::Client(), before.data());
+            return;
+        }
         QTRY_VERIFY(script.finished());
         QTRY_VERIFY(before.isNull());
         QVERIFY(Forms::Client());
@@ -241,14 +177,10 @@ private slots:
         QVERIFY(Forms::Client()->fraConfig->isVisible());
     }
 
-    // Exit takes the icon out of the notification area.
     void exitRemovesTheIcon()
     {
         DialogScript script;
-        script.then([] { return promptShown(); }).act([] {
-            QTest::mouseClick(frmEnterPassword::Instance()->cmdOk, Qt::LeftButton);
-        });
-        script.start();
+        script.answerPrompt(true).start();
         frmClientTrayIcon::Instance()->mnuExit->trigger();
         QTRY_COMPARE(endCalls, 1);
         QTRY_VERIFY(!embeddedIcon());
@@ -258,23 +190,16 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    XServer x;
-    if (x.display.isEmpty()) {
-        g_skipReason = x.why;
-    } else {
+    QByteArray display;
+    if (startXvfb(display)) {
         qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("DISPLAY", x.display);
+        qputenv("DISPLAY", display);
         // Only the X notification area: no desktop bus that could offer another one.
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
-    int rc;
-    {
-        QApplication app(argc, argv);
-        tst_TrayIconX11 test;
-        rc = QTest::qExec(&test, argc, argv);
-    }
-    x.stop();
-    return rc;
+    QApplication app(argc, argv);
+    tst_TrayIconX11 test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_TrayIconX11.moc"
