@@ -28,12 +28,7 @@ public:
             m_error = QString::fromLocal8Bit(std::strerror(errno));
     }
     ~TmpfsMount() { unmount(); }
-    bool unmount()
-    {
-        if (m_mounted && ::umount2(m_dir.constData(), MNT_DETACH) == 0)
-            m_mounted = false;
-        return !m_mounted;
-    }
+    bool unmount() { return !(m_mounted = m_mounted && ::umount2(m_dir.constData(), MNT_DETACH) != 0); }
     bool mounted() const { return m_mounted; }
     QString error() const { return m_error; }
 
@@ -92,8 +87,6 @@ private slots:
 
     void cleanupTestCase() { modDeviceChange::Rule() = m_savedRule; }
 
-    // --- the mount table and which mounts count
-
     void parseMountInfo_data()
     {
         QTest::addColumn<QByteArray>("line");
@@ -106,8 +99,6 @@ private slots:
         QTest::newRow("escaped blank, tab, backslash")
             << QByteArray("90 27 8:33 / /media/My\\040Disk\\011A\\134B rw - exfat /dev/sdc1 rw") << 90 << "8:33"
             << "/media/My Disk\tA\\B";
-        QTest::newRow("utf-8") << QByteArray("91 27 0:40 / /media/M\xc3\xbcller rw - tmpfs tmpfs rw") << 91 << "0:40"
-                               << QStringLiteral("/media/Müller");
         QTest::newRow("no separator") << QByteArray("93 27 0:50 / /mnt/a rw tmpfs tmpfs rw") << 0 << "" << "";
         QTest::newRow("device not major:minor") << QByteArray("94 27 050 / /mnt/a rw - tmpfs t rw") << 0 << "" << "";
     }
@@ -131,10 +122,8 @@ private slots:
         QTest::addColumn<QString>("device");
         QTest::addColumn<bool>("removable");
         QTest::newRow("below a media root") << "/media/op/STICK" << "0:40" << true;
-        QTest::newRow("below /mnt") << "/mnt/usb" << "0:40" << true;
         QTest::newRow("the root itself") << "/media" << "0:40" << false;
         QTest::newRow("a name sharing the prefix") << "/mediaserver/x" << "0:40" << false;
-        QTest::newRow("elsewhere, no block device") << "/srv/data" << "0:40" << false;
         QTest::newRow("partition of a removable disk") << "/srv/a" << "8:17" << true;
         QTest::newRow("removable disk without partitions") << "/srv/b" << "8:32" << true;
         QTest::newRow("partition of a fixed disk") << "/srv/c" << "8:1" << false;
@@ -145,21 +134,19 @@ private slots:
     {
         QFETCH(QString, mountPoint);
         QFETCH(QString, device);
-        QFETCH(bool, removable);
         // A small sysfs of our own: dev/block links to device directories as the kernel's
         // do; a partition lives inside its disk and says so.
         QTemporaryDir sys;
-        const auto write = [&](const QString &file, const QByteArray &text) {
+        const QList<std::pair<QString, QByteArray>> files{{"devices/sda/removable", "0\n"},
+                                                          {"devices/sda/sda1/partition", "1\n"},
+                                                          {"devices/sdb/removable", "1\n"},
+                                                          {"devices/sdb/sdb1/partition", "1\n"},
+                                                          {"devices/sdc/removable", "1\n"}};
+        for (const auto &[file, text] : files) {
             QDir().mkpath(QFileInfo(sys.filePath(file)).path());
             QFile f(sys.filePath(file));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(text);
-        };
-        write("devices/sda/removable", "0\n");
-        write("devices/sda/sda1/partition", "1\n");
-        write("devices/sdb/removable", "1\n");
-        write("devices/sdb/sdb1/partition", "1\n");
-        write("devices/sdc/removable", "1\n");
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+        }
         QDir().mkpath(sys.filePath("dev/block"));
         for (const auto &[target, name] : {std::pair{"sda/sda1", "8:1"}, {"sdb/sdb1", "8:17"}, {"sdc", "8:32"}})
             QVERIFY(QFile::link(sys.filePath(QStringLiteral("devices/") + target),
@@ -172,59 +159,40 @@ private slots:
         e.mountPoint = mountPoint;
         e.major = device.section(':', 0, 0).toUInt();
         e.minor = device.section(':', 1, 1).toUInt();
-        QCOMPARE(modDeviceChange::IsRemovableStorage(e, rule), removable);
+        QTEST(modDeviceChange::IsRemovableStorage(e, rule), "removable");
     }
 
-    // --- attaching and detaching
-
-    void attachMarksTheWindowOnce()
+    void attachOnceDetachRemovesTheMarker()
     {
-        QWidget window;
-        clsDeviceChange first, second;
-        QSignalSpy firstSpy(&first, &clsDeviceChange::DeviceChanged);
+        QWidget window, other;
+        auto first = std::make_unique<clsDeviceChange>();
+        clsDeviceChange second;
+        QSignalSpy firstSpy(first.get(), &clsDeviceChange::DeviceChanged);
         QSignalSpy secondSpy(&second, &clsDeviceChange::DeviceChanged);
-        first.SubClass(&window);
-        QCOMPARE(first.hWndMonitored(), &window);
+        first->SubClass(&window);
         QVERIFY(window.property(clsDeviceChange::MarkerProperty).isValid());
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), &first);
 
-        // A second attach, by the same or another watcher, changes nothing.
-        first.SubClass(&window);
+        // A second attach, by the same or another watcher, changes nothing; nor does a watcher
+        // take a second window while it watches one.
+        first->SubClass(&window);
         second.SubClass(&window);
-        QCOMPARE(second.hWndMonitored(), nullptr);
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), &first);
+        first->SubClass(&other);
+        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), first.get());
+        QCOMPARE(modDeviceChange::MonitorFromWindow(&other), nullptr);
         modDeviceChange::DeviceChangeProc(&window, DC, 0x8000, 5);
         QCOMPARE(firstSpy.size(), 1);
         QCOMPARE(secondSpy.size(), 0);
-
-        // Nor does a watcher take a second window while it watches one.
-        QWidget other;
-        first.SubClass(&other);
-        QCOMPARE(first.hWndMonitored(), &window);
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&other), nullptr);
-    }
-
-    void detachRemovesTheMarker()
-    {
-        QWidget window;
-        auto watcher = std::make_unique<clsDeviceChange>();
-        QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
-        watcher->SubClass(&window);
         {
             // A refused watcher going away leaves the marker alone.
             clsDeviceChange refused;
             refused.SubClass(&window);
         }
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), watcher.get());
-        watcher.reset();
+        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), first.get());
+
+        first.reset();
         QVERIFY(!window.property(clsDeviceChange::MarkerProperty).isValid());
         QCOMPARE(modDeviceChange::DeviceChangeProc(&window, DC, 0x8000, 1), 0);
-        QCOMPARE(spy.size(), 0);
-
-        // The window can be watched again.
-        clsDeviceChange next;
-        next.SubClass(&window);
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), &next);
+        QCOMPARE(firstSpy.size(), 1);
     }
 
     void windowsThatCannotBeWatched()
@@ -243,8 +211,6 @@ private slots:
         QCOMPARE(watcher.hWndMonitored(), nullptr); // and its end must not touch the window
     }
 
-    // --- messages
-
     void messages_data()
     {
         QTest::addColumn<quint32>("uMsg");
@@ -254,8 +220,6 @@ private slots:
         QTest::newRow("removal complete") << DC << 0x8004u << 1;
         QTest::newRow("configuration changed 0x0007") << DC << 0x0007u << 0;
         QTest::newRow("query remove 0x8001") << DC << 0x8001u << 0;
-        QTest::newRow("remove pending 0x8003") << DC << 0x8003u << 0;
-        QTest::newRow("custom event 0x8006") << DC << 0x8006u << 0;
         QTest::newRow("another message with the arrival code") << 0x0218u << 0x8000u << 0;
     }
 
@@ -273,8 +237,6 @@ private slots:
         if (events)
             QCOMPARE(spy.first(), (QVariantList{wParam, -123456}));
     }
-
-    // --- the real system
 
     void realMountsBecomeMessages()
     {
@@ -305,25 +267,6 @@ private slots:
         const QList<QVariantList> removals{spy.at(1), spy.at(2)};
         QVERIFY(removals.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, id}));
         QVERIFY(removals.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, presentId}));
-    }
-
-    void detachedWatcherHearsNothing()
-    {
-        if (const QString why = mountRefusal(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QWidget window, witnessWindow;
-        auto watcher = std::make_unique<clsDeviceChange>();
-        QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
-        watcher->SubClass(&window);
-        watcher.reset();
-        // A second watcher tells us when the system has spoken.
-        clsDeviceChange witness;
-        QSignalSpy witnessSpy(&witness, &clsDeviceChange::DeviceChanged);
-        witness.SubClass(&witnessWindow);
-        TmpfsMount stick(m_root + QStringLiteral("/STICK"));
-        QVERIFY2(stick.mounted(), qPrintable(stick.error()));
-        QVERIFY(witnessSpy.wait(5000));
-        QCOMPARE(spy.size(), 0);
     }
 
     void handlerMayEndTheWatch()

@@ -3,8 +3,8 @@
 #include "platform/ErrorNumbers.h"
 #include "startup/modGlobClientVar.h"
 
+#include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"
-#include "../support/TestSupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -13,26 +13,9 @@
 #include <QTest>
 
 using namespace modGlobClientVar;
+using TestSupport::errorOf;
 
 namespace {
-
-struct Profile
-{
-    QString name, password;
-    qint32 resolution;
-};
-
-// The error number an operation raises, 0 when it raises none.
-template<typename F>
-int errorOf(F &&f)
-{
-    try {
-        f();
-    } catch (const VbError &e) {
-        return e.number();
-    }
-    return 0;
-}
 
 QStringList items(const QComboBox *box)
 {
@@ -41,6 +24,8 @@ QStringList items(const QComboBox *box)
         l << box->itemText(i);
     return l;
 }
+
+constexpr int kSubscript = ErrorNumbers::SubscriptOutOfRange.number;
 
 } // namespace
 
@@ -69,14 +54,6 @@ class tst_Profiles : public QObject
         f->cboUsername_Click();
     }
 
-    // A whole series, as the side link delivers it; the list follows the last one.
-    void receiveSeries(const QList<Profile> &series)
-    {
-        for (int i = 0; i < series.size(); ++i)
-            f->ReceiveUserProfile(i + 1, series[i].name, series[i].password, series[i].resolution);
-        f->ShowUserList();
-    }
-
 private slots:
     void initTestCase() { frmClient::TimerIntervalMs = 3600 * 1000; }
 
@@ -84,19 +61,13 @@ private slots:
     {
         RecordingSessionControl::install();
         gUsersConfig.reset();
-        gRdpStarted = false;
-        gRdpConnected = false;
         m_dir = std::make_unique<TestSupport::ProgramDir>();
-        m_dir->write(QStringLiteral("Client.cfg"), {QStringLiteral("[Client]"), QStringLiteral("AutoConnect=0")});
-        f = &Forms::LoadClient();
-        QVERIFY(f->cboUsername && f->txtUserName);
+        f = &TestSupport::LoadPanel(*m_dir, {"AutoConnect=0"});
     }
 
     void cleanup()
     {
-        Forms::UnloadClient();
-        Forms::UnloadMsRdpClient();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        TestSupport::UnloadForms();
         f = nullptr;
         gUsersConfig.reset();
         m_dir.reset();
@@ -104,22 +75,19 @@ private slots:
 
     void seriesOfOne()
     {
-        for (QPushButton *b : {f->cmdRemoteDesktop, f->cmdShutDown, f->cmdRestart})
+        const QList<QPushButton *> buttons{f->cmdRemoteDesktop, f->cmdShutDown, f->cmdRestart};
+        for (QPushButton *b : buttons)
             b->setEnabled(false);
         f->txtUserName->move(f->txtUserName->x() + 7, f->txtUserName->y() + 3);
 
-        f->ReceiveUserProfile(1, QStringLiteral("operator"), QStringLiteral("pw1"), 3);
-        expectFields(QStringLiteral("operator"), QStringLiteral("pw1"), 3);
-        QVERIFY(gUsersConfig);
+        TestSupport::ReceiveSeries(*f, {{"operator", "pw1", 3}});
         QCOMPARE(gUsersConfig->Count(), 1);
-
-        f->ShowUserList();
         QCOMPARE(items(f->cboUsername), QStringList{QStringLiteral("operator")});
         QCOMPARE(f->cboUsername->currentIndex(), 0);
         QCOMPARE(f->cboUsername->pos(), f->txtUserName->pos());
         QVERIFY(!f->cboUsername->isHidden());
         QVERIFY(f->txtUserName->isHidden());
-        for (QPushButton *b : {f->cmdRemoteDesktop, f->cmdShutDown, f->cmdRestart})
+        for (QPushButton *b : buttons)
             QVERIFY2(b->isEnabled(), qPrintable(b->objectName()));
         expectFields(QStringLiteral("operator"), QStringLiteral("pw1"), 3);
     }
@@ -127,7 +95,7 @@ private slots:
     void seriesOfThree()
     {
         f->cboUsername->addItems({QStringLiteral("old")}); // from an earlier series
-        const QList<Profile> series{{"anna", "a-pw", 1}, {"bert", "b-pw", 5}, {"carl", "", 0}};
+        const QList<TestSupport::Profile> series{{"anna", "a-pw", 1}, {"bert", "b-pw", 5}, {"carl", "", 0}};
         for (int i = 0; i < series.size(); ++i) {
             f->ReceiveUserProfile(i + 1, series[i].name, series[i].password, series[i].resolution);
             // Each profile is shown as it arrives; the list waits for the last one.
@@ -137,7 +105,6 @@ private slots:
         f->ShowUserList();
         QCOMPARE(items(f->cboUsername), (QStringList{"anna", "bert", "carl"}));
         expectFields(QStringLiteral("anna"), QStringLiteral("a-pw"), 1);
-
         pick(2);
         expectFields(QStringLiteral("carl"), QString(), 0);
         pick(1);
@@ -146,17 +113,14 @@ private slots:
 
     void newSeriesReplacesTheOld()
     {
-        receiveSeries({{"anna", "a", 1}, {"bert", "b", 2}, {"carl", "c", 3}});
+        TestSupport::ReceiveSeries(*f, {{"anna", "a", 1}, {"bert", "b", 2}, {"carl", "c", 3}});
         f->ReceiveUserProfile(1, QStringLiteral("dora"), QStringLiteral("d"), 4);
         QCOMPARE(gUsersConfig->Count(), 1);
-        QCOMPARE(gUsersConfig->Item(1)->Username(), QStringLiteral("dora"));
-        // The visible list keeps its old names until the new series is complete.
+        // The visible list keeps its old names until the new series is complete; a position
+        // the new collection does not hold yet changes nothing, one it holds fills the fields.
         QCOMPARE(items(f->cboUsername), (QStringList{"anna", "bert", "carl"}));
-
-        // A position the new collection does not hold yet changes nothing ...
         pick(2);
         expectFields(QStringLiteral("dora"), QStringLiteral("d"), 4);
-        // ... one it holds fills the fields from the new profile.
         f->txtUserName->clear();
         pick(0);
         expectFields(QStringLiteral("dora"), QStringLiteral("d"), 4);
@@ -170,19 +134,15 @@ private slots:
     void duplicateNamesDifferingInCase()
     {
         f->ReceiveUserProfile(1, QStringLiteral("Admin"), QStringLiteral("first"), 1);
-        // The second is not held; its own display then refers to a position that does not
-        // exist, and that error goes to the caller before any field changes.
+        // The second is not held; its display then asks for a position that does not exist,
+        // and that error goes to the caller before any field changes.
         QCOMPARE(errorOf([&] { f->ReceiveUserProfile(2, QStringLiteral("ADMIN"), QStringLiteral("second"), 2); }),
-                 ErrorNumbers::SubscriptOutOfRange.number);
+                 kSubscript);
         QCOMPARE(gUsersConfig->Count(), 1);
         expectFields(QStringLiteral("Admin"), QStringLiteral("first"), 1);
-
-        // A third, different name is held at position 2, so the display of position 3 that
-        // its message asks for fails in turn; the fields keep the first profile.
+        // A third, different name is held at position 2, so showing position 3 fails in turn.
         QCOMPARE(errorOf([&] { f->ReceiveUserProfile(3, QStringLiteral("guest"), QStringLiteral("g"), 2); }),
-                 ErrorNumbers::SubscriptOutOfRange.number);
-        QCOMPARE(gUsersConfig->Count(), 2);
-        QCOMPARE(gUsersConfig->Item(2)->Username(), QStringLiteral("guest"));
+                 kSubscript);
         expectFields(QStringLiteral("Admin"), QStringLiteral("first"), 1);
         f->ShowUserList();
         QCOMPARE(items(f->cboUsername), (QStringList{"Admin", "guest"}));
@@ -193,10 +153,8 @@ private slots:
         QTest::addColumn<qint32>("resolution");
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("shown"); // the selection after ShowUserConfig, from 4
-        QTest::newRow("0") << 0 << 0 << 0;
         QTest::newRow("6, the last") << 6 << 0 << 6;
         QTest::newRow("7") << 7 << ErrorNumbers::InvalidPropertyValue.number << 4;
-        QTest::newRow("9") << 9 << ErrorNumbers::InvalidPropertyValue.number << 4;
         QTest::newRow("-2") << -2 << ErrorNumbers::InvalidPropertyValue.number << 4;
         QTest::newRow("-1, no selection") << -1 << 0 << -1;
     }
@@ -212,8 +170,7 @@ private slots:
         // User name and password are set by the time the resolution fails.
         expectFields(QStringLiteral("op"), QStringLiteral("pw"), shown);
 
-        // Picked from the list: name and password filled, a resolution outside the list
-        // leaves the selection as it was.
+        // Picked from the list: a resolution outside the list leaves the selection as it was.
         f->ShowUserList();
         f->cboResolution->setCurrentIndex(2);
         f->txtUserName->setText(QStringLiteral("typed"));
@@ -222,107 +179,39 @@ private slots:
         expectFields(QStringLiteral("op"), QStringLiteral("pw"), error ? 2 : shown);
     }
 
-    void showUserConfigMissingPositionChangesNothing_data()
+    void missingPositionChangesNothing()
     {
-        QTest::addColumn<bool>("withList");
-        QTest::addColumn<qint32>("index");
-        QTest::newRow("no collection yet") << false << 1;
-        QTest::newRow("position 0") << true << 0;
-        QTest::newRow("position past the end") << true << 2;
-    }
-
-    void showUserConfigMissingPositionChangesNothing()
-    {
-        QFETCH(bool, withList);
-        QFETCH(qint32, index);
-        if (withList)
-            f->ReceiveUserProfile(1, QStringLiteral("op"), QStringLiteral("pw"), 3);
         f->txtUserName->setText(QStringLiteral("before"));
         f->txtPassword->setText(QStringLiteral("before-pw"));
         f->cboResolution->setCurrentIndex(5);
-        QVERIFY(errorOf([&] { f->ShowUserConfig(index); }) != 0);
+        for (qint32 index : {1, 0, 2}) {
+            if (index == 0) {
+                // A series whose start was not seen: the profile is held, its display fails.
+                QCOMPARE(errorOf([&] { f->ReceiveUserProfile(2, QStringLiteral("late"), QStringLiteral("x"), 1); }),
+                         kSubscript);
+                QCOMPARE(gUsersConfig->Count(), 1);
+            }
+            QVERIFY(errorOf([&] { f->ShowUserConfig(index); }) != 0); // no collection, position 0, past the end
+        }
+        f->cboUsername_Click(); // an empty list
         expectFields(QStringLiteral("before"), QStringLiteral("before-pw"), 5);
-    }
-
-    void seriesWhoseStartWasNotSeen()
-    {
-        // No collection yet and the series starts at 2: the profile is held, and the
-        // display of position 2 fails as a missing position, without a crash.
-        QVERIFY(!gUsersConfig);
-        QCOMPARE(errorOf([&] { f->ReceiveUserProfile(2, QStringLiteral("late"), QStringLiteral("x"), 1); }),
-                 ErrorNumbers::SubscriptOutOfRange.number);
-        QVERIFY(gUsersConfig);
-        QCOMPARE(gUsersConfig->Count(), 1);
-    }
-
-    void clickWithoutSelectionChangesNothing()
-    {
-        // An empty list.
+        f->ShowUserList();
         f->txtUserName->setText(QStringLiteral("before"));
-        f->cboUsername_Click();
-        QCOMPARE(f->txtUserName->text(), QStringLiteral("before"));
-
-        // A list without a selection.
-        receiveSeries({{"anna", "a", 1}});
-        f->txtUserName->setText(QStringLiteral("before"));
-        pick(-1);
-        QCOMPARE(f->txtUserName->text(), QStringLiteral("before"));
-
-        // Entries but no collection.
+        pick(-1); // a list without a selection
         gUsersConfig.reset();
-        pick(0);
+        pick(0); // entries but no collection
         QCOMPARE(f->txtUserName->text(), QStringLiteral("before"));
-    }
-
-    void keyPressDiscardsEveryCharacter_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::newRow("letter") << int('b');
-        QTest::newRow("digit") << int('7');
-        QTest::newRow("backspace") << 8;
-        QTest::newRow("latin-1") << 0xE4;
-    }
-
-    void keyPressDiscardsEveryCharacter()
-    {
-        QFETCH(int, key);
-        int KeyAscii = key;
-        f->cboUsername_KeyPress(KeyAscii);
-        QCOMPARE(KeyAscii, 0);
     }
 
     void typingIntoTheListChangesNothing()
     {
-        receiveSeries({{"anna", "a", 1}, {"bert", "b", 2}, {"carl", "c", 3}});
+        TestSupport::ReceiveSeries(*f, {{"anna", "a", 1}, {"bert", "b", 2}, {"carl", "c", 3}});
         f->show();
         // Without the handler a list would jump to the entry typed ("b" to "bert").
         QTest::keyClicks(f->cboUsername, QStringLiteral("bc"));
         QCOMPARE(f->cboUsername->currentIndex(), 0);
         QCOMPARE(items(f->cboUsername), (QStringList{"anna", "bert", "carl"}));
         expectFields(QStringLiteral("anna"), QStringLiteral("a"), 1);
-    }
-
-    void rdpState_data()
-    {
-        QTest::addColumn<bool>("started");
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<qint32>("state");
-        QTest::newRow("none") << false << false << 0;
-        QTest::newRow("connected flag without a start") << false << true << 0;
-        QTest::newRow("started") << true << false << 1;
-        QTest::newRow("connected") << true << true << 3;
-    }
-
-    void rdpState()
-    {
-        QFETCH(bool, started);
-        QFETCH(bool, connected);
-        gRdpStarted = started;
-        gRdpConnected = connected;
-        SocketCmd command{3, 99};
-        f->GetRdpState(command);
-        QTEST(command.Argument, "state");
-        QCOMPARE(command.Cmd, 3);
     }
 };
 

@@ -4,57 +4,36 @@
 #include "serverlink/SocketControl.h"
 #include "startup/modGlobClientVar.h"
 
+#include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"
-#include "../support/TestSupport.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QPointer>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-#include <QTime>
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 using namespace modGlobClientVar;
+using TestSupport::stampedBetween;
 
 namespace {
 
 constexpr int kWait = 15000;
 constexpr int kStartConnectLifeCnt = 3;
 
-QString longTime(const QTime &time)
-{
-    return QLocale::system().toString(time, QLocale::LongFormat);
-}
-
-// The text is prefix + the long time of a moment between from and to.
-bool stampedBetween(const QString &text, const QString &prefix, const QTime &from, const QTime &to)
-{
-    for (QTime t = from.addMSecs(-from.msec()); t <= to.addSecs(1); t = t.addSecs(1))
-        if (text == prefix + longTime(t))
-            return true;
-    return false;
-}
-
 // A loopback port on which nobody listens: connections to it are refused at once.
 quint16 refusingPort()
 {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 // Sockets of this process in SYN-SENT towards 127.0.0.1:port, from the kernel's own table.
@@ -68,8 +47,7 @@ int synSentTo(quint16 port)
     f.readLine(); // header
     while (!f.atEnd()) {
         const QStringList cols = QString::fromLatin1(f.readLine()).simplified().split(u' ');
-        if (cols.size() > 3 && cols.at(2) == remote && cols.at(3) == QLatin1String("02"))
-            ++count;
+        count += cols.size() > 3 && cols.at(2) == remote && cols.at(3) == QLatin1String("02");
     }
     return count;
 }
@@ -81,13 +59,11 @@ public:
     bool open()
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_fd < 0)
-            return false;
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(m_fd, 0) != 0
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(m_fd, 0) != 0
             || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
             return false;
         port = ntohs(addr.sin_port);
@@ -108,29 +84,11 @@ private:
     QTcpSocket m_filler;
 };
 
-struct ErrorSeen
-{
-    qint32 tryCount;
-    bool timerActive;
-    int markerRuns;
-    QString panel1;
-    bool buttonsEnabled;
-};
+struct ErrorSeen { qint32 tryCount; bool timerActive; int markerRuns; QString panel1; bool buttonsEnabled; };
 
-struct ConnectSeen
-{
-    qint32 tryCount;
-    QString panel1;
-    qint32 lifeCnt;
-    int tick;
-};
+struct ConnectSeen { qint32 tryCount; QString panel1; qint32 lifeCnt; int tick; };
 
-struct CloseSeen
-{
-    QString panel1;
-    bool timerActive;
-    qint32 state;
-};
+struct CloseSeen { QString panel1; bool timerActive; qint32 state; };
 
 } // namespace
 
@@ -138,370 +96,304 @@ class tst_Supervisor : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-
-    void refusedServer_data();
-    void refusedServer();
-    void connectionClearsFailureCount();
-    void peerClosesLink_data();
-    void peerClosesLink();
-    void silentServerReopened();
-    void handshakeNeverCompletes();
-    void portWithTrailingText();
-    void autoConnectCleared();
-
-private:
-    void loadPanel(const QString &port, bool autoConnect, int startLifeCnt = 45);
-    void watch();
-    int markerRuns() const;
-    // Tick numbers (1-based) on which a new attempt started, read from the countdown: the tick
-    // that finds it at 0 restarts it at gStartConnectLifeCnt.
-    QList<int> attemptTicks() const;
-
     std::unique_ptr<TestSupport::ProgramDir> m_dir;
     std::unique_ptr<QObject> m_watch;
     frmClient *m_form = nullptr;
     QString m_marker;
     QString m_userProcess;
-
     QList<qint32> m_after; // mLifeCnt after each tick
     std::function<void()> m_onTick;
     QList<ErrorSeen> m_errors;
     QList<ConnectSeen> m_connects;
     QList<CloseSeen> m_closes;
-};
 
-void tst_Supervisor::init()
-{
-    RecordingSessionControl::install();
-    frmClient::TimerIntervalMs = 100;
-    gStartLifeCnt = 45;
-    gStartConnectLifeCnt = kStartConnectLifeCnt;
-    gTryConnectActionCnt = 3;
-    gMaxTryConnectActionCnt = 50;
-    gTryConnectCount = 0;
-    gUserProcessName.clear();
-    m_dir = std::make_unique<TestSupport::ProgramDir>();
-    m_marker = m_dir->file(QStringLiteral("marker"));
-    m_userProcess = m_dir->file(QStringLiteral("user process.sh"));
-    QFile script(m_userProcess);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\necho run >> '%1'\n").arg(m_marker).toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    m_after.clear();
-    m_errors.clear();
-    m_connects.clear();
-    m_closes.clear();
-    m_onTick = nullptr;
-}
-
-void tst_Supervisor::cleanup()
-{
-    m_watch.reset();
-    Forms::UnloadClient();
-    Forms::UnloadMsRdpClient();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    m_form = nullptr;
-    m_dir.reset();
-    frmClient::TimerIntervalMs = 1000;
-}
-
-int tst_Supervisor::markerRuns() const
-{
-    QFile f(m_marker);
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    return int(f.readAll().count('\n'));
-}
-
-QList<int> tst_Supervisor::attemptTicks() const
-{
-    QList<int> ticks;
-    for (qsizetype i = 1; i < m_after.size(); ++i)
-        if (m_after.at(i - 1) == 0 && m_after.at(i) == gStartConnectLifeCnt)
-            ticks << int(i + 1);
-    return ticks;
-}
-
-void tst_Supervisor::loadPanel(const QString &port, bool autoConnect, int startLifeCnt)
-{
-    m_dir->write(QStringLiteral("Client.cfg"),
-                 {QStringLiteral("[Client]"), QStringLiteral("txtServer=127.0.0.1"),
-                  QStringLiteral("txtPort=%1").arg(port), QStringLiteral("txtUserName=op"),
-                  QStringLiteral("chkUserPass=1"), QStringLiteral("AutoConnect=%1").arg(autoConnect ? 1 : 0),
-                  QStringLiteral("StartConnectLifeCnt=%1").arg(kStartConnectLifeCnt),
-                  QStringLiteral("StartLifeCnt=%1").arg(startLifeCnt)});
-    m_dir->write(QStringLiteral("User.cfg"),
-                 {QStringLiteral("[UserConfig]"), QStringLiteral("UserProcessName=%1").arg(gUserProcessName),
-                  QStringLiteral("TryConnectActionCnt=3"), QStringLiteral("MaxTryConnectActionCnt=50")});
-    m_form = &Forms::LoadClient();
-    // The window takes up its mode from the event loop, so nothing has happened yet.
-    watch();
-}
-
-// Handlers connected after the window's own, so each sees the state the window left.
-void tst_Supervisor::watch()
-{
-    m_watch = std::make_unique<QObject>();
-    QObject *ctx = m_watch.get();
-    connect(m_form->timControl, &QTimer::timeout, ctx, [this] {
-        m_after << m_form->mLifeCnt;
-        if (m_onTick)
-            m_onTick();
-    });
-    connect(m_form->Winsock, &SocketControl::Error, ctx, [this] {
-        m_errors << ErrorSeen{gTryConnectCount, m_form->timControl->isActive(), markerRuns(), m_form->PanelText(1),
-                              m_form->cmdRemoteDesktop->isEnabled() || m_form->cmdShutDown->isEnabled()
-                                  || m_form->cmdRestart->isEnabled()};
-    });
-    connect(m_form->Winsock, &SocketControl::Connected, ctx, [this] {
-        m_connects << ConnectSeen{gTryConnectCount, m_form->PanelText(1), m_form->mLifeCnt, int(m_after.size())};
-    });
-    connect(m_form->Winsock, &SocketControl::Closed, ctx, [this] {
-        m_closes << CloseSeen{m_form->PanelText(1), m_form->timControl->isActive(), m_form->Winsock->State()};
-    });
-}
-
-void tst_Supervisor::refusedServer_data()
-{
-    QTest::addColumn<int>("process"); // 0 the marker script, 1 a missing file, 2 none
-    QTest::newRow("user process") << 0;
-    QTest::newRow("missing file") << 1;
-    QTest::newRow("no user process") << 2;
-}
-
-void tst_Supervisor::refusedServer()
-{
-    QFETCH(int, process);
-    gUserProcessName = process == 0 ? m_userProcess : process == 1 ? m_dir->file(QStringLiteral("absent.sh")) : QString();
-    const quint16 port = refusingPort();
-    QVERIFY(port);
-
-    const QTime from = QTime::currentTime();
-    loadPanel(QString::number(port), true);
-    QTRY_VERIFY_WITH_TIMEOUT(m_errors.size() >= 7, kWait);
-    m_form->timControl->stop();
-    const QTime to = QTime::currentTime();
-
-    for (int i = 0; i < 7; ++i) {
-        const ErrorSeen &e = m_errors.at(i);
-        const int failure = i + 1;
-        QCOMPARE(e.tryCount, failure % 3);
-        // The timer is off from the third failure until the user process has ended.
-        QCOMPARE(e.timerActive, failure % 3 != 0);
-        // The process of the third failure runs after it, once, and before the fourth.
-        QCOMPARE(e.markerRuns, process == 0 ? (failure - 1) / 3 : 0);
-        QVERIFY2(stampedBetween(e.panel1, "Try to reconnect ", from, to), qPrintable(e.panel1));
-        QVERIFY(!e.buttonsEnabled);
+    int markerRuns() const
+    {
+        QFile f(m_marker);
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count('\n')) : 0;
     }
-    QVERIFY(!m_form->lblServerVersion->isVisibleTo(m_form));
-    QVERIFY(!m_form->shpLockStatus->isVisibleTo(m_form));
 
-    // The first attempt came from the activation; every further one 4 ticks after the last,
-    // the failure action's pause included.
-    QVERIFY(m_after.size() >= 6 * 4);
-    static constexpr qint32 kCycle[] = {2, 1, 0, kStartConnectLifeCnt};
-    for (qsizetype i = 0; i < m_after.size(); ++i)
-        QCOMPARE(m_after.at(i), kCycle[i % 4]);
-    QCOMPARE(attemptTicks().first(), 4);
-    QVERIFY(m_connects.isEmpty());
-}
+    QList<int> attemptTicks() const
+    {
+        QList<int> ticks;
+        for (qsizetype i = 1; i < m_after.size(); ++i)
+            if (m_after.at(i - 1) == 0 && m_after.at(i) == gStartConnectLifeCnt)
+                ticks << int(i + 1);
+        return ticks;
+    }
 
-void tst_Supervisor::connectionClearsFailureCount()
-{
-    gUserProcessName = m_userProcess;
-    const quint16 port = refusingPort();
-    QVERIFY(port);
-    QTcpServer server;
-    QList<QPointer<QTcpSocket>> peers;
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket *s = server.nextPendingConnection())
-            peers << s;
-    });
+    void loadPanel(const QString &port, bool autoConnect, int startLifeCnt = 45)
+    {
+        m_dir->write(QStringLiteral("User.cfg"), {"[UserConfig]", "UserProcessName=" + gUserProcessName,
+                                                  "TryConnectActionCnt=3", "MaxTryConnectActionCnt=50"});
+        m_form = &TestSupport::LoadPanel(
+            *m_dir, {"txtServer=127.0.0.1", "txtPort=" + port, "txtUserName=op", "chkUserPass=1",
+                     QStringLiteral("AutoConnect=%1").arg(autoConnect ? 1 : 0),
+                     QStringLiteral("StartConnectLifeCnt=%1").arg(kStartConnectLifeCnt),
+                     QStringLiteral("StartLifeCnt=%1").arg(startLifeCnt)});
+        // The window takes up its mode from the event loop, so nothing has happened yet. These
+        // handlers come after the window's own, so each sees the state the window left.
+        m_watch = std::make_unique<QObject>();
+        QObject *ctx = m_watch.get();
+        connect(m_form->timControl, &QTimer::timeout, ctx, [this] {
+            m_after << m_form->mLifeCnt;
+            if (m_onTick)
+                m_onTick();
+        });
+        connect(m_form->Winsock, &SocketControl::Error, ctx, [this] {
+            m_errors << ErrorSeen{gTryConnectCount, m_form->timControl->isActive(), markerRuns(), m_form->PanelText(1),
+                                  m_form->cmdRemoteDesktop->isEnabled() || m_form->cmdShutDown->isEnabled()
+                                      || m_form->cmdRestart->isEnabled()};
+        });
+        connect(m_form->Winsock, &SocketControl::Connected, ctx, [this] {
+            m_connects << ConnectSeen{gTryConnectCount, m_form->PanelText(1), m_form->mLifeCnt, int(m_after.size())};
+        });
+        connect(m_form->Winsock, &SocketControl::Closed, ctx, [this] {
+            m_closes << CloseSeen{m_form->PanelText(1), m_form->timControl->isActive(), m_form->Winsock->State()};
+        });
+    }
 
-    loadPanel(QString::number(port), true);
-    // From the second refusal on, the server is there.
-    connect(m_form->Winsock, &SocketControl::Error, m_watch.get(), [&] {
-        if (m_errors.size() == 2 && !server.isListening())
-            QVERIFY(server.listen(QHostAddress::LocalHost, port));
-    });
-    const QTime from = QTime::currentTime();
-    QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
-    QCOMPARE(m_errors.size(), 2);
-    QCOMPARE(m_errors.at(1).tryCount, 2);
-    QCOMPARE(m_connects.at(0).tryCount, 0);
-    QCOMPARE(m_connects.at(0).lifeCnt, 45);
-    QVERIFY(m_form->timControl->isActive());
-    QVERIFY2(stampedBetween(m_connects.at(0).panel1, "Connected ", from, QTime::currentTime()),
-             qPrintable(m_connects.at(0).panel1));
-    QTRY_COMPARE_WITH_TIMEOUT(peers.size(), 1, kWait);
+private slots:
+    void init()
+    {
+        RecordingSessionControl::install();
+        frmClient::TimerIntervalMs = 100;
+        gStartLifeCnt = 45;
+        gStartConnectLifeCnt = kStartConnectLifeCnt;
+        gTryConnectActionCnt = 3;
+        gMaxTryConnectActionCnt = 50;
+        gTryConnectCount = 0;
+        gUserProcessName.clear();
+        m_dir = std::make_unique<TestSupport::ProgramDir>();
+        m_marker = m_dir->file(QStringLiteral("marker"));
+        m_userProcess = m_dir->file(QStringLiteral("user process.sh"));
+        QFile script(m_userProcess);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho run >> '%1'\n").arg(m_marker).toUtf8());
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_after.clear();
+        m_errors.clear();
+        m_connects.clear();
+        m_closes.clear();
+        m_onTick = nullptr;
+    }
 
-    // The server goes away: the next refusals count from one again, so two more are not yet
-    // the third in a row.
-    server.close();
-    peers.at(0)->disconnectFromHost();
-    QTRY_VERIFY_WITH_TIMEOUT(m_errors.size() >= 4, kWait);
-    QCOMPARE(m_closes.size(), 1);
-    QCOMPARE(m_errors.at(2).tryCount, 1);
-    QCOMPARE(m_errors.at(3).tryCount, 2);
-    QVERIFY(m_errors.at(3).timerActive);
-    QCOMPARE(markerRuns(), 0);
-    // The third refusal in a row runs it.
-    QTRY_VERIFY_WITH_TIMEOUT(m_errors.size() >= 5, kWait);
-    QCOMPARE(m_errors.at(4).tryCount, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(markerRuns(), 1, kWait);
-}
+    void cleanup()
+    {
+        m_watch.reset();
+        TestSupport::UnloadForms();
+        m_form = nullptr;
+        m_dir.reset();
+        frmClient::TimerIntervalMs = 1000;
+    }
 
-void tst_Supervisor::peerClosesLink_data()
-{
-    QTest::addColumn<bool>("autoConnect");
-    QTest::newRow("connect to server checked") << true;
-    QTest::newRow("connect to server cleared") << false;
-}
+    void refusedServer_data()
+    {
+        QTest::addColumn<int>("process"); // 0 the marker script, 1 a missing file, 2 none
+        QTest::newRow("user process") << 0;
+        QTest::newRow("missing file") << 1;
+        QTest::newRow("no user process") << 2;
+    }
 
-void tst_Supervisor::peerClosesLink()
-{
-    QFETCH(bool, autoConnect);
-    // No tick during the test: only the close itself may start a new attempt.
-    frmClient::TimerIntervalMs = 3600 * 1000;
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    QList<QPointer<QTcpSocket>> peers;
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket *s = server.nextPendingConnection())
-            peers << s;
-    });
+    void refusedServer()
+    {
+        QFETCH(int, process);
+        gUserProcessName = process == 0 ? m_userProcess : process == 1 ? m_dir->file(QStringLiteral("absent.sh")) : QString();
+        const quint16 port = refusingPort();
+        QVERIFY(port);
 
-    loadPanel(QString::number(server.serverPort()), true);
-    QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
-    QTRY_COMPARE_WITH_TIMEOUT(peers.size(), 1, kWait);
-    if (!autoConnect)
-        m_form->chkAutoConnect->setValue(0);
+        const QTime from = QTime::currentTime();
+        loadPanel(QString::number(port), true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_errors.size() >= 7, kWait);
+        m_form->timControl->stop();
+        const QTime to = QTime::currentTime();
 
-    const QTime from = QTime::currentTime();
-    peers.at(0)->disconnectFromHost();
-    QTRY_COMPARE_WITH_TIMEOUT(m_closes.size(), 1, kWait);
-    const CloseSeen &c = m_closes.at(0);
-    if (autoConnect) {
-        // Right away, inside the close handling: a new attempt is under way.
-        QVERIFY2(stampedBetween(c.panel1, "Try to reconnect ", from, QTime::currentTime()), qPrintable(c.panel1));
-        QVERIFY(c.timerActive);
-        QVERIFY(c.state != SocketControl::sckClosing && c.state != SocketControl::sckClosed);
-        QTRY_COMPARE_WITH_TIMEOUT(peers.size(), 2, kWait);
+        for (int failure = 1; failure <= 7; ++failure) {
+            const ErrorSeen &e = m_errors.at(failure - 1);
+            QCOMPARE(e.tryCount, failure % 3);
+            // The timer is off from the third failure until the user process has ended.
+            QCOMPARE(e.timerActive, failure % 3 != 0);
+            // The process of the third failure runs after it, once, and before the fourth.
+            QCOMPARE(e.markerRuns, process == 0 ? (failure - 1) / 3 : 0);
+            QVERIFY2(stampedBetween(e.panel1, "Try to reconnect ", from, to), qPrintable(e.panel1));
+            QVERIFY(!e.buttonsEnabled);
+        }
+        QVERIFY(!m_form->lblServerVersion->isVisibleTo(m_form));
+        QVERIFY(!m_form->shpLockStatus->isVisibleTo(m_form));
+
+        // The first attempt came from the activation; every further one 4 ticks after the last,
+        // the failure action's pause included.
+        QVERIFY(m_after.size() >= 6 * 4);
+        static constexpr qint32 kCycle[] = {2, 1, 0, kStartConnectLifeCnt};
+        for (qsizetype i = 0; i < m_after.size(); ++i)
+            QCOMPARE(m_after.at(i), kCycle[i % 4]);
+        QVERIFY(m_connects.isEmpty());
+    }
+
+    void connectionClearsFailureCount()
+    {
+        gUserProcessName = m_userProcess;
+        const quint16 port = refusingPort();
+        QVERIFY(port);
+        QTcpServer server;
+
+        loadPanel(QString::number(port), true);
+        // From the second refusal on, the server is there.
+        connect(m_form->Winsock, &SocketControl::Error, m_watch.get(), [&] {
+            if (m_errors.size() == 2 && !server.isListening())
+                QVERIFY(server.listen(QHostAddress::LocalHost, port));
+        });
+        const QTime from = QTime::currentTime();
+        QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
+        QCOMPARE(m_errors.size(), 2);
+        QCOMPARE(m_errors.at(1).tryCount, 2);
+        QCOMPARE(m_connects.at(0).tryCount, 0);
+        QCOMPARE(m_connects.at(0).lifeCnt, 45);
+        QVERIFY(m_form->timControl->isActive());
+        QVERIFY2(stampedBetween(m_connects.at(0).panel1, "Connected ", from, QTime::currentTime()),
+                 qPrintable(m_connects.at(0).panel1));
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), kWait);
+
+        // The server goes away: the next refusal counts from one again.
+        QTcpSocket *peer = server.nextPendingConnection();
+        server.close();
+        peer->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(m_errors.size() >= 3, kWait);
+        QCOMPARE(m_errors.at(2).tryCount, 1);
+        QCOMPARE(markerRuns(), 0);
+    }
+
+    void peerClosesLink_data()
+    {
+        QTest::addColumn<bool>("autoConnect");
+        QTest::newRow("connect to server checked") << true;
+        QTest::newRow("connect to server cleared") << false;
+    }
+
+    void peerClosesLink()
+    {
+        QFETCH(bool, autoConnect);
+        // No tick during the test: only the close itself may start a new attempt.
+        frmClient::TimerIntervalMs = 3600 * 1000;
+        TestSupport::LoopbackServer server;
+        QVERIFY(server.listening);
+        loadPanel(QString::number(server.port()), true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(server.peers.size(), 1, kWait);
+        if (!autoConnect)
+            m_form->chkAutoConnect->setValue(0);
+
+        const QTime from = QTime::currentTime();
+        server.peer()->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(m_closes.size(), 1, kWait);
+        const CloseSeen &c = m_closes.at(0);
+        if (autoConnect) {
+            // Right away, inside the close handling: a new attempt is under way.
+            QVERIFY2(stampedBetween(c.panel1, "Try to reconnect ", from, QTime::currentTime()), qPrintable(c.panel1));
+            QVERIFY(c.timerActive);
+            QVERIFY(c.state != SocketControl::sckClosing && c.state != SocketControl::sckClosed);
+            QTRY_COMPARE_WITH_TIMEOUT(server.peers.size(), 2, kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 2, kWait);
+            QVERIFY(m_after.isEmpty());
+        } else {
+            QCOMPARE(c.panel1, QStringLiteral("Not Connected"));
+            QVERIFY(!c.timerActive);
+            QCOMPARE(c.state, qint32(SocketControl::sckClosing)); // no new attempt was made
+            QCOMPARE(m_form->PanelText(1), QStringLiteral("Not Connected"));
+        }
+    }
+
+    void silentServerReopened()
+    {
+        TestSupport::LoopbackServer server;
+        QVERIFY(server.listening);
+        // The link may stay silent for 5 ticks.
+        loadPanel(QString::number(server.port()), true, 5);
+        QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
+        QCOMPARE(m_connects.at(0).lifeCnt, 5);
+        const int connectedAt = m_connects.at(0).tick;
+        QTRY_COMPARE_WITH_TIMEOUT(server.peers.size(), 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.peers.at(0) || server.peers.at(0)->state() == QAbstractSocket::UnconnectedState,
+                                 kWait);
+
+        // Counted down on 5 ticks, reopened on the 6th.
+        QVERIFY(m_after.size() >= connectedAt + 6);
+        QCOMPARE(m_after.mid(connectedAt, 6), (QList<qint32>{4, 3, 2, 1, 0, kStartConnectLifeCnt}));
+        QCOMPARE(attemptTicks().value(0), connectedAt + 6);
         QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 2, kWait);
-        QVERIFY(m_after.isEmpty());
-    } else {
-        QCOMPARE(c.panel1, QStringLiteral("Not Connected"));
-        QVERIFY(!c.timerActive);
-        QCOMPARE(c.state, qint32(SocketControl::sckClosing)); // no new attempt was made
-        QCOMPARE(m_form->PanelText(1), QStringLiteral("Not Connected"));
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(gTryConnectCount, 0);
     }
-}
 
-void tst_Supervisor::silentServerReopened()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    QList<QPointer<QTcpSocket>> peers;
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket *s = server.nextPendingConnection())
-            peers << s;
-    });
+    void handshakeNeverCompletes()
+    {
+        StalledListener listener;
+        QVERIFY(listener.open());
 
-    // The link may stay silent for 5 ticks.
-    loadPanel(QString::number(server.serverPort()), true, 5);
-    QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
-    QCOMPARE(m_connects.at(0).lifeCnt, 5);
-    const int connectedAt = m_connects.at(0).tick;
-    QTRY_COMPARE_WITH_TIMEOUT(peers.size(), 2, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!peers.at(0) || peers.at(0)->state() == QAbstractSocket::UnconnectedState, kWait);
+        QList<int> synSentAtAttempt;
+        int mostSockets = 0;
+        loadPanel(QString::number(listener.port), true);
+        m_onTick = [&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            mostSockets = std::max(mostSockets, int(m_form->Winsock->findChildren<QTcpSocket *>().size()));
+            if (m_after.size() >= 2 && m_after.at(m_after.size() - 2) == 0 && m_after.last() == gStartConnectLifeCnt)
+                synSentAtAttempt << synSentTo(listener.port);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(attemptTicks().size() >= 5, kWait);
+        m_form->timControl->stop();
 
-    // Counted down on 5 ticks, reopened on the 6th.
-    QVERIFY(m_after.size() >= connectedAt + 6);
-    QCOMPARE(m_after.mid(connectedAt, 6), (QList<qint32>{4, 3, 2, 1, 0, kStartConnectLifeCnt}));
-    QCOMPARE(attemptTicks().value(0), connectedAt + 6);
-    QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 2, kWait);
-    QVERIFY(m_errors.isEmpty());
-    QCOMPARE(gTryConnectCount, 0);
-}
+        // Replaced every 4 ticks, each replacement leaving exactly one attempt in the kernel and
+        // one socket in the control; the replaced ones raise nothing.
+        QCOMPARE(attemptTicks().mid(0, 5), (QList<int>{4, 8, 12, 16, 20}));
+        QCOMPARE(synSentAtAttempt.mid(0, 5), (QList<int>{1, 1, 1, 1, 1}));
+        QVERIFY(mostSockets <= 1);
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_connects.isEmpty());
+        QCOMPARE(gTryConnectCount, 0);
+        QVERIFY(m_form->PanelText(1).startsWith("Try to reconnect "));
+        QCOMPARE(m_form->Winsock->State(), qint32(SocketControl::sckConnecting));
+    }
 
-void tst_Supervisor::handshakeNeverCompletes()
-{
-    StalledListener listener;
-    QVERIFY(listener.open());
+    void portWithTrailingText()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        loadPanel(QString::number(server.serverPort()) + QStringLiteral("abc"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), kWait);
+        QVERIFY(m_errors.isEmpty());
+    }
 
-    QList<int> synSentAtAttempt;
-    QList<int> socketsAtTick;
-    loadPanel(QString::number(listener.port), true);
-    m_onTick = [&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        socketsAtTick << int(m_form->Winsock->findChildren<QTcpSocket *>().size());
-        if (m_after.size() >= 2 && m_after.at(m_after.size() - 2) == 0 && m_after.last() == gStartConnectLifeCnt)
-            synSentAtAttempt << synSentTo(listener.port);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(attemptTicks().size() >= 5, kWait);
-    m_form->timControl->stop();
+    void autoConnectCleared()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        loadPanel(QString::number(server.serverPort()), false);
+        // The activation in configuration mode has passed.
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->fraConfig->isVisibleTo(m_form), kWait);
 
-    // Replaced every 4 ticks, each replacement leaving exactly one attempt in the kernel and
-    // one socket in the control; the replaced ones raise nothing.
-    QCOMPARE(attemptTicks().mid(0, 5), (QList<int>{4, 8, 12, 16, 20}));
-    QCOMPARE(synSentAtAttempt.mid(0, 5), (QList<int>{1, 1, 1, 1, 1}));
-    for (int n : std::as_const(socketsAtTick))
-        QVERIFY(n <= 1);
-    QVERIFY(m_errors.isEmpty());
-    QVERIFY(m_connects.isEmpty());
-    QCOMPARE(gTryConnectCount, 0);
-    QCOMPARE(markerRuns(), 0);
-    QVERIFY(m_form->PanelText(1).startsWith("Try to reconnect "));
-    QCOMPARE(m_form->Winsock->State(), qint32(SocketControl::sckConnecting));
-}
+        m_form->setPanelText(1, QStringLiteral("before"));
+        m_form->cmdRemoteDesktop->setEnabled(true);
+        m_form->mLifeCnt = 0;
+        gTryConnectCount = 2;
 
-void tst_Supervisor::portWithTrailingText()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    const QString port = QString::number(server.serverPort()) + QStringLiteral("abc");
-    loadPanel(port, true);
-    QCOMPARE(m_form->txtPort->text(), port);
-    QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), kWait);
-    QVERIFY(m_errors.isEmpty());
-}
+        m_form->ConnectSideLink();
+        QVERIFY(!m_form->timControl->isActive());
 
-void tst_Supervisor::autoConnectCleared()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    loadPanel(QString::number(server.serverPort()), false);
-    // The activation in configuration mode has passed.
-    QTRY_VERIFY_WITH_TIMEOUT(m_form->fraConfig->isVisibleTo(m_form), kWait);
-
-    m_form->setPanelText(1, QStringLiteral("before"));
-    m_form->cmdRemoteDesktop->setEnabled(true);
-    m_form->mLifeCnt = 0;
-    gTryConnectCount = 2;
-
-    m_form->ConnectSideLink();
-    QCOMPARE(m_form->Winsock->State(), qint32(SocketControl::sckClosed));
-    QVERIFY(!m_form->timControl->isActive());
-
-    // Ticks with the countdown at 0 change nothing either.
-    m_form->timControl->start();
-    QTRY_VERIFY_WITH_TIMEOUT(m_after.size() >= 5, kWait);
-    m_form->timControl->stop();
-    for (qint32 v : std::as_const(m_after))
-        QCOMPARE(v, 0);
-    QCOMPARE(m_form->Winsock->State(), qint32(SocketControl::sckClosed));
-    QCOMPARE(m_form->PanelText(1), QStringLiteral("before"));
-    QVERIFY(m_form->cmdRemoteDesktop->isEnabled());
-    QCOMPARE(gTryConnectCount, 2);
-    QVERIFY(m_errors.isEmpty());
-    QVERIFY(m_connects.isEmpty());
-    QVERIFY(!server.hasPendingConnections());
-}
+        // Ticks with the countdown at 0 change nothing either.
+        m_form->timControl->start();
+        QTRY_VERIFY_WITH_TIMEOUT(m_after.size() >= 5, kWait);
+        m_form->timControl->stop();
+        QCOMPARE(m_after.count(0), m_after.size());
+        QCOMPARE(m_form->Winsock->State(), qint32(SocketControl::sckClosed));
+        QCOMPARE(m_form->PanelText(1), QStringLiteral("before"));
+        QVERIFY(m_form->cmdRemoteDesktop->isEnabled());
+        QCOMPARE(gTryConnectCount, 2);
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(m_connects.isEmpty());
+        QVERIFY(!server.hasPendingConnections());
+    }
+};
 
 QTEST_MAIN(tst_Supervisor)
 #include "tst_Supervisor.moc"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/MsgBox.h"
+#include "platform/VbError.h"
 
 #include <QList>
 #include <QString>
@@ -8,6 +9,18 @@
 
 // Small helpers the tests share.
 namespace TestSupport {
+
+// The error number an operation raises, 0 when it raises none.
+template<typename F>
+int errorOf(F &&f)
+{
+    try {
+        f();
+    } catch (const VbError &e) {
+        return e.number();
+    }
+    return 0;
+}
 
 // Records message boxes instead of showing them, while it lives.
 class MsgBoxRecorder
