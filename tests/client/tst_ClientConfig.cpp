@@ -126,23 +126,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(gClientCfgFile));
     }
 
-    void hiddenFilesAreNotRead()
-    {
-        gClientCfgFile = dir->file(QStringLiteral(".Client.cfg"));
-        gUserCfgFile = dir->file(QStringLiteral(".User.cfg"));
-        dir->write(QStringLiteral(".Client.cfg"), {QStringLiteral("[Client]"), QStringLiteral("txtServer=host"),
-                                                  QStringLiteral("StartLifeCnt=60")});
-        dir->write(QStringLiteral(".User.cfg"), {QStringLiteral("[UserConfig]"), QStringLiteral("UserProcessName=/bin/x")});
-        frmClient &f = load();
-        QCOMPARE(f.txtServer->text(), QStringLiteral("0"));
-        QCOMPARE(gStartLifeCnt, 45);
-        QCOMPARE(gUserProcessName, QString());
-        // A hidden Client.cfg is written all the same.
-        f.txtServer->setText(QStringLiteral("saved"));
-        f.WriteConfigurationToFile();
-        QVERIFY(lines(gClientCfgFile).contains(QStringLiteral("txtServer=saved")));
-    }
-
     // A box starts checked; what the file says under its key decides whether it changes.
     void checkBoxValues_data()
     {

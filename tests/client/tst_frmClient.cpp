@@ -270,8 +270,7 @@ private slots:
         QCOMPARE(f.minimumSize(), QSize(518, 431));
         QCOMPARE(f.maximumSize(), QSize(518, 431));
 
-        const QStringList captions{QStringLiteral("Configuration"), QStringLiteral("Performance"),
-                                   QStringLiteral("Redirection"), QStringLiteral("Other")};
+        const QStringList captions = QStringLiteral("Configuration|Performance|Redirection|Other").split(u'|');
         const QList<QFrame *> pages{f.fraConfiguration, f.fraPerformance, f.fraRedirection, f.fraOther};
         QCOMPARE(f.SSTab1->count(), 4);
         for (int i = 0; i < 4; ++i) {
@@ -285,10 +284,8 @@ private slots:
         QStringList entries;
         for (int i = 0; i < f.cboResolution->count(); ++i)
             entries << f.cboResolution->itemText(i);
-        QCOMPARE(entries, (QStringList{QStringLiteral("Full-Screen"), QStringLiteral("640 x 480"),
-                                       QStringLiteral("800 x 600"), QStringLiteral("1024 x 768"),
-                                       QStringLiteral("1152 x 864"), QStringLiteral("1280 x 1024"),
-                                       QStringLiteral("1600 x 1024")}));
+        QCOMPARE(entries, QStringLiteral("Full-Screen|640 x 480|800 x 600|1024 x 768|1152 x 864|1280 x 1024|1600 x 1024")
+                              .split(u'|'));
         // A typed resolution does not grow the list; the profile list is chosen from only.
         QVERIFY(f.cboResolution->isEditable());
         f.cboResolution->lineEdit()->setText(QStringLiteral("1000 x 700"));
