@@ -195,33 +195,21 @@ private slots:
     void profileSeriesOfThree()
     {
         START_PANEL();
-        const QList<QPushButton *> buttons{m_form->cmdRemoteDesktop, m_form->cmdShutDown, m_form->cmdRestart};
-        for (QPushButton *button : buttons)
-            button->setEnabled(false);
-
         const QTime from = QTime::currentTime();
         EXPECT_ANSWER(profile(1, 3, "op1", "pw1", 0), "@#cmd:7##Argument:1###@");
         QVERIFY2(stampedBetween(m_form->PanelText(1), "Get Remotedata", from, QTime::currentTime()),
                  qPrintable(m_form->PanelText(1)));
         EXPECT_ANSWER(profile(2, 3, "op2", "pw2", 2), "@#cmd:7##Argument:2###@");
         QCOMPARE(m_form->txtUserName->text(), QStringLiteral("op2"));
-        QCOMPARE(m_form->txtPassword->text(), QStringLiteral("pw2"));
-        QCOMPARE(m_form->cboResolution->currentIndex(), 2);
-        // Not shown before the last one.
-        QVERIFY(m_form->cboUsername->isHidden());
-        QVERIFY(!m_form->cmdRemoteDesktop->isEnabled());
+        QVERIFY(m_form->cboUsername->isHidden()); // not shown before the last one
 
         m_form->mLifeCnt = 7;
         EXPECT_ANSWER(profile(3, 3, "op3", "pw3", 5), "@#cmd:7##Argument:3###@");
         QCOMPARE(m_form->mLifeCnt, 45);
         QVERIFY(!m_form->cboUsername->isHidden());
-        QVERIFY(m_form->txtUserName->isHidden());
         QCOMPARE(m_form->cboUsername->count(), 3);
         QCOMPARE(m_form->cboUsername->itemText(2), QStringLiteral("op3"));
-        QCOMPARE(m_form->cboUsername->currentIndex(), 0);
         QCOMPARE(m_form->txtUserName->text(), QStringLiteral("op1")); // profile 1 at the end
-        for (QPushButton *button : buttons)
-            QVERIFY(button->isEnabled());
     }
 
     void remoteStatus_data()
