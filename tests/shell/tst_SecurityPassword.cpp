@@ -40,12 +40,6 @@ QList<QWidget *> tabSequence(QWidget *window)
     return seen;
 }
 
-void checkGeometry(std::initializer_list<std::pair<QWidget *, QRect>> expected)
-{
-    for (const auto &[widget, rect] : expected)
-        QCOMPARE(widget->geometry(), rect);
-}
-
 // Both dialogs: fixed, centred, above other windows, password fields, focus and Tab order.
 void checkDialog(QWidget &w, const char *title, QSize size, QPushButton *ok, const QList<QWidget *> &tabOrder)
 {
@@ -68,6 +62,15 @@ void checkDialog(QWidget &w, const char *title, QSize size, QPushButton *ok, con
     QCOMPARE(tabSequence(&w), tabOrder + QList<QWidget *>{tabOrder.first()});
 }
 
+void checkBox(const MsgBox::Call &box, const char *text, const char *owner)
+{
+    QCOMPARE(box.text, QString::fromLatin1(text));
+    QCOMPARE(box.style, int(MsgBox::Exclamation));
+    QCOMPARE(box.caption, QStringLiteral("Torvane_Veskora"));
+    QVERIFY(box.owner);
+    QCOMPARE(box.owner->objectName(), QString::fromLatin1(owner));
+}
+
 void refuseBy(const QString &how, QWidget *dialog, QPushButton *cancel, QWidget *field)
 {
     if (how == QLatin1String("cancel"))
@@ -78,12 +81,37 @@ void refuseBy(const QString &how, QWidget *dialog, QPushButton *cancel, QWidget 
         QTest::keyClick(field, Qt::Key_Escape);
 }
 
-void refusals()
+// Fills the definition dialog and presses Ok, or refuses it as `how` says.
+std::function<void()> fill(const QString &old, const QString &entry, const QString &verify, const QString &how = {})
 {
-    QTest::addColumn<QString>("how");
-    QTest::newRow("Cancel button") << "cancel";
-    QTest::newRow("close box") << "close";
-    QTest::newRow("Esc") << "escape";
+    return [=] {
+        frmPassDefine *d = frmPassDefine::Instance();
+        d->txtOldPassword->setText(old);
+        d->txtNewPassword->setText(entry);
+        d->txtVerifyNewPassword->setText(verify);
+        if (how.isEmpty())
+            QTest::mouseClick(d->cmdOk, Qt::LeftButton);
+        else
+            refuseBy(how, d, d->cmdCancel, d->txtNewPassword);
+    };
+}
+
+// The open dialog of either kind.
+struct Dialog
+{
+    QWidget *window;
+    QLineEdit *field;
+    QPushButton *ok, *cancel;
+    QString expected;
+};
+Dialog openDialog(bool define)
+{
+    if (define) {
+        frmPassDefine *d = frmPassDefine::Instance();
+        return {d, d->txtNewPassword, d->cmdOk, d->cmdCancel, d->mSecurityPassword};
+    }
+    frmEnterPassword *p = frmEnterPassword::Instance();
+    return {p, p->txtEnterPassword, p->cmdOk, p->cmdCancel, p->mSecurityPassword};
 }
 
 } // namespace
@@ -190,73 +218,93 @@ private slots:
         }
         QVERIFY(stillOpenWithEntry);
         QCOMPARE(boxes->calls.size(), 1);
-        const MsgBox::Call &box = boxes->calls.first();
-        QCOMPARE(box.text, QStringLiteral("Wrong Password"));
-        QCOMPARE(box.style, int(MsgBox::Exclamation));
-        QCOMPARE(box.caption, QStringLiteral("Torvane_Veskora"));
-        QVERIFY(box.owner);
-        QCOMPARE(box.owner->objectName(), QStringLiteral("frmEnterPassword"));
+        checkBox(boxes->calls.first(), "Wrong Password", "frmEnterPassword");
     }
 
-    void refusal_data() { refusals(); }
+    // Cancel, the close box and Esc refuse either dialog: the gate says no, nothing is written.
+    void refusal_data()
+    {
+        QTest::addColumn<bool>("define");
+        QTest::addColumn<QString>("how");
+        for (bool define : {false, true})
+            for (const char *how : {"cancel", "close", "escape"})
+                QTest::addRow("%s, %s", define ? "definition" : "prompt", how) << define << QString::fromLatin1(how);
+    }
     void refusal()
     {
+        QFETCH(bool, define);
         QFETCH(QString, how);
         storePassword(QString()); // even an empty entry would be right
+        const QString before = storedLine();
         DialogScript script;
-        script.then(promptShown).act([&] {
-            frmEnterPassword *p = frmEnterPassword::Instance();
-            refuseBy(how, p, p->cmdCancel, p->txtEnterPassword);
+        // Filled so that Ok would succeed.
+        script.then(define ? defineShown : promptShown).act(define ? fill("", "x", "x", how) : [how] {
+            Dialog d = openDialog(false);
+            refuseBy(how, d.window, d.cancel, d.field);
         });
         script.start();
-        QVERIFY(!CheckSecurityPassword());
+        if (define)
+            modSecurityPassword::mnuSecConfig_Click();
+        else
+            QVERIFY(!CheckSecurityPassword());
         QVERIFY(!script.timedOut());
         QVERIFY(!gPasswordOk);
-        QVERIFY(!frmEnterPassword::Instance());
+        QVERIFY(!frmEnterPassword::Instance() && !frmPassDefine::Instance());
         QVERIFY(boxes->calls.isEmpty());
+        QCOMPARE(storedLine(), before);
     }
 
-    // A second gate call while the prompt is open shows the same prompt (not loaded again),
-    // and one answer ends both calls with the same result, the inner call first.
-    void secondGateSharesThePrompt_data()
+    // A second call while a dialog is open shows the open dialog (not loaded again, so the
+    // stored password is not read again), and one answer ends both calls with the same
+    // result, the inner call first.
+    void secondCallSharesTheDialog_data()
     {
+        QTest::addColumn<bool>("define");
         QTest::addColumn<bool>("answerOk");
-        QTest::newRow("Ok") << true;
-        QTest::newRow("Cancel") << false;
+        QTest::newRow("gate, Ok") << false << true;
+        QTest::newRow("gate, Cancel") << false << false;
+        QTest::newRow("Security, Cancel") << true << false;
     }
-    void secondGateSharesThePrompt()
+    void secondCallSharesTheDialog()
     {
+        QFETCH(bool, define);
         QFETCH(bool, answerOk);
         storePassword(QStringLiteral("first"));
+        auto call = [define] {
+            if (!define)
+                return QString::number(CheckSecurityPassword());
+            modSecurityPassword::mnuSecConfig_Click();
+            return QStringLiteral("done");
+        };
         QStringList order;
-        QPointer<frmEnterPassword> outerPrompt;
+        QPointer<QWidget> first;
         bool sameNotReloaded = false;
         DialogScript script;
-        script.then(promptShown)
+        script.then(define ? defineShown : promptShown)
             .act([&] {
-                outerPrompt = frmEnterPassword::Instance();
-                outerPrompt->txtEnterPassword->setText(QStringLiteral("fir"));
+                first = openDialog(define).window;
+                openDialog(define).field->setText(QStringLiteral("fir"));
                 storePassword(QStringLiteral("second"));
                 QTimer::singleShot(0, [&] {
                     order << QStringLiteral("inner start");
-                    order << QStringLiteral("inner %1").arg(CheckSecurityPassword());
+                    order << "inner " + call();
                 });
             })
             .then([&] { return order.contains(QStringLiteral("inner start")); })
             .act([&] {
-                frmEnterPassword *p = frmEnterPassword::Instance();
-                sameNotReloaded = p == outerPrompt && p->mSecurityPassword == QLatin1String("first")
-                                  && p->txtEnterPassword->text() == QLatin1String("fir");
-                p->txtEnterPassword->setText(QStringLiteral("first"));
-                QTest::mouseClick(answerOk ? p->cmdOk : p->cmdCancel, Qt::LeftButton);
+                Dialog d = openDialog(define);
+                sameNotReloaded = d.window == first && d.expected == QLatin1String("first")
+                                  && d.field->text() == QLatin1String("fir");
+                d.field->setText(QStringLiteral("first"));
+                QTest::mouseClick(answerOk ? d.ok : d.cancel, Qt::LeftButton);
             });
         script.start();
-        order << QStringLiteral("outer %1").arg(CheckSecurityPassword());
+        order << "outer " + call();
         QVERIFY(!script.timedOut());
         QVERIFY(sameNotReloaded);
-        QCOMPARE(order, (QStringList{"inner start", QStringLiteral("inner %1").arg(answerOk),
-                                     QStringLiteral("outer %1").arg(answerOk)}));
-        QTRY_VERIFY(outerPrompt.isNull());
+        const QString result = define ? QStringLiteral("done") : QString::number(answerOk);
+        QCOMPARE(order, (QStringList{"inner start", "inner " + result, "outer " + result}));
+        QTRY_VERIFY(first.isNull());
     }
 
     // Passwords longer than the accessor reads back are compared in their shortened form.
@@ -274,29 +322,19 @@ private slots:
     {
         QCOMPARE(modSystemBasic::TwipsPerPixelX(), 15);
         frmEnterPassword &p = frmEnterPassword::Load();
-        QCOMPARE(p.Label4->text(), QStringLiteral("Enter your Password:"));
-        QCOMPARE(p.cmdOk->text(), QStringLiteral("&Ok"));
-        QCOMPARE(p.cmdCancel->text(), QStringLiteral("Cancel"));
         QCOMPARE(p.font().family(), QStringLiteral("Arial"));
         QCOMPARE(p.font().pointSizeF(), 8.25);
-        checkGeometry({{p.Label4, {24, 28, 153, 20}}, {p.txtEnterPassword, {192, 28, 117, 21}},
-                       {p.cmdOk, {140, 76, 81, 25}}, {p.cmdCancel, {228, 76, 81, 25}}});
         checkDialog(p, "Password", {331, 110}, p.cmdOk, {p.txtEnterPassword, p.cmdOk, p.cmdCancel});
     }
 
     void defineLayout()
     {
         frmPassDefine &d = frmPassDefine::Load();
-        QCOMPARE(d.Label4->text(), QStringLiteral("Old Password:"));
-        QCOMPARE(d.Label2->text(), QStringLiteral("New Password:"));
-        QCOMPARE(d.Label1->text(), QStringLiteral("Verify new Password"));
-        checkGeometry({{d.Label4, {24, 20, 133, 20}}, {d.txtOldPassword, {172, 20, 125, 21}},
-                       {d.txtNewPassword, {172, 60, 125, 21}}, {d.txtVerifyNewPassword, {172, 100, 125, 21}},
-                       {d.cmdOk, {128, 140, 81, 25}}, {d.cmdCancel, {216, 140, 81, 25}}});
         // Nothing can be typed that the accessor would not read back.
         QTest::keyClicks(d.txtNewPassword, QString(260, QLatin1Char('p')));
         QCOMPARE(d.txtNewPassword->text().size(), 254);
         QCOMPARE(d.txtVerifyNewPassword->maxLength(), 254);
+        d.txtNewPassword->clear();
         checkDialog(d, "Password Definition", {318, 173}, d.cmdOk,
                     {d.txtOldPassword, d.txtNewPassword, d.txtVerifyNewPassword, d.cmdOk, d.cmdCancel});
     }
@@ -334,12 +372,9 @@ private slots:
                 if (d->focusWidget() != (defined ? d->txtOldPassword : d->txtNewPassword))
                     return false;
                 oldFieldRight = d->txtOldPassword->isEnabled() == defined && d->txtOldPassword->text().isEmpty();
-                d->txtOldPassword->setText(oldEntry);
-                d->txtNewPassword->setText(newEntry);
-                d->txtVerifyNewPassword->setText(verifyEntry);
-                QTest::mouseClick(d->cmdOk, Qt::LeftButton);
                 return true;
             })
+            .act(fill(oldEntry, newEntry, verifyEntry))
             .act([&] {
                 frmPassDefine *d = frmPassDefine::Instance();
                 keptOpenWithEntries = d && d->isVisible() && d->txtOldPassword->text() == oldEntry
@@ -351,35 +386,10 @@ private slots:
         securityEntry(script);
         QVERIFY(oldFieldRight);
         QVERIFY(keptOpenWithEntries);
-        QCOMPARE(boxes->texts(), QStringList{message});
-        QCOMPARE(boxes->calls.first().style, int(MsgBox::Exclamation));
-        QVERIFY(boxes->calls.first().owner);
-        QCOMPARE(boxes->calls.first().owner->objectName(), QStringLiteral("frmPassDefine"));
+        QCOMPARE(boxes->calls.size(), 1);
+        checkBox(boxes->calls.first(), qPrintable(message), "frmPassDefine");
         QVERIFY(!gPasswordOk);
         QCOMPARE(storedLine(), "SecurityPassword=" + stored);
-    }
-
-    void defineCancelWritesNothing_data() { refusals(); }
-    void defineCancelWritesNothing()
-    {
-        QFETCH(QString, how);
-        storePassword(QStringLiteral("old"));
-        QFile f(gClientCfgFile);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray before = f.readAll();
-        DialogScript script;
-        script.then(defineShown).act([&] {
-            frmPassDefine *d = frmPassDefine::Instance();
-            d->txtOldPassword->setText(QStringLiteral("old"));
-            d->txtNewPassword->setText(QStringLiteral("x"));
-            d->txtVerifyNewPassword->setText(QStringLiteral("x"));
-            refuseBy(how, d, d->cmdCancel, d->txtNewPassword);
-        });
-        securityEntry(script);
-        QVERIFY(!gPasswordOk);
-        QVERIFY(!frmPassDefine::Instance());
-        QVERIFY(f.seek(0));
-        QCOMPARE(f.readAll(), before);
     }
 
     // Saves through the definition dialog, then checks how the next definition dialog and
@@ -405,14 +415,7 @@ private slots:
         QFETCH(QString, refusedEntry);
         storePassword(stored);
         DialogScript save;
-        save.then(defineShown).act([&] {
-            frmPassDefine *d = frmPassDefine::Instance();
-            if (stored != QLatin1String("0"))
-                d->txtOldPassword->setText(stored);
-            d->txtNewPassword->setText(saved);
-            d->txtVerifyNewPassword->setText(saved);
-            QTest::mouseClick(d->cmdOk, Qt::LeftButton);
-        });
+        save.then(defineShown).act(fill(stored == QLatin1String("0") ? QString() : stored, saved, saved));
         securityEntry(save);
         QVERIFY(boxes->calls.isEmpty());
         QVERIFY(gPasswordOk);
@@ -441,12 +444,7 @@ private slots:
         gClientCfgFile = dir->file(QStringLiteral("missing-directory/Client.cfg"));
         DialogScript script;
         script.then(defineShown)
-            .act([] {
-                frmPassDefine *d = frmPassDefine::Instance();
-                d->txtNewPassword->setText(QStringLiteral("abc"));
-                d->txtVerifyNewPassword->setText(QStringLiteral("abc"));
-                QTest::mouseClick(d->cmdOk, Qt::LeftButton);
-            })
+            .act(fill("", "abc", "abc"))
             .act([] {
                 if (frmPassDefine *d = frmPassDefine::Instance())
                     QTest::mouseClick(d->cmdCancel, Qt::LeftButton);
@@ -455,35 +453,6 @@ private slots:
         QCOMPARE(boxes->texts(), QStringList{"The password could not be saved!"});
         QVERIFY(!gPasswordOk);
         QVERIFY(!QFile::exists(gClientCfgFile));
-    }
-
-    // A Security click while the dialog is open shows the open dialog; no second load.
-    void secondSecurityClickSharesTheDialog()
-    {
-        storePassword(QStringLiteral("old"));
-        QStringList order;
-        QPointer<frmPassDefine> first;
-        bool same = false;
-        DialogScript script;
-        script.then(defineShown)
-            .act([&] {
-                first = frmPassDefine::Instance();
-                first->txtNewPassword->setText(QStringLiteral("typed"));
-                QTimer::singleShot(0, [&] {
-                    order << QStringLiteral("inner start");
-                    modSecurityPassword::mnuSecConfig_Click();
-                    order << QStringLiteral("inner end");
-                });
-            })
-            .then([&] { return order.contains(QStringLiteral("inner start")); })
-            .act([&] {
-                same = frmPassDefine::Instance() == first && first->txtNewPassword->text() == QLatin1String("typed");
-                QTest::mouseClick(first->cmdCancel, Qt::LeftButton);
-            });
-        securityEntry(script);
-        order << QStringLiteral("outer end");
-        QVERIFY(same);
-        QCOMPARE(order, (QStringList{"inner start", "inner end", "outer end"}));
     }
 };
 

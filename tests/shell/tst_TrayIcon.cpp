@@ -180,11 +180,9 @@ private slots:
         QTest::addColumn<bool>("menuOpens");
         QTest::newRow("right button") << int(QSystemTrayIcon::Context) << 0 << true;
         QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << 0 << false;
-        QTest::newRow("middle button") << int(QSystemTrayIcon::MiddleClick) << 0 << false;
         QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << 0 << false;
         QTest::newRow("code right up") << -1 << int(frmClientTrayIcon::WM_RBUTTONUP) << true;
         QTest::newRow("code mouse move") << -1 << 0x200 << false;
-        QTest::newRow("code left up") << -1 << 0x202 << false;
         QTest::newRow("code right down") << -1 << 0x204 << false;
         QTest::newRow("code left double click") << -1 << 0x203 << false;
     }
