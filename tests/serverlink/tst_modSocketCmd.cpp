@@ -161,83 +161,77 @@ private slots:
         QCOMPARE(out, value); // cleared when not found
     }
 
-    void parseUserFrame()
-    {
-        RemoteUserData data;
-        QVERIFY(ParseUserFrame(QStringLiteral("@#Resolution:2.5##Password:##Username:u##NrOfUsers: 2 ##Argument:0##cmd:6###@"), data));
-        QCOMPARE(data.NrOfUsers, 2);
-        QCOMPARE(data.Username, QStringLiteral("u"));
-        QCOMPARE(data.Password, QString());
-        QCOMPARE(data.Resolution, 2);
-        // Password missing: the fields before it are set, Resolution is not read.
-        RemoteUserData part;
-        QVERIFY(!ParseUserFrame(QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:2##Username:u##Resolution:x###@"), part));
-        QCOMPARE(part.Username, QStringLiteral("u"));
-        QCOMPARE(part.Resolution, 0);
-        // Not one whole frame: data untouched, no error although the numbers are not numeric.
-        RemoteUserData kept{9, QStringLiteral("keep"), QStringLiteral("me"), 4};
-        QVERIFY(!ParseUserFrame(QStringLiteral("@#cmd:x##NrOfUsers:1##Username:a##Password:b##Resolution:1###@@#x###@"), kept));
-        QCOMPARE(kept.NrOfUsers, 9);
-        QCOMPARE(kept.Username, QStringLiteral("keep"));
-    }
-
-    void parseUserFrameConversionErrors_data()
+    // The fields are read in order; a missing one stops there, a bad number raises, and text
+    // that is not one whole frame leaves the record as it was.
+    void parseUserFrame_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("username"); // what is set before the error
-        QTest::newRow("argument missing") << "@#cmd:6##NrOfUsers:1##Username:u##Password:p##Resolution:1###@" << "";
-        QTest::newRow("count empty") << "@#cmd:6##Argument:1##NrOfUsers:##Username:u##Password:p##Resolution:1###@" << "";
-        QTest::newRow("resolution not numeric") << "@#cmd:6##Argument:1##NrOfUsers:1##Username:u##Password:p##Resolution:hi###@" << "u";
+        QTest::addColumn<int>("result"); // 1 true, 0 false, -1 raises type mismatch
+        QTest::addColumn<int>("nr");
+        QTest::addColumn<QString>("username");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("resolution");
+        QTest::newRow("order free, numbers converted")
+            << "@#Resolution:2.5##Password:##Username:u##NrOfUsers: 2 ##Argument:0##cmd:6###@" << 1 << 2 << "u" << "" << 2;
+        QTest::newRow("password missing") << "@#cmd:6##Argument:1##NrOfUsers:2##Username:u##Resolution:x###@" << 0 << 2 << "u" << "me" << 4;
+        QTest::newRow("not one whole frame") << "@#cmd:x##NrOfUsers:1##Username:a##Password:b##Resolution:1###@@#x###@" << 0 << 9 << "keep" << "me" << 4;
+        QTest::newRow("argument missing") << "@#cmd:6##NrOfUsers:1##Username:u##Password:p##Resolution:1###@" << -1 << 9 << "keep" << "me" << 4;
+        QTest::newRow("count empty") << "@#cmd:6##Argument:1##NrOfUsers:##Username:u##Password:p##Resolution:1###@" << -1 << 9 << "keep" << "me" << 4;
+        QTest::newRow("resolution not numeric")
+            << "@#cmd:6##Argument:1##NrOfUsers:1##Username:u##Password:p##Resolution:hi###@" << -1 << 1 << "u" << "p" << 4;
     }
-    void parseUserFrameConversionErrors()
+    void parseUserFrame()
     {
         QFETCH(QString, text);
+        QFETCH(int, result);
+        QFETCH(int, nr);
         QFETCH(QString, username);
-        RemoteUserData data;
+        QFETCH(QString, password);
+        QFETCH(int, resolution);
+        RemoteUserData data{9, QStringLiteral("keep"), QStringLiteral("me"), 4};
         try {
-            ParseUserFrame(text, data);
-            QFAIL("no error raised");
+            QCOMPARE(int(ParseUserFrame(text, data)), result);
         } catch (const VbError &e) {
+            QCOMPARE(result, -1);
             QCOMPARE(e.number(), ErrorNumbers::TypeMismatch.number);
         }
+        QCOMPARE(data.NrOfUsers, nr);
         QCOMPARE(data.Username, username);
+        QCOMPARE(data.Password, password);
+        QCOMPARE(data.Resolution, resolution);
     }
 
     void parseConnectFrame_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("result"); // 1 true, 0 false, -1 raises
         QTest::addColumn<bool>("connect");
         QTest::addColumn<QString>("clientName");
-        QTest::newRow("connected") << "@#cmd:8##Argument:1##ClientName:PANEL02##Connnect:True###@" << true << true << "PANEL02";
-        QTest::newRow("not connected") << "@#cmd:8##Argument:0##ClientName:##Connnect:False###@" << true << false << "";
-        QTest::newRow("lower case true") << "@#cmd:8##Argument:1##ClientName:A##Connnect:true###@" << true << false << "A";
-        QTest::newRow("true with blank") << "@#cmd:8##Argument:1##ClientName:A##Connnect:True ###@" << true << false << "A";
-        QTest::newRow("two n is a missing field") << "@#cmd:8##Argument:1##ClientName:A##Connect:True###@" << false << false << "A";
-        QTest::newRow("client name missing") << "@#cmd:8##Argument:1##Connnect:True###@" << false << false << "";
-        QTest::newRow("order free") << "@#Connnect:True##ClientName:B##Argument:1##cmd:8###@" << true << true << "B";
+        QTest::newRow("connected") << "@#cmd:8##Argument:1##ClientName:PANEL02##Connnect:True###@" << 1 << true << "PANEL02";
+        QTest::newRow("not connected") << "@#cmd:8##Argument:0##ClientName:##Connnect:False###@" << 1 << false << "";
+        QTest::newRow("lower case true") << "@#cmd:8##Argument:1##ClientName:A##Connnect:true###@" << 1 << false << "A";
+        QTest::newRow("true with blank") << "@#cmd:8##Argument:1##ClientName:A##Connnect:True ###@" << 1 << false << "A";
+        QTest::newRow("two n is a missing field") << "@#cmd:8##Argument:1##ClientName:A##Connect:True###@" << 0 << true << "A";
+        QTest::newRow("client name missing") << "@#cmd:8##Argument:1##Connnect:True###@" << 0 << true << "keep";
+        QTest::newRow("order free") << "@#Connnect:True##ClientName:B##Argument:1##cmd:8###@" << 1 << true << "B";
+        QTest::newRow("not one whole frame") << " @#cmd:8##Argument:1##ClientName:A##Connnect:False###@" << 0 << true << "keep";
+        QTest::newRow("bad argument raises first") << "@#cmd:8##Argument:?##ClientName:A##Connnect:False###@" << -1 << true << "keep";
     }
     void parseConnectFrame()
     {
         QFETCH(QString, text);
-        QFETCH(bool, result);
+        QFETCH(int, result);
         QFETCH(bool, connect);
         QFETCH(QString, clientName);
-        RemoteConnectData data;
-        QCOMPARE(ParseConnectFrame(text, data), result);
+        RemoteConnectData data{true, QStringLiteral("keep")};
+        try {
+            QCOMPARE(int(ParseConnectFrame(text, data)), result);
+        } catch (const VbError &e) {
+            QCOMPARE(result, -1);
+            QCOMPARE(e.number(), ErrorNumbers::TypeMismatch.number);
+        }
         QCOMPARE(data.Connect, connect);
         QCOMPARE(data.ClientName, clientName);
-    }
-
-    void parseConnectFrameBadMarkersAndError()
-    {
-        RemoteConnectData data{true, QStringLiteral("keep")};
-        QVERIFY(!ParseConnectFrame(QStringLiteral(" @#cmd:8##Argument:1##ClientName:A##Connnect:False###@"), data));
-        QCOMPARE(data.Connect, true);
-        QCOMPARE(data.ClientName, QStringLiteral("keep"));
-        RemoteConnectData fresh;
-        QVERIFY_THROWS_EXCEPTION(VbError, ParseConnectFrame(QStringLiteral("@#cmd:8##Argument:?##ClientName:A##Connnect:True###@"), fresh));
-        QCOMPARE(fresh.ClientName, QString()); // raised before any field was read
     }
 };
 
