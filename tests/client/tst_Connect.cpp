@@ -262,6 +262,8 @@ private slots:
         QTest::newRow("password missing") << "ts" << "op" << "" << 1 << 0 << "" << "Please enter a Password" << button;
         QTest::newRow("password without the box, server in charge")
             << "ts" << "op" << "pw" << 0 << 1 << "1024 x 768" << "Please check the Use Password Check Box" << button;
+        QTest::newRow("resolution empty") << "ts" << "op" << "pw" << 1 << 0 << "" << chooseRes << res;
+        QTest::newRow("resolution too large") << "ts" << "op" << "pw" << 1 << 0 << "99999999999 x 768" << chooseRes << res;
         QTest::newRow("resolution without blanks") << "ts" << "op" << "pw" << 1 << 0 << "1024x768" << chooseRes << res;
         QTest::newRow("resolution upper-case X") << "ts" << "op" << "pw" << 1 << 0 << "1024 X 768" << chooseRes << res;
         QTest::newRow("full screen in another case") << "ts" << "op" << "pw" << 1 << 0 << "full-screen" << chooseRes << res;

@@ -314,6 +314,7 @@ private slots:
             QCOMPARE(m_form->mLifeCnt, 7);
         }
         expectNothingSent("");
+        QCOMPARE(m_server->received, kLifeAnswer);
         QCOMPARE(m_machine.size(), flags >= 0 ? 1 : 0);
         QCOMPARE(m_form->PanelText(2), panel2);
     }
@@ -388,6 +389,7 @@ private slots:
         QCOMPARE(m_form->PanelText(1), panel1);
         // The link goes on working, and nothing was sent for the bad frame.
         expectNothingSent("");
+        QCOMPARE(m_server->received, kLifeAnswer);
         QCOMPARE(m_form->mLifeCnt, 45);
     }
 
