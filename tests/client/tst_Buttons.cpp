@@ -83,44 +83,52 @@ private slots:
         OnScreenKeyboard::SetProgram(QString());
     }
 
-    // Restart and Turn Off ask the server only after the gate; a send on a closed link
-    // says so in panel 2.
+    // Restart and Turn Off ask the server only after the gate; a send on a closed link, also
+    // one that dropped while the prompt was open, says so in panel 2 and is not retried.
     void requestAfterTheGate_data()
     {
         QTest::addColumn<QString>("button");
-        QTest::addColumn<bool>("linkUp");
+        QTest::addColumn<QString>("link");
         QTest::addColumn<bool>("granted");
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("Restart") << "cmdRestart" << true << true << QByteArray("@#cmd:12##Argument:1###@");
-        QTest::newRow("Turn Off") << "cmdShutDown" << true << true << QByteArray("@#cmd:12##Argument:3###@");
-        QTest::newRow("Restart refused") << "cmdRestart" << true << false << QByteArray();
-        QTest::newRow("Turn Off refused") << "cmdShutDown" << true << false << QByteArray();
-        QTest::newRow("Restart, link down") << "cmdRestart" << false << true << QByteArray();
-        QTest::newRow("Turn Off, link down") << "cmdShutDown" << false << true << QByteArray();
+        QTest::newRow("Restart") << "cmdRestart" << "up" << true << QByteArray("@#cmd:12##Argument:1###@");
+        QTest::newRow("Turn Off") << "cmdShutDown" << "up" << true << QByteArray("@#cmd:12##Argument:3###@");
+        QTest::newRow("Restart refused") << "cmdRestart" << "up" << false << QByteArray();
+        QTest::newRow("Turn Off refused") << "cmdShutDown" << "up" << false << QByteArray();
+        QTest::newRow("Restart, link down") << "cmdRestart" << "down" << true << QByteArray();
+        QTest::newRow("Turn Off, link down") << "cmdShutDown" << "down" << true << QByteArray();
+        QTest::newRow("Restart, link drops") << "cmdRestart" << "drops" << true << QByteArray();
     }
     void requestAfterTheGate()
     {
         QFETCH(QString, button);
-        QFETCH(bool, linkUp);
+        QFETCH(QString, link);
         QFETCH(bool, granted);
         QFETCH(QByteArray, frame);
-        if (linkUp)
+        if (link != QLatin1String("down"))
             QVERIFY(connectLink());
         form->setPanelText(2, QStringLiteral("before"));
         bool sentBeforeAnswer = true;
         DialogScript script;
-        script.then(promptShown).act([&] {
-            sentBeforeAnswer = !peer->received.isEmpty();
-            frmEnterPassword *p = frmEnterPassword::Instance();
-            QTest::mouseClick(granted ? p->cmdOk : p->cmdCancel, Qt::LeftButton);
-        });
+        script.then(promptShown)
+            .act([&] {
+                sentBeforeAnswer = !peer->received.isEmpty();
+                if (link == QLatin1String("drops"))
+                    peer->socket->disconnectFromHost();
+            })
+            .then([&] { return link != QLatin1String("drops") || form->Winsock->State() != SocketControl::sckConnected; })
+            .act([&] {
+                frmEnterPassword *p = frmEnterPassword::Instance();
+                QTest::mouseClick(granted ? p->cmdOk : p->cmdCancel, Qt::LeftButton);
+            });
         script.start();
         QTest::mouseClick(form->findChild<QPushButton *>(button), Qt::LeftButton);
         QVERIFY(!script.timedOut());
         QVERIFY(!sentBeforeAnswer);
         QVERIFY(boxes->calls.isEmpty());
-        if (!linkUp) {
+        if (link != QLatin1String("up")) {
             QCOMPARE(form->PanelText(2), badStateText);
+            QVERIFY(peer->received.isEmpty());
             return;
         }
         // Whatever the button sent arrives before this marker.
@@ -128,22 +136,6 @@ private slots:
         QTRY_VERIFY(peer->received.endsWith("marker"));
         QCOMPARE(peer->received, frame + "marker");
         QCOMPARE(form->PanelText(2), QStringLiteral("before"));
-    }
-
-    // The link drops while the prompt is open: the send fails and says so; no retry.
-    void linkDropsDuringThePrompt()
-    {
-        QVERIFY(connectLink());
-        DialogScript script;
-        script.then(promptShown)
-            .act([&] { peer->socket->disconnectFromHost(); })
-            .then([&] { return form->Winsock->State() != SocketControl::sckConnected; })
-            .answerPrompt(true);
-        script.start();
-        QTest::mouseClick(form->cmdRestart, Qt::LeftButton);
-        QVERIFY(!script.timedOut());
-        QCOMPARE(form->PanelText(2), badStateText);
-        QVERIFY(peer->received.isEmpty());
     }
 
     // The main window is thrown away (a tray command rebuilding it) while the prompt is open.
@@ -161,34 +153,22 @@ private slots:
         QCOMPARE(peer->received, QByteArray());
     }
 
+    // What typing below cannot reach: control codes and characters beyond plain keys.
     void keyFilters_data()
     {
         QTest::addColumn<bool>("port");
         QTest::addColumn<QString>("before");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("expected");
-        QTest::newRow("port digit") << true << "" << int('5') << int('5');
-        QTest::newRow("port Backspace") << true << "123" << 8 << 8;
-        QTest::newRow("port plus") << true << "1" << int('+') << 0;
-        QTest::newRow("port minus") << true << "1" << int('-') << 0;
-        QTest::newRow("port letter") << true << "1" << int('a') << 0;
+        const QString s30(30, QLatin1Char('s'));
+        QTest::newRow("port Backspace at five") << true << "12345" << 8 << 8;
         QTest::newRow("port Ctrl+V") << true << "123" << 22 << 0;
         QTest::newRow("port Enter") << true << "123" << 13 << 0;
         QTest::newRow("port non-Latin digit") << true << "1" << 0x0663 << 0;
         QTest::newRow("port beyond 16 bits") << true << "1" << 0x10030 << 0;
-        QTest::newRow("port sixth character") << true << "12345" << int('6') << int('6');
-        QTest::newRow("port Backspace at five") << true << "12345" << 8 << 8;
-        QTest::newRow("port seventh character") << true << "123456" << int('7') << 0;
-        QTest::newRow("port Backspace at six") << true << "123456" << 8 << 0;
-        const QString s30(30, QLatin1Char('s')), s31(31, QLatin1Char('s'));
-        QTest::newRow("server letter") << false << "" << int('a') << int('a');
-        QTest::newRow("server plus") << false << "sss" << int('+') << int('+');
-        QTest::newRow("server minus") << false << "sss" << int('-') << int('-');
         QTest::newRow("server Ctrl+V") << false << "sss" << 22 << 22;
-        QTest::newRow("server 31st character") << false << s30 << int('x') << int('x');
         QTest::newRow("server Backspace at 30") << false << s30 << 8 << 8;
-        QTest::newRow("server 32nd character") << false << s31 << int('x') << 0;
-        QTest::newRow("server Backspace at 31") << false << s31 << 8 << 0;
+        QTest::newRow("server Ctrl+V at 31") << false << s30 + "s" << 22 << 0;
     }
     void keyFilters()
     {
@@ -207,8 +187,9 @@ private slots:
         QCOMPARE(field->text(), before);
     }
 
-    // The same limits as the operator meets them typing: Backspace is a character key and
-    // is discarded at the limit, while Delete and the cursor keys still work.
+    // The limits as the operator meets them: digits only in the port, "+", "-" and letters
+    // in the server field; Backspace is a character key and is discarded at the limit, while
+    // Delete and the cursor keys still work.
     void typing_data()
     {
         QTest::addColumn<bool>("port");
