@@ -251,41 +251,6 @@ private slots:
             QCOMPARE(button->isEnabled(), enabled);
     }
 
-    void connectBeyondList_data()
-    {
-        QTest::addColumn<int>("argument");
-        QTest::addColumn<int>("error");
-        QTest::newRow("one beyond") << 3 << 380;
-        QTest::newRow("beyond 16 bits") << 40000 << 6;
-        QTest::newRow("none chosen") << 0 << 9;
-    }
-
-    void connectBeyondList()
-    {
-        QFETCH(int, argument);
-        QFETCH(int, error);
-        START_PANEL();
-        EXPECT_ANSWER(profile(1, 2, "op1", "pw1", 0) + profile(2, 2, "op2", "pw2", 3),
-                      "@#cmd:7##Argument:1###@@#cmd:7##Argument:2###@");
-        const QString panel1 = m_form->PanelText(1);
-        m_form->mLifeCnt = 7;
-        const int controls = RecordingSessionControl::instances().size();
-
-        m_server->send(QStringLiteral("@#cmd:11##Argument:%1###@").arg(argument).toLatin1());
-        const QString prefix = QStringLiteral("error:%1 ").arg(error);
-        QTRY_VERIFY_WITH_TIMEOUT(m_form->PanelText(2).startsWith("error:"), kWait);
-        QVERIFY2(m_form->PanelText(2).startsWith(prefix), qPrintable(m_form->PanelText(2)));
-        QVERIFY(m_form->PanelText(2).size() > prefix.size()); // with its description
-        QCOMPARE(m_form->PanelText(1), panel1);
-        QCOMPARE(m_form->mLifeCnt, 7);
-        QVERIFY(!gRdpStarted);
-        QCOMPARE(RecordingSessionControl::instances().size(), controls);
-        for (RecordingSessionControl *control : RecordingSessionControl::instances())
-            QVERIFY(!control || !control->callNames().contains("Connect"));
-        QVERIFY(!m_form->isHidden());
-        expectNothingSent("");
-    }
-
     void exitOrder_data()
     {
         QTest::addColumn<int>("mode");
@@ -368,25 +333,44 @@ private slots:
     {
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("panel2");
+        QTest::addColumn<bool>("listed"); // two profiles received before
         const QString mismatch = QStringLiteral("error:13 Type mismatch");
-        QTest::newRow("non-numeric cmd") << QByteArray("@#cmd:x##Argument:0###@") << mismatch;
-        QTest::newRow("non-numeric argument") << QByteArray("@#cmd:2##Argument:abc###@") << mismatch;
-        QTest::newRow("missing argument") << QByteArray("@#cmd:4###@") << mismatch;
-        QTest::newRow("profile 2 with no list") << profile(2, 3, "op2", "pw2", 0) << "error:9 Subscript out of range";
-        QTest::newRow("resolution beyond the list") << profile(1, 1, "op1", "pw1", 9) << "error:380 Invalid property value";
-        QTest::newRow("argument beyond 32 bits") << QByteArray("@#cmd:2##Argument:2147483648###@") << "error:6 Overflow";
+        const QString range = QStringLiteral("error:9 Subscript out of range");
+        const QString invalid = QStringLiteral("error:380 Invalid property value");
+        const QString overflow = QStringLiteral("error:6 Overflow");
+        QTest::newRow("non-numeric cmd") << QByteArray("@#cmd:x##Argument:0###@") << mismatch << false;
+        QTest::newRow("non-numeric argument") << QByteArray("@#cmd:2##Argument:abc###@") << mismatch << false;
+        QTest::newRow("missing argument") << QByteArray("@#cmd:4###@") << mismatch << false;
+        QTest::newRow("profile 2 with no list") << profile(2, 3, "op2", "pw2", 0) << range << false;
+        QTest::newRow("resolution beyond the list") << profile(1, 1, "op1", "pw1", 9) << invalid << false;
+        QTest::newRow("argument beyond 32 bits") << QByteArray("@#cmd:2##Argument:2147483648###@") << overflow << false;
+        // With two profiles listed: a connect order for none of them connects nothing.
+        QTest::newRow("connect one beyond") << QByteArray("@#cmd:11##Argument:3###@") << invalid << true;
+        QTest::newRow("connect beyond 16 bits") << QByteArray("@#cmd:11##Argument:40000###@") << overflow << true;
+        QTest::newRow("connect none chosen") << QByteArray("@#cmd:11##Argument:0###@") << range << true;
     }
 
     void badFrame()
     {
         QFETCH(QByteArray, frame);
         QFETCH(QString, panel2);
+        QFETCH(bool, listed);
         START_PANEL();
+        if (listed)
+            EXPECT_ANSWER(profile(1, 2, "op1", "pw1", 0) + profile(2, 2, "op2", "pw2", 3),
+                          "@#cmd:7##Argument:1###@@#cmd:7##Argument:2###@");
+        m_server->received.clear();
+        m_form->mLifeCnt = 7;
         const QString panel1 = m_form->PanelText(1);
+        const int controls = RecordingSessionControl::instances().size();
         m_server->send(frame);
         QTRY_COMPARE_WITH_TIMEOUT(m_form->PanelText(2), panel2, kWait);
         QCOMPARE(m_form->mLifeCnt, 7);
         QCOMPARE(m_form->PanelText(1), panel1);
+        QVERIFY(!gRdpStarted && !m_form->isHidden());
+        QCOMPARE(RecordingSessionControl::instances().size(), controls);
+        for (RecordingSessionControl *control : RecordingSessionControl::instances())
+            QVERIFY(!control || !control->callNames().contains("Connect"));
         // The link goes on working, and nothing was sent for the bad frame.
         expectNothingSent("");
         QCOMPARE(m_server->received, kLifeAnswer);
