@@ -1,6 +1,8 @@
 #include "platform/MsgBox.h"
 
 #include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
 
 namespace MsgBox {
 
@@ -23,7 +25,11 @@ void Show(QWidget *owner, const QString &text, int style, const QString &caption
     box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);
     box.setIcon((style & 0x70) == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    const QPointer<QWidget> back(owner);
     box.exec();
+    // Without a window manager nobody hands the keyboard back to the window the box covered.
+    if (back && back->isVisible())
+        back->window()->activateWindow();
 }
 
 void SetHandler(Handler h)

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QFrame>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -185,6 +187,40 @@ private slots:
         QTRY_COMPARE(endCalls, 1);
         QTRY_VERIFY(!embeddedIcon());
         QVERIFY(!Forms::Client());
+    }
+
+    // With no window manager nobody hands the keyboard back when a message box closes: the
+    // prompt under "Wrong Password" must be typed into again without a touch.
+    void wrongPasswordGivesTheKeyboardBack()
+    {
+        boxes.reset(); // the real box on the real X server
+        bool boxHadKeyboard = false;
+        QElapsedTimer waited;
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            boxHadKeyboard = box->isActiveWindow();
+            if (boxHadKeyboard || waited.elapsed() > 10000) {
+                closer.stop();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        const auto promptHasKeyboard = [] { return promptShown() && frmEnterPassword::Instance()->isActiveWindow(); };
+        DialogScript script;
+        script.then(promptHasKeyboard)
+            .act([&] { waited.start(), closer.start(); })
+            .enter(QStringLiteral("x"))
+            .then(promptHasKeyboard)
+            .enter(QString())
+            .start();
+        frmClientTrayIcon::Instance()->mnuExit->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(script.finished() || script.timedOut(), 20000);
+        QVERIFY(boxHadKeyboard);
+        QVERIFY(!script.timedOut());
+        QTRY_COMPARE(endCalls, 1);
     }
 };
 
