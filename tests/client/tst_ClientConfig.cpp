@@ -1,5 +1,6 @@
 #include "../support/RecordingSessionControl.h"
 #include "../support/TestSupport.h"
+#include "../support/FileBytes.h"
 
 #include "client/Forms.h"
 #include "client/frmClient.h"
@@ -26,6 +27,8 @@
 
 using namespace modGlobClientVar;
 
+using TestSupport::readBytes;
+
 namespace {
 
 // The keys of section "Client" in table order.
@@ -38,12 +41,6 @@ const QStringList kClientKeys = QStringLiteral(
 
 // Every check box by key: the fifteen options, "Use Password" and "Connect to Server".
 const QStringList kBoxKeys = kClientKeys.mid(6, 16) << QStringLiteral("chkUserPass");
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 CheckBox *box(frmClient &f, const QString &key)
 {

@@ -1,4 +1,5 @@
 #include "platform/IniFile.h"
+#include "../support/FileBytes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,20 +15,10 @@
 
 using namespace IniFile;
 
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
+
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-}
 
 QString readText(const QString &section, const QString &key, const QString &file, const QString &def = QStringLiteral("DEF"))
 {

@@ -1,4 +1,5 @@
 #include "platform/Registry.h"
+#include "../support/FileBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,13 +11,9 @@
 
 using namespace Registry;
 
-namespace {
+using TestSupport::readBytes;
 
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+namespace {
 
 unsigned modeOf(const QString &path)
 {

@@ -1,4 +1,5 @@
 #include "settings/modSettings.h"
+#include "../support/FileBytes.h"
 
 #include "platform/Registry.h"
 
@@ -10,24 +11,14 @@
 
 using namespace modSettings;
 
+using TestSupport::readBytes;
+using TestSupport::writeBytes;
+
 namespace {
 
 const QString Sub = QStringLiteral("Software\\Torvane\\Veskora");
 const QString Client = QStringLiteral("Client");
 const QString K = QStringLiteral("k");
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 // The raw value as the store holds it; type 0xFFFF when there is none.
 QByteArray rawValue(Registry::HKEY root, const QString &name, Registry::DWORD &type)
