@@ -198,9 +198,7 @@ private slots:
         row("locked, none", "1##ClientName:OP2##Connnect:False", 255, "Locked : No Client connected!");
         row("free (bit 0 clear), none", "2##ClientName:##Connnect:False", 65280, "No Client connected!");
         row("free, client", "0##ClientName:OP3##Connnect:True", 65535, "Client OP3 connected!");
-        row("\"true\" is not True", "0##ClientName:OP3##Connnect:true", 65280, "No Client connected!");
-        row("no Connnect field, free", "0##ClientName:OP3", 65280, "No Client connected!");
-        row("two-n Connect is no field", "0##ClientName:OP3##Connect:True", 65280, "No Client connected!");
+        row("no Connnect field: no client", "0##ClientName:OP3", 65280, "No Client connected!");
     }
 
     void remoteStatus()
