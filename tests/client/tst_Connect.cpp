@@ -124,7 +124,6 @@ private slots:
         m_boxes.reset();
         TestSupport::UnloadForms();
         f = nullptr;
-        gUsersConfig.reset();
         m_dir.reset();
     }
 
@@ -142,9 +141,10 @@ private slots:
             << valued(kPerformanceBoxes, 1) << Expected{.performance = {0, 0x20, 0x60, 0x62, 0x66, 0x6E, 0x6F, 0x7F}};
         QTest::newRow("wallpaper and theming: 0x09")
             << valued({"chkDISABLE_WALLPAPER", "chkDISABLE_THEMING"}, 1) << Expected{.performance = {0, 0x08, 0x09}};
-        QTest::newRow("every other box") << valued(kOtherBoxes, 1)
-                                         << Expected{.bitmap = 1, .compress = 1, .drives = true, .ports = true, .printers = true,
-                                                     .smartCards = true, .bar = true, .reconnect = true};
+        QTest::newRow("every other box")
+            << valued(kOtherBoxes, 1)
+            << Expected{.bitmap = 1, .compress = 1, .drives = true, .ports = true, .printers = true, .smartCards = true,
+                        .bar = true, .reconnect = true};
         QTest::newRow("grayed boxes count as cleared") << valued(kPerformanceBoxes + kOtherBoxes, 2) << Expected{};
         // Only a checked Use Password box asks for a password.
         QTest::newRow("empty password, box grayed: none given")
@@ -274,7 +274,8 @@ private slots:
         f->cmdRemoteDesktop_Click();
 
         // The valid request is the first thing the server hears.
-        QTRY_COMPARE_WITH_TIMEOUT(server.received, QStringLiteral("@#cmd:10##Argument:%1###@").arg(argument).toLatin1(), kWait);
+        const QByteArray request = QStringLiteral("@#cmd:10##Argument:%1###@").arg(argument).toLatin1();
+        QTRY_COMPARE_WITH_TIMEOUT(server.received, request, kWait);
         QCOMPARE(m_boxes->calls.size(), 1);
         // Only asked: the session starts when the server answers.
         QCOMPARE(controls(), before);
@@ -290,7 +291,8 @@ private slots:
         f->cmdRemoteDesktop_Click();
 
         QVERIFY(m_boxes->calls.isEmpty());
-        QCOMPARE(f->PanelText(2), QStringLiteral("error:40006 Wrong protocol or connection state for the requested transaction or request"));
+        QCOMPARE(f->PanelText(2),
+                 QStringLiteral("error:40006 Wrong protocol or connection state for the requested transaction or request"));
         QTRY_VERIFY_WITH_TIMEOUT(server.peer(), kWait); // opened again, to the configured server
         QVERIFY(f->isVisible() && !gRdpStarted);
     }
