@@ -1,14 +1,12 @@
 #include "DialogScript.h"
 #include "../support/TestSupport.h"
 
-#include "settings/modSettings.h"
 #include "shell/modSecurityPassword.h"
 #include "startup/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QLabel>
 #include <QPointer>
 #include <QScreen>
 
@@ -21,97 +19,72 @@ namespace {
 QString storedLine()
 {
     QFile f(gClientCfgFile);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.trimmed().startsWith("SecurityPassword"))
-            return QString::fromUtf8(line.trimmed());
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.trimmed().startsWith("SecurityPassword"))
+                return QString::fromUtf8(line.trimmed());
     return {};
 }
 
-// The focus as the Tab key moves it, from the current focus, once round.
-QList<QWidget *> tabSequence(QWidget *window)
-{
-    QList<QWidget *> seen{window->focusWidget()};
-    for (int i = 0; i < 8 && (seen.size() == 1 || seen.last() != seen.first()); ++i) {
-        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
-        seen << window->focusWidget();
-    }
-    return seen;
-}
-
-// Both dialogs: fixed, centred, above other windows, password fields, focus and Tab order.
-void checkDialog(QWidget &w, const char *title, QSize size, QPushButton *ok, const QList<QWidget *> &tabOrder)
+// Fixed, centred, above other windows, password fields, focus and Tab order once round.
+void checkDialog(QWidget &w, const char *title, QSize size, QPushButton *ok, QList<QWidget *> tabOrder)
 {
     w.show();
     QCOMPARE(w.windowTitle(), QString::fromLatin1(title));
-    QCOMPARE(w.size(), size);
-    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QCOMPARE(w.font().family() + QString::number(w.font().pointSizeF()), QStringLiteral("Arial8.25"));
+    QCOMPARE(w.minimumSize(), size);
+    QCOMPARE(w.maximumSize(), size);
     QVERIFY(ok->isDefault());
     for (QLineEdit *field : w.findChildren<QLineEdit *>())
         QCOMPARE(field->echoMode(), QLineEdit::Password);
-    const Qt::WindowFlags flags = w.windowFlags();
-    QVERIFY(flags & Qt::WindowStaysOnTopHint);
-    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-    QVERIFY(flags & Qt::WindowCloseButtonHint);
-    QVERIFY(!w.isModal());
-    QVERIFY(!w.parentWidget());
+    const Qt::WindowFlags kept = Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint;
+    QCOMPARE(w.windowFlags() & (kept | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint), kept);
+    QVERIFY(!w.isModal() && !w.parentWidget());
     QVERIFY((w.geometry().center() - w.screen()->geometry().center()).manhattanLength() <= 2);
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTRY_COMPARE(w.focusWidget(), tabOrder.first());
-    QCOMPARE(tabSequence(&w), tabOrder + QList<QWidget *>{tabOrder.first()});
+    QList<QWidget *> seen{w.focusWidget()};
+    for (int i = 0; i < tabOrder.size(); ++i) {
+        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
+        seen << w.focusWidget();
+    }
+    QCOMPARE(seen, tabOrder << tabOrder.first());
 }
 
-void checkBox(const MsgBox::Call &box, const char *text, const char *owner)
+void checkBox(const MsgBox::Call &box, const QString &text, const char *owner)
 {
-    QCOMPARE(box.text, QString::fromLatin1(text));
+    QCOMPARE(box.text, text);
     QCOMPARE(box.style, int(MsgBox::Exclamation));
     QCOMPARE(box.caption, QStringLiteral("Torvane_Veskora"));
     QVERIFY(box.owner);
     QCOMPARE(box.owner->objectName(), QString::fromLatin1(owner));
 }
 
-void refuseBy(const QString &how, QWidget *dialog, QPushButton *cancel, QWidget *field)
-{
-    if (how == QLatin1String("cancel"))
-        QTest::mouseClick(cancel, Qt::LeftButton);
-    else if (how == QLatin1String("close"))
-        dialog->close();
-    else
-        QTest::keyClick(field, Qt::Key_Escape);
-}
-
-// Fills the definition dialog and presses Ok, or refuses it as `how` says.
-std::function<void()> fill(const QString &old, const QString &entry, const QString &verify, const QString &how = {})
-{
-    return [=] {
-        frmPassDefine *d = frmPassDefine::Instance();
-        d->txtOldPassword->setText(old);
-        d->txtNewPassword->setText(entry);
-        d->txtVerifyNewPassword->setText(verify);
-        if (how.isEmpty())
-            QTest::mouseClick(d->cmdOk, Qt::LeftButton);
-        else
-            refuseBy(how, d, d->cmdCancel, d->txtNewPassword);
-    };
-}
-
-// The open dialog of either kind.
+// The open dialog of either kind, the field typed into and the password it expects.
 struct Dialog
 {
-    QWidget *window;
+    QDialog *window;
     QLineEdit *field;
-    QPushButton *ok, *cancel;
     QString expected;
+    QPushButton *button(const char *name) const { return window->findChild<QPushButton *>(name); }
 };
 Dialog openDialog(bool define)
 {
-    if (define) {
-        frmPassDefine *d = frmPassDefine::Instance();
-        return {d, d->txtNewPassword, d->cmdOk, d->cmdCancel, d->mSecurityPassword};
-    }
+    if (frmPassDefine *d = define ? frmPassDefine::Instance() : nullptr)
+        return {d, d->txtNewPassword, d->mSecurityPassword};
     frmEnterPassword *p = frmEnterPassword::Instance();
-    return {p, p->txtEnterPassword, p->cmdOk, p->cmdCancel, p->mSecurityPassword};
+    return {p, p->txtEnterPassword, p->mSecurityPassword};
+}
+
+// Ok by Return in the field, or a refusal by Cancel, the close box or Esc.
+void answer(const Dialog &d, const QString &how)
+{
+    if (how == QLatin1String("cancel"))
+        QTest::mouseClick(d.button("cmdCancel"), Qt::LeftButton);
+    else if (how == QLatin1String("close"))
+        d.window->close();
+    else
+        QTest::keyClick(d.field, how.isEmpty() ? Qt::Key_Return : Qt::Key_Escape);
 }
 
 } // namespace
@@ -126,18 +99,6 @@ class tst_SecurityPassword : public QObject
     void storePassword(const QString &value)
     {
         dir->write(QStringLiteral("Client.cfg"), {"[Client]", "txtServer=host", "SecurityPassword=" + value});
-    }
-    bool gate(DialogScript &script)
-    {
-        script.start();
-        const bool granted = CheckSecurityPassword();
-        return granted && !script.timedOut();
-    }
-    void securityEntry(DialogScript &script)
-    {
-        script.start();
-        modSecurityPassword::mnuSecConfig_Click();
-        QVERIFY(!script.timedOut());
     }
 
 private slots:
@@ -169,94 +130,63 @@ private slots:
     }
 
     // Only exactly the stored password opens the gate ("0", or none at all, means the empty
-    // one); a refused entry keeps the prompt with the entry as typed.
+    // one, and a long one counts as read back, cut); a wrong entry stays in the prompt.
+    // Cancel, the close box and Esc say no even where Ok would say yes.
     void entryMatching_data()
     {
         QTest::addColumn<QString>("stored"); // null: no Client.cfg
         QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("how"); // empty: Return
         QTest::addColumn<bool>("granted");
-        QTest::newRow("no file, empty entry") << QString() << "" << true;
-        QTest::newRow("none defined, empty entry") << "0" << "" << true;
-        QTest::newRow("none defined, entry 0") << "0" << "0" << false;
-        QTest::newRow("exact") << "Secret" << "Secret" << true;
-        QTest::newRow("lower case") << "Secret" << "secret" << false;
-        QTest::newRow("prefix") << "Secret" << "Secre" << false;
-        QTest::newRow("empty entry") << "Secret" << "" << false;
-        QTest::newRow("umlauts") << QString::fromUtf8("Päßwörd") << QString::fromUtf8("Päßwörd") << true;
+        const QString longOne = QString(300, QLatin1Char('a')) + QStringLiteral("XYZ");
+        QTest::newRow("no file, empty entry") << QString() << "" << "" << true;
+        QTest::newRow("none defined, empty entry") << "0" << "" << "" << true;
+        QTest::newRow("none defined, entry 0") << "0" << "0" << "" << false;
+        QTest::newRow("exact") << "Secret" << "Secret" << "" << true;
+        QTest::newRow("lower case") << "Secret" << "secret" << "" << false;
+        QTest::newRow("prefix") << "Secret" << "Secre" << "" << false;
+        QTest::newRow("empty entry") << "Secret" << "" << "" << false;
+        QTest::newRow("umlauts") << QString::fromUtf8("Päßwörd") << QString::fromUtf8("Päßwörd") << "" << true;
+        QTest::newRow("long, in full") << longOne << longOne << "" << false;
+        QTest::newRow("long, cut at 254") << longOne << longOne.left(254) << "" << true;
+        for (const char *how : {"cancel", "close", "escape"})
+            QTest::addRow("refused by %s", how) << "Secret" << "Secret" << QString::fromLatin1(how) << false;
     }
     void entryMatching()
     {
         QFETCH(QString, stored);
         QFETCH(QString, entry);
+        QFETCH(QString, how);
         QFETCH(bool, granted);
         if (!stored.isNull())
             storePassword(stored);
-        bool startedEmpty = false;
-        bool stillOpenWithEntry = false;
+        bool startedEmpty = false, keptOpen = false;
         DialogScript script;
         script.then(promptShown)
             .act([&] {
-                QLineEdit *field = frmEnterPassword::Instance()->txtEnterPassword;
-                startedEmpty = field->text().isEmpty();
-                field->setText(entry);
-                QTest::keyClick(field, Qt::Key_Return);
+                const Dialog d = openDialog(false);
+                startedEmpty = d.field->text().isEmpty();
+                d.field->setText(entry);
+                answer(d, how);
             })
             .act([&] {
-                frmEnterPassword *p = frmEnterPassword::Instance();
-                stillOpenWithEntry = p && p->isVisible() && p->txtEnterPassword->text() == entry;
-                if (p)
-                    QTest::mouseClick(p->cmdCancel, Qt::LeftButton);
+                keptOpen = promptShown() && frmEnterPassword::Instance()->txtEnterPassword->text() == entry;
+                if (promptShown())
+                    QTest::mouseClick(frmEnterPassword::Instance()->cmdCancel, Qt::LeftButton);
             });
-        QCOMPARE(gate(script), granted);
-        QVERIFY(startedEmpty);
-        QCOMPARE(gPasswordOk, granted);
-        QVERIFY(!gWaitPasswordPrompt);
-        QVERIFY(!frmEnterPassword::Instance());
-        if (granted) {
-            QVERIFY(boxes->calls.isEmpty());
-            return;
-        }
-        QVERIFY(stillOpenWithEntry);
-        QCOMPARE(boxes->calls.size(), 1);
-        checkBox(boxes->calls.first(), "Wrong Password", "frmEnterPassword");
-    }
-
-    // Cancel, the close box and Esc refuse either dialog: the gate says no, nothing is written.
-    void refusal_data()
-    {
-        QTest::addColumn<bool>("define");
-        QTest::addColumn<QString>("how");
-        for (bool define : {false, true})
-            for (const char *how : {"cancel", "close", "escape"})
-                QTest::addRow("%s, %s", define ? "definition" : "prompt", how) << define << QString::fromLatin1(how);
-    }
-    void refusal()
-    {
-        QFETCH(bool, define);
-        QFETCH(QString, how);
-        storePassword(QString()); // even an empty entry would be right
-        const QString before = storedLine();
-        DialogScript script;
-        // Filled so that Ok would succeed.
-        script.then(define ? defineShown : promptShown).act(define ? fill("", "x", "x", how) : [how] {
-            Dialog d = openDialog(false);
-            refuseBy(how, d.window, d.cancel, d.field);
-        });
         script.start();
-        if (define)
-            modSecurityPassword::mnuSecConfig_Click();
-        else
-            QVERIFY(!CheckSecurityPassword());
+        QCOMPARE(CheckSecurityPassword(), granted);
         QVERIFY(!script.timedOut());
-        QVERIFY(!gPasswordOk);
-        QVERIFY(!frmEnterPassword::Instance() && !frmPassDefine::Instance());
-        QVERIFY(boxes->calls.isEmpty());
-        QCOMPARE(storedLine(), before);
+        QVERIFY(startedEmpty);
+        const bool wrong = !granted && how.isEmpty();
+        QCOMPARE(keptOpen, wrong);
+        QCOMPARE(boxes->calls.size(), wrong ? 1 : 0);
+        if (wrong)
+            checkBox(boxes->calls.first(), QStringLiteral("Wrong Password"), "frmEnterPassword");
     }
 
     // A second call while a dialog is open shows the open dialog (not loaded again, so the
-    // stored password is not read again), and one answer ends both calls with the same
-    // result, the inner call first.
+    // stored password is not read again), and one answer ends both calls, the inner first.
     void secondCallSharesTheDialog_data()
     {
         QTest::addColumn<bool>("define");
@@ -271,13 +201,12 @@ private slots:
         QFETCH(bool, answerOk);
         storePassword(QStringLiteral("first"));
         auto call = [define] {
-            if (!define)
-                return QString::number(CheckSecurityPassword());
-            modSecurityPassword::mnuSecConfig_Click();
-            return QStringLiteral("done");
+            if (define)
+                modSecurityPassword::mnuSecConfig_Click();
+            return define ? QStringLiteral("done") : QString::number(CheckSecurityPassword());
         };
         QStringList order;
-        QPointer<QWidget> first;
+        QPointer<QDialog> first;
         bool sameNotReloaded = false;
         DialogScript script;
         script.then(define ? defineShown : promptShown)
@@ -285,18 +214,14 @@ private slots:
                 first = openDialog(define).window;
                 openDialog(define).field->setText(QStringLiteral("fir"));
                 storePassword(QStringLiteral("second"));
-                QTimer::singleShot(0, [&] {
-                    order << QStringLiteral("inner start");
-                    order << "inner " + call();
-                });
+                QTimer::singleShot(0, [&] { order << "inner start" << "inner " + call(); });
             })
             .then([&] { return order.contains(QStringLiteral("inner start")); })
             .act([&] {
-                Dialog d = openDialog(define);
-                sameNotReloaded = d.window == first && d.expected == QLatin1String("first")
-                                  && d.field->text() == QLatin1String("fir");
+                const Dialog d = openDialog(define);
+                sameNotReloaded = d.window == first && d.expected == "first" && d.field->text() == "fir";
                 d.field->setText(QStringLiteral("first"));
-                QTest::mouseClick(answerOk ? d.ok : d.cancel, Qt::LeftButton);
+                QTest::mouseClick(d.button(answerOk ? "cmdOk" : "cmdCancel"), Qt::LeftButton);
             });
         script.start();
         order << "outer " + call();
@@ -307,152 +232,94 @@ private slots:
         QTRY_VERIFY(first.isNull());
     }
 
-    // Passwords longer than the accessor reads back are compared in their shortened form.
-    void longStoredPasswordIsComparedCut()
-    {
-        const QString full = QString(300, QLatin1Char('a')) + QStringLiteral("XYZ");
-        storePassword(full);
-        DialogScript script;
-        script.then(promptShown).enter(full).enter(full.left(254));
-        QVERIFY(gate(script));
-        QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
-    }
-
-    void promptLayout()
+    void dialogLayouts()
     {
         QCOMPARE(modSystemBasic::TwipsPerPixelX(), 15);
         frmEnterPassword &p = frmEnterPassword::Load();
-        QCOMPARE(p.font().family(), QStringLiteral("Arial"));
-        QCOMPARE(p.font().pointSizeF(), 8.25);
         checkDialog(p, "Password", {331, 110}, p.cmdOk, {p.txtEnterPassword, p.cmdOk, p.cmdCancel});
-    }
-
-    void defineLayout()
-    {
+        p.Unload();
         frmPassDefine &d = frmPassDefine::Load();
         // Nothing can be typed that the accessor would not read back.
-        QTest::keyClicks(d.txtNewPassword, QString(260, QLatin1Char('p')));
-        QCOMPARE(d.txtNewPassword->text().size(), 254);
+        QCOMPARE(d.txtNewPassword->maxLength(), 254);
         QCOMPARE(d.txtVerifyNewPassword->maxLength(), 254);
-        d.txtNewPassword->clear();
         checkDialog(d, "Password Definition", {318, 173}, d.cmdOk,
                     {d.txtOldPassword, d.txtNewPassword, d.txtVerifyNewPassword, d.cmdOk, d.cmdCancel});
     }
 
-    // Refused definitions and the order of the checks: the old password first. Without a
-    // defined password the old field is disabled and the focus starts in the new one.
-    void defineRefused_data()
+    // Checked in order: the old password, both entries alike, the file taking it; a refused
+    // definition stays open as filled and writes nothing. Without a defined password the old
+    // field is disabled. A saved password rules the next gate, "0" meaning none.
+    void definition_data()
     {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("oldEntry");
-        QTest::addColumn<QString>("newEntry");
-        QTest::addColumn<QString>("verifyEntry");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("old wrong") << "old" << "Old" << "new" << "new" << "Old Password is wrong!";
-        QTest::newRow("old wrong and entries differ") << "old" << "OLD" << "new" << "neu" << "Old Password is wrong!";
-        QTest::newRow("entries differ") << "old" << "old" << "new" << "New" << "Passwords are not equal!";
-        QTest::newRow("verify empty") << "old" << "old" << "new" << "" << "Passwords are not equal!";
-        QTest::newRow("none defined, entries differ") << "0" << "" << "abc" << "abd" << "Passwords are not equal!";
+        QTest::addColumn<QString>("stored"); // null: Client.cfg cannot be written
+        QTest::addColumn<QStringList>("entries"); // old, new, verify
+        QTest::addColumn<QString>("how"); // empty: Return
+        QTest::addColumn<QString>("message"); // empty: no message
+        const QString oldWrong = "Old Password is wrong!", notEqual = "Passwords are not equal!";
+        QTest::newRow("old wrong") << "old" << QStringList{"Old", "new", "new"} << "" << oldWrong;
+        QTest::newRow("old wrong and entries differ") << "old" << QStringList{"OLD", "new", "neu"} << "" << oldWrong;
+        QTest::newRow("entries differ") << "old" << QStringList{"old", "new", "New"} << "" << notEqual;
+        QTest::newRow("verify empty") << "old" << QStringList{"old", "new", ""} << "" << notEqual;
+        QTest::newRow("none defined, entries differ") << "0" << QStringList{"", "abc", "abd"} << "" << notEqual;
+        QTest::newRow("not saved") << QString() << QStringList{"", "abc", "abc"} << ""
+                                   << "The password could not be saved!";
+        for (const char *how : {"cancel", "close", "escape"})
+            QTest::addRow("refused by %s", how) << "old" << QStringList{"old", "x", "x"} << QString::fromLatin1(how) << "";
+        QTest::newRow("text") << "old" << QStringList{"old", "Neu", "Neu"} << "" << "";
+        QTest::newRow("empty text") << "old" << QStringList{"old", "", ""} << "" << "";
+        QTest::newRow("0 means none") << "old" << QStringList{"old", "0", "0"} << "" << "";
+        QTest::newRow("first definition") << "0" << QStringList{"", "abc", "abc"} << "" << "";
     }
-    void defineRefused()
+    void definition()
     {
         QFETCH(QString, stored);
-        QFETCH(QString, oldEntry);
-        QFETCH(QString, newEntry);
-        QFETCH(QString, verifyEntry);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, how);
         QFETCH(QString, message);
-        storePassword(stored);
-        const bool defined = stored != QLatin1String("0");
+        if (stored.isNull())
+            gClientCfgFile = dir->file(QStringLiteral("missing-directory/Client.cfg"));
+        else
+            storePassword(stored);
+        const bool defined = !stored.isNull() && stored != QLatin1String("0");
+        const bool saved = how.isEmpty() && message.isEmpty();
+        auto fields = [] { return frmPassDefine::Instance()->findChildren<QLineEdit *>(); }; // old, new, verify
         bool oldFieldRight = false;
-        bool keptOpenWithEntries = false;
+        QStringList left; // in the fields after the answer
         DialogScript script;
         script.then(defineShown)
-            .then([&] {
-                frmPassDefine *d = frmPassDefine::Instance();
-                if (d->focusWidget() != (defined ? d->txtOldPassword : d->txtNewPassword))
-                    return false;
-                oldFieldRight = d->txtOldPassword->isEnabled() == defined && d->txtOldPassword->text().isEmpty();
-                return true;
-            })
-            .act(fill(oldEntry, newEntry, verifyEntry))
+            .then([&] { return frmPassDefine::Instance()->focusWidget() == fields().at(defined ? 0 : 1); })
             .act([&] {
-                frmPassDefine *d = frmPassDefine::Instance();
-                keptOpenWithEntries = d && d->isVisible() && d->txtOldPassword->text() == oldEntry
-                                      && d->txtNewPassword->text() == newEntry
-                                      && d->txtVerifyNewPassword->text() == verifyEntry;
-                if (d)
-                    QTest::mouseClick(d->cmdCancel, Qt::LeftButton);
+                oldFieldRight = fields().first()->isEnabled() == defined && fields().first()->text().isEmpty();
+                for (int i = 0; i < 3; ++i)
+                    fields().at(i)->setText(entries.at(i));
+                answer(openDialog(true), how);
+            })
+            .act([&] {
+                for (QLineEdit *field : defineShown() ? fields() : QList<QLineEdit *>())
+                    left << field->text();
+                if (defineShown())
+                    QTest::mouseClick(frmPassDefine::Instance()->cmdCancel, Qt::LeftButton);
             });
-        securityEntry(script);
+        script.start();
+        modSecurityPassword::mnuSecConfig_Click();
+        QVERIFY(!script.timedOut());
         QVERIFY(oldFieldRight);
-        QVERIFY(keptOpenWithEntries);
-        QCOMPARE(boxes->calls.size(), 1);
-        checkBox(boxes->calls.first(), qPrintable(message), "frmPassDefine");
-        QVERIFY(!gPasswordOk);
-        QCOMPARE(storedLine(), "SecurityPassword=" + stored);
-    }
-
-    // Saves through the definition dialog, then checks how the next definition dialog and
-    // the next gate read it back: "0" means no password.
-    void savedPasswordTakesEffect_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("saved");
-        QTest::addColumn<bool>("oldFieldEnabledNext");
-        QTest::addColumn<QString>("gateEntry"); // the entry the next gate accepts
-        QTest::addColumn<QString>("refusedEntry");
-        QTest::newRow("text") << "old" << "Neu" << true << "Neu" << "neu";
-        QTest::newRow("empty text") << "old" << "" << true << "" << "x";
-        QTest::newRow("0 means none") << "old" << "0" << false << "" << "0";
-        QTest::newRow("first definition") << "0" << "abc" << true << "abc" << "ABC";
-    }
-    void savedPasswordTakesEffect()
-    {
-        QFETCH(QString, stored);
-        QFETCH(QString, saved);
-        QFETCH(bool, oldFieldEnabledNext);
-        QFETCH(QString, gateEntry);
-        QFETCH(QString, refusedEntry);
-        storePassword(stored);
-        DialogScript save;
-        save.then(defineShown).act(fill(stored == QLatin1String("0") ? QString() : stored, saved, saved));
-        securityEntry(save);
-        QVERIFY(boxes->calls.isEmpty());
-        QVERIFY(gPasswordOk);
-        QVERIFY(!gWaitPasswordDefine);
-        QVERIFY(!frmPassDefine::Instance());
-        QCOMPARE(storedLine(), "SecurityPassword=" + saved);
-
-        bool enabled = !oldFieldEnabledNext;
-        DialogScript look;
-        look.then(defineShown).act([&] {
-            enabled = frmPassDefine::Instance()->txtOldPassword->isEnabled();
-            QTest::mouseClick(frmPassDefine::Instance()->cmdCancel, Qt::LeftButton);
-        });
-        securityEntry(look);
-        QCOMPARE(enabled, oldFieldEnabledNext);
-
+        QCOMPARE(left, message.isEmpty() ? QStringList() : entries);
+        QCOMPARE(gPasswordOk, saved);
+        QCOMPARE(boxes->calls.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            checkBox(boxes->calls.first(), message, "frmPassDefine");
+        if (!saved) {
+            QCOMPARE(storedLine(), stored.isNull() ? QString() : "SecurityPassword=" + stored);
+            return;
+        }
+        const QString now = entries.at(1);
+        QCOMPARE(storedLine(), "SecurityPassword=" + now);
         DialogScript gateScript;
-        gateScript.then(promptShown).enter(refusedEntry).enter(gateEntry);
-        QVERIFY(gate(gateScript));
+        gateScript.then(promptShown).enter(defined ? stored : QString()).enter(now == "0" ? QString() : now).start();
+        QVERIFY(CheckSecurityPassword());
+        QVERIFY(!gateScript.timedOut());
         QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
-    }
-
-    // A password that does not reach the file is not reported as set.
-    void unsavablePasswordIsNotReportedAsSet()
-    {
-        gClientCfgFile = dir->file(QStringLiteral("missing-directory/Client.cfg"));
-        DialogScript script;
-        script.then(defineShown)
-            .act(fill("", "abc", "abc"))
-            .act([] {
-                if (frmPassDefine *d = frmPassDefine::Instance())
-                    QTest::mouseClick(d->cmdCancel, Qt::LeftButton);
-            });
-        securityEntry(script);
-        QCOMPARE(boxes->texts(), QStringList{"The password could not be saved!"});
-        QVERIFY(!gPasswordOk);
-        QVERIFY(!QFile::exists(gClientCfgFile));
     }
 };
 
