@@ -1,4 +1,5 @@
 #include "DialogScript.h"
+#include "../support/FileBytes.h"
 #include "../support/TestSupport.h"
 
 #include "shell/modSecurityPassword.h"
@@ -6,7 +7,6 @@
 #include "system/modSystemBasic.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QPointer>
 #include <QScreen>
 
@@ -18,11 +18,9 @@ namespace {
 // The raw line of the key in Client.cfg, or a null string when there is none.
 QString storedLine()
 {
-    QFile f(gClientCfgFile);
-    if (f.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : f.readAll().split('\n'))
-            if (line.trimmed().startsWith("SecurityPassword"))
-                return QString::fromUtf8(line.trimmed());
+    for (const QByteArray &line : TestSupport::readBytes(gClientCfgFile).split('\n'))
+        if (line.trimmed().startsWith("SecurityPassword"))
+            return QString::fromUtf8(line.trimmed());
     return {};
 }
 
