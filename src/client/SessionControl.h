@@ -80,6 +80,8 @@ public:
 
     // Returns at once; the outcome arrives as OnConnected or OnDisconnected.
     virtual void Connect() = 0;
+    // Ends the session or the attempt under way; OnDisconnected follows.
+    virtual void Disconnect() = 0;
 
 signals:
     // Once, when the session is established.

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QString>
-#include <QStringList>
 #include <QWidget>
 #include <memory>
 
-class MountTableWatcher;
+namespace RemovableMedia {
+class Watcher;
+}
 
 // Watches the system for removable storage that arrives or goes away, on behalf of one
 // window, and raises DeviceChanged with the device-change codes 0x8000 (arrival) and
@@ -42,7 +41,7 @@ private:
     void UnSubClass();
 
     QPointer<QWidget> m_hWndMonitored;
-    std::unique_ptr<MountTableWatcher> m_source; // the system's message source while attached
+    std::unique_ptr<RemovableMedia::Watcher> m_source; // the system's message source while attached
 };
 
 // The window procedure side: messages for a watched window go through here.
@@ -50,29 +49,4 @@ namespace modDeviceChange {
 qint32 DeviceChangeProc(QWidget *hWnd, quint32 uMsg, quint32 wParam, qint32 lParam);
 // The instance watching the window, or nullptr. Non-owning.
 clsDeviceChange *MonitorFromWindow(QWidget *hWnd);
-
-// One line of the mount table (/proc/self/mountinfo).
-struct MountEntry
-{
-    qint32 id = 0;
-    quint32 major = 0;
-    quint32 minor = 0;
-    QString mountPoint; // escapes decoded
-    QString fsType;
-    QString source;
-};
-QList<MountEntry> ParseMountInfo(const QByteArray &text);
-
-// Which mounts count as removable storage: a mount strictly below one of the mount roots
-// (where desktops and operators put media), or a file system on a block device that the
-// kernel marks removable (sysDevBlock/<major>:<minor>, its "removable" file or that of the
-// disk holding the partition).
-struct RemovableStorageRule
-{
-    QStringList mountRoots{QStringLiteral("/media"), QStringLiteral("/run/media"), QStringLiteral("/mnt")};
-    QString sysDevBlock = QStringLiteral("/sys/dev/block");
-};
-// The rule a watcher takes when it starts; tests point it at directories of their own.
-RemovableStorageRule &Rule();
-bool IsRemovableStorage(const MountEntry &entry, const RemovableStorageRule &rule = Rule());
 } // namespace modDeviceChange

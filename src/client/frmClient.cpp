@@ -469,14 +469,11 @@ void frmClient::Form_Load()
             const int outerHeight = frameGeometry().height();
             for (QLabel *l : {lblServerVersion, lblServerVersionLabel})
                 l->move(l->x(), screenHeight - (outerHeight - l->y()));
-            // The window is the screen: no frame around it, so its outer size is its size.
-            // Title-bar hints would bring the frame back.
-            Qt::WindowFlags flags = windowFlags();
-            flags &= ~(Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
-                       | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint
-                       | Qt::WindowFullscreenButtonHint);
-            setWindowFlags(flags | Qt::FramelessWindowHint);
-            setFixedSize(screenWidth, screenHeight);
+            // The window's outer edges are the screen's; it keeps its caption and fixed border,
+            // so that a window manager's panels and notification area stay within reach. The
+            // frame is known once the window is on the screen (fitToScreen).
+            mScreenSize = QSize(screenWidth, screenHeight);
+            setFixedSize(mScreenSize);
             move(0, 0);
         }
         fitPanelsToWindow(this);
@@ -582,8 +579,10 @@ bool frmClient::event(QEvent *e)
             stbStatusBar->setGeometry(0, height() - kStatusBarHeight, width(), kStatusBarHeight);
         break;
     case QEvent::Move:
-        if (isVisible())
+        if (isVisible()) {
+            fitToScreen();
             fitPanelsToWindow(this);
+        }
         if (mMoveLocked && pos() != QPoint(0, 0))
             QTimer::singleShot(0, this, [this] {
                 if (mMoveLocked && pos() != QPoint(0, 0))
@@ -596,6 +595,23 @@ bool frmClient::event(QEvent *e)
     return result;
 }
 
+void frmClient::fitToScreen()
+{
+    if (mScreenSize.isEmpty())
+        return;
+    // The inside is the screen less the frame a window manager put around the window.
+    const QRect outer = frameGeometry(), inner = geometry();
+    const QSize inside = mScreenSize - QSize(outer.width() - inner.width(), outer.height() - inner.height());
+    if (inside == size() || inside.isEmpty())
+        return;
+    // The server version keeps its distance from the lower edge.
+    const int down = inside.height() - height();
+    for (QLabel *l : {lblServerVersion, lblServerVersionLabel})
+        l->move(l->x(), l->y() + down);
+    setFixedSize(inside);
+    move(0, 0);
+}
+
 void frmClient::closeEvent(QCloseEvent *e)
 {
     // Only the program unloads the window; close requests from outside are refused.
@@ -605,6 +621,7 @@ void frmClient::closeEvent(QCloseEvent *e)
 void frmClient::showEvent(QShowEvent *e)
 {
     QWidget::showEvent(e);
+    fitToScreen();
     fitPanelsToWindow(this);
     if (e->spontaneous())
         return;

@@ -179,4 +179,7 @@ private:
     // last shown or deactivated.
     bool mMoveLocked = false;
     bool mActivatedSinceShow = false;
+    // The outer size of the window that covers the screen; empty when it keeps its design size.
+    QSize mScreenSize;
+    void fitToScreen();
 };

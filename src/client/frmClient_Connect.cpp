@@ -15,7 +15,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QWindow>
 
 #include <utility>
 
@@ -54,16 +53,6 @@ bool isUsableResolution(const QString &text)
         return false;
     }
     return true;
-}
-
-// Places a window by its outer edges: the frame's top-left corner at (left, top) and the
-// frame's size, as far as the window system has told us the frame.
-void placeOuter(QWidget *window, int left, int top, int outerWidth, int outerHeight)
-{
-    window->winId(); // the native window, whose frame we can ask for
-    const QMargins frame = window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
-    window->move(left, top);
-    window->resize(outerWidth - frame.left() - frame.right(), outerHeight - frame.top() - frame.bottom());
 }
 
 } // namespace
@@ -160,11 +149,17 @@ void frmClient::ConnectToServer()
 
     mRdpNonScriptable = msts->NonScriptable();
 
-    // The window by its outer edges; the control at the desktop's size.
+    // The window's inside is the control at the desktop's size, whatever frame a window
+    // manager draws around it; the frame's corner at (1, 1). A window is never resized to
+    // anything else, or the remote pixels would no longer meet the screen's one to one.
     const qint32 desktopWidth = Conversions::ToInt32(mDesktopWidth);
     const qint32 desktopHeight = Conversions::ToInt32(mDesktopHeight);
-    placeOuter(&session, 1, 1, desktopWidth, desktopHeight + modSystemBasic::GetTitleBarHeight());
-    msts->resize(desktopWidth, desktopHeight);
+    session.move(1, 1);
+    if (msts->SecuredSettings()->FullScreen() == 1)
+        session.resize(desktopWidth, desktopHeight);
+    else
+        session.setFixedSize(desktopWidth, desktopHeight);
+    msts->setGeometry(0, 0, desktopWidth, desktopHeight);
 
     hide();
     gRdpStarted = true;

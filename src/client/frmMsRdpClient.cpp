@@ -8,8 +8,8 @@
 #include "platform/VbError.h"
 #include "startup/modGlobClientVar.h"
 
+#include <QCloseEvent>
 #include <QIcon>
-#include <QResizeEvent>
 
 using namespace modGlobClientVar;
 
@@ -79,10 +79,13 @@ void frmMsRdpClient::DeviceChange_DeviceChanged(quint32 wParam, qint32 lParam)
     }
 }
 
-void frmMsRdpClient::resizeEvent(QResizeEvent *event)
+void frmMsRdpClient::closeEvent(QCloseEvent *event)
 {
-    QWidget::resizeEvent(event);
-    // The control fills the window.
-    if (msts)
-        msts->setGeometry(0, 0, event->size().width(), event->size().height());
+    // However the window is asked to close (a window manager, Alt+F4), the session ends and
+    // its end brings the main window back; a window without a session goes back at once.
+    event->ignore();
+    if (gRdpStarted)
+        msts->Disconnect();
+    else
+        msts_OnDisconnected(0);
 }

@@ -27,5 +27,5 @@ public:
     std::unique_ptr<clsDeviceChange> DeviceChange;
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 };

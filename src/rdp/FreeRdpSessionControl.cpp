@@ -1,6 +1,8 @@
 #include "rdp/FreeRdpSessionControl.h"
 
 #include "platform/ErrorNumbers.h"
+#include "platform/MsgBox.h"
+#include "system/RemovableMedia.h"
 #include "rdp/RdpSession.h"
 #include "rdp/RdpX11.h"
 
@@ -11,9 +13,14 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -25,10 +32,32 @@
 
 namespace {
 
-QString &mountTablePath()
+int g_certificatePromptMs = FreeRdpSessionControl::DefaultCertificatePromptMs;
+
+_XDisplay *x11Display()
 {
-    static QString path = QStringLiteral("/proc/self/mounts");
-    return path;
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->display() : nullptr;
+}
+
+// Where a window manager follows the desktop conventions it places windows, makes them cover
+// the screen and hands out the keyboard; on a bare X server nothing does. Elsewhere (another
+// window system) the desktop takes care of it.
+bool windowManaged()
+{
+    _XDisplay *display = x11Display();
+    return !display || RdpX11::windowManagerRunning(display);
+}
+
+// A minimised window can be brought back: a window manager runs and a panel, a dock or a
+// notification area (whose icon restores the session) stands on the screen.
+bool minimizedRestorable()
+{
+    _XDisplay *display = x11Display();
+    if (!display)
+        return true;
+    return RdpX11::windowManagerRunning(display)
+        && (RdpX11::dockRunning(display) || QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 std::once_flag keyboardOnce;
@@ -46,38 +75,14 @@ void initKeyboard()
     });
 }
 
-// Removable media, as the desktop mounts it: name and mount point of each.
-QList<QPair<QString, QString>> removableMounts()
+// The removable media mounted now, as drives: the name the server shows, the mount point.
+QList<QPair<QString, QString>> removableDrives()
 {
-    QList<QPair<QString, QString>> result;
-    QFile file(mountTablePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 2)
-            continue;
-        // The table escapes blanks and other bytes as octal (\040).
-        QByteArray raw = fields.at(1), point;
-        for (int i = 0; i < raw.size(); ++i) {
-            if (raw.at(i) == '\\' && i + 3 < raw.size()) {
-                bool ok = false;
-                const int value = raw.mid(i + 1, 3).toInt(&ok, 8);
-                if (ok) {
-                    point.append(char(value));
-                    i += 3;
-                    continue;
-                }
-            }
-            point.append(raw.at(i));
-        }
-        const QString path = QString::fromUtf8(point);
-        if (!path.startsWith(QLatin1String("/media/")) && !path.startsWith(QLatin1String("/run/media/")))
-            continue;
-        result.append({QFileInfo(path).fileName(), path});
-    }
-    return result;
+    QList<QPair<QString, QString>> drives;
+    const QList<RemovableMedia::MountEntry> mounts = RemovableMedia::Mounted();
+    for (const RemovableMedia::MountEntry &m : mounts)
+        drives.append({QFileInfo(m.mountPoint).fileName(), m.mountPoint});
+    return drives;
 }
 
 void checkRange(qint64 value, qint64 low, qint64 high)
@@ -142,19 +147,19 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
     m_connectionBarServer = new QLabel(m_connectionBar);
     m_connectionBarServer->setObjectName(QStringLiteral("lblConnectionBarServer"));
     layout->addWidget(m_connectionBarServer, 1, Qt::AlignCenter);
-    auto *minimize = new QToolButton(m_connectionBar);
-    minimize->setObjectName(QStringLiteral("cmdConnectionBarMinimize"));
-    minimize->setText(QStringLiteral("_"));
-    minimize->setToolTip(tr("Minimize"));
-    minimize->setFocusPolicy(Qt::NoFocus);
-    layout->addWidget(minimize);
+    m_connectionBarMinimize = new QToolButton(m_connectionBar);
+    m_connectionBarMinimize->setObjectName(QStringLiteral("cmdConnectionBarMinimize"));
+    m_connectionBarMinimize->setText(QStringLiteral("_"));
+    m_connectionBarMinimize->setToolTip(tr("Minimize"));
+    m_connectionBarMinimize->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(m_connectionBarMinimize);
     auto *close = new QToolButton(m_connectionBar);
     close->setObjectName(QStringLiteral("cmdConnectionBarClose"));
     close->setText(QStringLiteral("X"));
     close->setToolTip(tr("Disconnect"));
     close->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(close);
-    connect(minimize, &QToolButton::clicked, this, [this] { window()->showMinimized(); });
+    connect(m_connectionBarMinimize, &QToolButton::clicked, this, [this] { window()->showMinimized(); });
     connect(close, &QToolButton::clicked, this, [this] { Disconnect(); });
     m_connectionBar->hide();
 }
@@ -162,6 +167,7 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
 FreeRdpSessionControl::~FreeRdpSessionControl()
 {
     m_destroying = true;
+    delete m_certificatePrompt;
     // Joins the worker; the queued calls it may still post die with this object.
     m_session.reset();
     wipePassword();
@@ -291,37 +297,15 @@ void FreeRdpSessionControl::NotifyRedirectDeviceChange(quint32 wParam, qint32)
 {
     if (!m_session || !m_connected)
         ErrorNumbers::raise(ErrorNumbers::InvalidCall);
-    if (!m_redirectDrives || (wParam != 0x8000 && wParam != 0x8004))
-        return;
-    const QStringList known = m_session->drives();
-    const auto mounts = removableMounts();
-    QStringList present;
-    for (const auto &mount : mounts) {
-        present.append(mount.second);
-        if (wParam == 0x8000 && !known.contains(mount.second))
-            m_session->postDrive(mount.first, mount.second, true);
-    }
-    if (wParam == 0x8004) {
-        for (const QString &path : known)
-            if (!present.contains(path))
-                m_session->postDrive(QFileInfo(path).fileName(), path, false);
-    }
+    // Whatever arrived or went, the session follows the media mounted now.
+    if (m_redirectDrives && (wParam == 0x8000 || wParam == 0x8004))
+        m_session->postDrives(removableDrives());
 }
 
 QString FreeRdpSessionControl::certificateStoreDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/Veskora/rdp");
-}
-
-void FreeRdpSessionControl::setMountTable(const QString &path)
-{
-    mountTablePath() = path;
-}
-
-QString FreeRdpSessionControl::mountTable()
-{
-    return mountTablePath();
 }
 
 quint32 FreeRdpSessionControl::scanCodeForX11KeyCode(quint32 keyCode)
@@ -363,6 +347,8 @@ void FreeRdpSessionControl::Connect()
     QFile::setPermissions(store, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     config.certificateDirectory = QFile::encodeName(store).toStdString();
     config.keyboardLayout = keyboardLayout;
+    if (m_redirectDrives)
+        config.drives = removableDrives();
 
     m_connected = false;
     m_keysDown.clear();
@@ -401,11 +387,6 @@ QSize FreeRdpSessionControl::remoteSize() const
     return m_session->screen.size();
 }
 
-QStringList FreeRdpSessionControl::redirectedDrives() const
-{
-    return m_session ? m_session->drives() : QStringList();
-}
-
 void FreeRdpSessionControl::sessionConnected(quint64 generation)
 {
     if (generation != m_generation || !m_session || m_destroying || m_connected)
@@ -420,10 +401,45 @@ void FreeRdpSessionControl::sessionEnded(quint64 generation, qint32 reason)
 {
     if (generation != m_generation || !m_session || m_destroying)
         return;
+    delete m_certificatePrompt;
     m_session.reset();
     m_connected = false;
     updateConnectionBar();
     emit OnDisconnected(reason);
+}
+
+void FreeRdpSessionControl::sessionCertificateChanged(quint64 generation, const QString &remembered,
+                                                      const QString &presented)
+{
+    if (generation != m_generation || !m_session || m_destroying)
+        return;
+    // The control asks, as a terminal-services control does; no answer in time is a refusal.
+    auto *box = new QMessageBox(QMessageBox::Warning, MsgBox::AppTitle,
+                                tr("The certificate of the remote computer %1 has changed since the last "
+                                   "connection.\n\nRemembered fingerprint:\n%2\n\nPresented fingerprint:\n%3\n\n"
+                                   "Connect only if its administrator has renewed the certificate.")
+                                    .arg(m_server, remembered, presented),
+                                QMessageBox::NoButton, window());
+    box->setObjectName(QStringLiteral("certificatePrompt"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *accept = box->addButton(tr("Connect"), QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(tr("Cancel"), QMessageBox::RejectRole));
+    m_certificatePrompt = box;
+    RdpSession *session = m_session.get();
+    auto answer = [this, session, box, accept](bool) {
+        if (m_session.get() == session)
+            session->answerCertificate(box->clickedButton() == accept);
+    };
+    connect(box, &QMessageBox::finished, this, answer);
+    QTimer::singleShot(g_certificatePromptMs, box, &QMessageBox::reject);
+    box->open();
+    box->activateWindow();
+}
+
+void FreeRdpSessionControl::setCertificatePromptTimeout(int milliseconds)
+{
+    g_certificatePromptMs = milliseconds;
 }
 
 void FreeRdpSessionControl::sessionScreenChanged(quint64 generation, QRect)
@@ -438,7 +454,7 @@ void FreeRdpSessionControl::sessionScreenChanged(quint64 generation, QRect)
         m_session->updatePosted = false;
     }
     if (!damaged.isEmpty())
-        update(toLocal(damaged));
+        update(damaged);
 }
 
 void FreeRdpSessionControl::sessionResized(quint64 generation, QSize)
@@ -448,25 +464,13 @@ void FreeRdpSessionControl::sessionResized(quint64 generation, QSize)
     update();
 }
 
-QRect FreeRdpSessionControl::toLocal(const QRect &remote) const
-{
-    const QSize size = remoteSize();
-    if (size.isEmpty() || size == this->size())
-        return remote;
-    const double sx = double(width()) / size.width(), sy = double(height()) / size.height();
-    return QRectF(remote.x() * sx, remote.y() * sy, remote.width() * sx, remote.height() * sy)
-        .toAlignedRect()
-        .adjusted(-1, -1, 1, 1);
-}
-
 QPoint FreeRdpSessionControl::toRemote(const QPointF &local) const
 {
+    // One pixel here is one pixel there.
     const QSize size = remoteSize();
-    if (width() <= 0 || height() <= 0 || size.isEmpty())
+    if (size.isEmpty())
         return QPoint();
-    const int x = int(local.x() * size.width() / width());
-    const int y = int(local.y() * size.height() / height());
-    return QPoint(qBound(0, x, size.width() - 1), qBound(0, y, size.height() - 1));
+    return QPoint(qBound(0, int(local.x()), size.width() - 1), qBound(0, int(local.y()), size.height() - 1));
 }
 
 void FreeRdpSessionControl::paintEvent(QPaintEvent *event)
@@ -476,15 +480,14 @@ void FreeRdpSessionControl::paintEvent(QPaintEvent *event)
         painter.fillRect(event->rect(), Qt::black);
         return;
     }
+    // The server's pixels one to one; what the remote screen does not cover stays black.
     std::lock_guard lock(m_session->screenMutex);
     const QImage &screen = m_session->screen;
-    if (screen.size() == size()) {
-        painter.drawImage(event->rect(), screen, event->rect());
-    } else {
-        painter.setClipRegion(event->region());
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawImage(rect(), screen);
-    }
+    const QRect shown = event->rect() & screen.rect();
+    if (!shown.isEmpty())
+        painter.drawImage(shown.topLeft(), screen, shown);
+    for (const QRect &r : QRegion(event->rect()) - screen.rect())
+        painter.fillRect(r, Qt::black);
 }
 
 void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)
@@ -498,6 +501,23 @@ void FreeRdpSessionControl::showEvent(QShowEvent *event)
     SessionControl::showEvent(event);
     applyFullScreen();
     updateConnectionBar();
+    // The session takes the keyboard when it appears, before any click; without a window
+    // manager the activation sets the X input focus itself, once the window is mapped.
+    window()->installEventFilter(this);
+    setFocus(Qt::ActiveWindowFocusReason);
+    window()->activateWindow();
+}
+
+bool FreeRdpSessionControl::eventFilter(QObject *watched, QEvent *event)
+{
+    // A window that nothing on the desktop could bring back is not left minimised.
+    if (watched == window() && event->type() == QEvent::WindowStateChange && window()->isMinimized()
+        && !minimizedRestorable())
+        QTimer::singleShot(0, this, [this] {
+            window()->setWindowState(window()->windowState() & ~Qt::WindowMinimized);
+            window()->activateWindow();
+        });
+    return SessionControl::eventFilter(watched, event);
 }
 
 void FreeRdpSessionControl::applyFullScreen()
@@ -505,8 +525,14 @@ void FreeRdpSessionControl::applyFullScreen()
     if (m_fullScreen != 1 || !m_session)
         return;
     QWidget *top = window();
-    if (top && top->isVisible() && !top->isFullScreen())
+    if (!top || !top->isVisible())
+        return;
+    // A window manager covers the screen with the window on request (the full-screen state);
+    // on a bare X server the window takes the screen's geometry itself.
+    if (!top->isFullScreen())
         top->showFullScreen();
+    if (!windowManaged() && top->screen())
+        top->setGeometry(top->screen()->geometry());
 }
 
 void FreeRdpSessionControl::layoutConnectionBar()
@@ -520,6 +546,7 @@ void FreeRdpSessionControl::updateConnectionBar()
 {
     m_connectionBarServer->setText(m_server);
     const bool show = m_session && m_fullScreen == 1 && m_displayConnectionBar;
+    m_connectionBarMinimize->setVisible(minimizedRestorable());
     m_connectionBar->setVisible(show);
     if (show) {
         layoutConnectionBar();
@@ -642,8 +669,7 @@ void FreeRdpSessionControl::wheelEvent(QWheelEvent *event)
 
 quint32 FreeRdpSessionControl::lockKeyStates()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? RdpX11::lockKeyStates(x11->display()) : 0;
+    return RdpX11::lockKeyStates(x11Display());
 }
 
 void FreeRdpSessionControl::focusInEvent(QFocusEvent *event)

@@ -4,12 +4,14 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPointer>
 #include <QRect>
 #include <QStringList>
 #include <memory>
 
 class RdpSession;
 class QLabel;
+class QMessageBox;
 class QTimer;
 class QToolButton;
 
@@ -44,11 +46,13 @@ public:
         ReasonTimedOut = 264,             // the connect time limit ran out (a silent server)
         ReasonConnectionRefused = 516,    // nothing listens on that address and port
         ReasonAuthenticationFailed = 2055,// the server refused the user name or password
-        ReasonCertificateRefused = 4360,  // the server's certificate differs from the one trusted
+        ReasonCertificateRefused = 4360,  // the server's certificate was not accepted (a changed
+                                          // one the operator turned down, or none readable)
     };
     Q_ENUM(DisconnectReason)
 
     static constexpr int DefaultConnectTimeLimitMs = 30000;
+    static constexpr int DefaultCertificatePromptMs = 60000;
     static constexpr int AutoReconnectTries = 20;
 
     explicit FreeRdpSessionControl(QWidget *parent = nullptr);
@@ -87,7 +91,7 @@ public:
     void Connect() override;
 
     // Ends the session or the attempt; OnDisconnected(ReasonLocal) follows.
-    void Disconnect();
+    void Disconnect() override;
 
     // How long an attempt may take until the session is established (default 30 s).
     void setConnectTimeLimit(int milliseconds) { m_connectTimeLimitMs = milliseconds; }
@@ -98,13 +102,10 @@ public:
     QSize remoteSize() const;
     bool isSessionRunning() const { return m_session != nullptr; }
     bool isConnected() const { return m_connected; }
-    // The removable-media drives handed to the session (mount points).
-    QStringList redirectedDrives() const;
     // The directory of the certificate store (trust on first use).
     static QString certificateStoreDirectory();
-    // The mount table read for removable media; tests point it at a file of their own.
-    static void setMountTable(const QString &path);
-    static QString mountTable();
+    // How long the question about a changed certificate waits for the operator (60 s).
+    static void setCertificatePromptTimeout(int milliseconds);
     // RDP scan code (with the extended flag 0x100) for an X11 key code; 0 when there is none.
     static quint32 scanCodeForX11KeyCode(quint32 keyCode);
 
@@ -122,6 +123,7 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     friend class RdpSession;
@@ -130,13 +132,13 @@ private:
     void sessionEnded(quint64 generation, qint32 reason);
     void sessionScreenChanged(quint64 generation, QRect damaged);
     void sessionResized(quint64 generation, QSize size);
+    void sessionCertificateChanged(quint64 generation, const QString &remembered, const QString &presented);
 
     void checkSettable() const;
     void layoutConnectionBar();
     void updateConnectionBar();
     void applyFullScreen();
     QPoint toRemote(const QPointF &local) const;
-    QRect toLocal(const QRect &remote) const;
     void sendMouseButton(Qt::MouseButton button, bool down, const QPointF &pos);
     void releaseAllInput();
     static quint32 lockKeyStates();
@@ -160,4 +162,6 @@ private:
 
     QWidget *m_connectionBar = nullptr;
     QLabel *m_connectionBarServer = nullptr;
+    QToolButton *m_connectionBarMinimize = nullptr;
+    QPointer<QMessageBox> m_certificatePrompt;
 };

@@ -1,6 +1,8 @@
 #include "rdp/RdpSession.h"
 
 #include "rdp/FreeRdpSessionControl.h"
+#include "rdp/RdpCertificate.h"
+#include "rdp/RdpDrives.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +12,6 @@
 #include <freerdp/client.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/client/rdpgfx.h>
-#include <freerdp/crypto/certificate.h>
 #include <freerdp/error.h>
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
@@ -94,16 +95,9 @@ BOOL cbAuthenticate(freerdp *, char **, char **, char **)
 {
     return FALSE;
 }
-DWORD cbVerifyCertificate(freerdp *instance, const char *, UINT16, const char *, const char *subject,
-                          const char *issuer, const char *fingerprint, DWORD)
+int cbVerifyCertificate(freerdp *instance, const BYTE *pem, size_t length, const char *, UINT16, DWORD)
 {
-    return sessionOf(instance)->onVerifyCertificate(instance, subject, issuer, fingerprint);
-}
-DWORD cbVerifyChangedCertificate(freerdp *, const char *, UINT16, const char *, const char *,
-                                 const char *, const char *, const char *, const char *,
-                                 const char *, DWORD)
-{
-    return 0;
+    return sessionOf(instance)->onVerifyCertificate(instance, pem, length);
 }
 BOOL cbBeginPaint(rdpContext *context)
 {
@@ -139,8 +133,7 @@ BOOL cbClientNew(freerdp *instance, rdpContext *)
     instance->PostConnect = cbPostConnect;
     instance->PostDisconnect = cbPostDisconnect;
     instance->Authenticate = cbAuthenticate;
-    instance->VerifyCertificateEx = cbVerifyCertificate;
-    instance->VerifyChangedCertificateEx = cbVerifyChangedCertificate;
+    instance->VerifyX509Certificate = cbVerifyCertificate;
     return TRUE;
 }
 
@@ -284,20 +277,25 @@ void RdpSession::postInput(const RdpInputEvent &event)
         SetEvent(m_wakeEvent);
 }
 
-void RdpSession::postDrive(const QString &name, const QString &path, bool arrived)
+void RdpSession::postDrives(const QList<QPair<QString, QString>> &drives)
 {
     {
         std::lock_guard lock(m_inputMutex);
-        m_driveChanges.push_back({name, path, arrived});
+        m_pendingDrives = drives;
+        m_drivesChanged = true;
     }
     if (m_wakeEvent)
         SetEvent(m_wakeEvent);
 }
 
-QStringList RdpSession::drives() const
+void RdpSession::answerCertificate(bool accept)
 {
-    std::lock_guard lock(m_drivesMutex);
-    return m_drives;
+    {
+        std::lock_guard lock(m_stopMutex);
+        if (m_answer == Answer::Pending)
+            m_answer = accept ? Answer::Accept : Answer::Refuse;
+    }
+    m_stopCondition.notify_all();
 }
 
 bool RdpSession::waitStop(int milliseconds)
@@ -338,6 +336,10 @@ qint32 RdpSession::runSession()
         return FreeRdpSessionControl::ReasonConnectFailed;
     reinterpret_cast<VeskoraContext *>(context)->session = this;
     freerdp *instance = context->instance;
+    if (m_config.redirectDrives) {
+        m_drives = std::make_unique<RdpDrives>(context);
+        m_drives->setDrives(m_config.drives);
+    }
 
     qint32 reason = 0;
     if (!configure(instance))
@@ -415,6 +417,7 @@ qint32 RdpSession::runSession()
     wipeSettingsPassword(instance);
     freerdp_disconnect(instance);
     freerdp_client_context_free(context);
+    m_drives.reset();
     setGuard(-1);
     return reason;
 }
@@ -447,6 +450,7 @@ bool RdpSession::configure(freerdp *instance)
     setBool(FreeRDP_RdpSecurity, true);
     setU32(FreeRDP_SelectedProtocol, 0);
     setBool(FreeRDP_IgnoreCertificate, false);
+    setBool(FreeRDP_ExternalCertificateManagement, true);
     setBool(FreeRDP_AutoAcceptCertificate, false);
     setBool(FreeRDP_AutoDenyCertificate, false);
 
@@ -496,12 +500,6 @@ bool RdpSession::configure(freerdp *instance)
     const bool devices = m_config.redirectDrives || m_config.redirectPorts || m_config.redirectPrinters
         || m_config.redirectSmartCards;
     setBool(FreeRDP_DeviceRedirection, devices);
-    if (m_config.redirectDrives) {
-        // Removable media as it comes and goes: the channel watches the mount table for it.
-        char drive[] = "drive", name[] = "hotplug", path[] = "*";
-        char *params[] = {drive, name, path};
-        ok = freerdp_client_add_device_channel(s, 3, params) && ok;
-    }
     return ok;
 }
 
@@ -645,10 +643,15 @@ bool RdpSession::withTimeLimit(int timeLimitMs, bool &timedOut, BOOL (*step)(fre
     timedOut = false;
     std::thread watchdog([&] {
         std::unique_lock lock(mutex);
-        if (!finished.wait_for(lock, std::chrono::milliseconds(timeLimitMs), [&] { return done; })) {
+        while (!finished.wait_for(lock, std::chrono::milliseconds(timeLimitMs), [&] { return done; })) {
+            // The limit starts again once the operator has answered.
+            std::lock_guard asking(m_stopMutex);
+            if (m_answer == Answer::Pending)
+                continue;
             timedOut = true;
             lock.unlock();
             abortConnection();
+            break;
         }
     });
     const bool ok = step(m_instance) != FALSE;
@@ -727,53 +730,17 @@ void RdpSession::processInput(freerdp *instance)
     }
 }
 
-void RdpSession::processDrives(freerdp *instance)
+void RdpSession::processDrives(freerdp *)
 {
-    std::deque<DriveChange> changes;
+    QList<QPair<QString, QString>> drives;
     {
         std::lock_guard lock(m_inputMutex);
-        changes.swap(m_driveChanges);
+        if (!std::exchange(m_drivesChanged, false))
+            return;
+        drives = m_pendingDrives;
     }
-    rdpSettings *s = instance->context->settings;
-    for (const DriveChange &c : changes) {
-        const QByteArray path = c.path.toUtf8();
-        int found = -1;
-        for (UINT32 i = 0; i < s->DeviceCount; ++i) {
-            auto *d = reinterpret_cast<RDPDR_DRIVE *>(s->DeviceArray[i]);
-            if (d && d->Type == RDPDR_DTYP_FILESYSTEM && d->Path && path == d->Path)
-                found = int(i);
-        }
-        if (c.arrived && found < 0) {
-            auto *drive = static_cast<RDPDR_DRIVE *>(calloc(1, sizeof(RDPDR_DRIVE)));
-            if (!drive)
-                continue;
-            drive->Type = RDPDR_DTYP_FILESYSTEM;
-            drive->Name = strdup(c.name.toUtf8().constData());
-            drive->Path = strdup(path.constData());
-            drive->automount = TRUE;
-            if (!drive->Name || !drive->Path || !freerdp_device_collection_add(s, reinterpret_cast<RDPDR_DEVICE *>(drive))) {
-                free(drive->Name);
-                free(drive->Path);
-                free(drive);
-                continue;
-            }
-        } else if (!c.arrived && found >= 0) {
-            auto *drive = reinterpret_cast<RDPDR_DRIVE *>(s->DeviceArray[found]);
-            free(drive->Name);
-            free(drive->Path);
-            free(drive);
-            for (UINT32 i = UINT32(found); i + 1 < s->DeviceCount; ++i)
-                s->DeviceArray[i] = s->DeviceArray[i + 1];
-            s->DeviceArray[--s->DeviceCount] = nullptr;
-        } else {
-            continue;
-        }
-        std::lock_guard lock(m_drivesMutex);
-        if (c.arrived)
-            m_drives.append(c.path);
-        else
-            m_drives.removeAll(c.path);
-    }
+    if (m_drives)
+        m_drives->setDrives(drives);
 }
 
 void RdpSession::wipeSettingsPassword(freerdp *instance)
@@ -792,6 +759,8 @@ bool RdpSession::onPreConnect(freerdp *instance)
     rdpContext *context = instance->context;
     PubSub_SubscribeChannelConnected(context->pubSub, cbChannelConnected);
     PubSub_SubscribeChannelDisconnected(context->pubSub, cbChannelDisconnected);
+    if (m_drives && !m_drives->prepare(context->settings))
+        return false;
     if (!freerdp_client_load_addins(context->channels, context->settings))
         return false;
     // The loader adds a sound channel to every device redirection; this session plays no sound.
@@ -806,6 +775,8 @@ bool RdpSession::onPostConnect(freerdp *instance)
     instance->update->BeginPaint = cbBeginPaint;
     instance->update->EndPaint = cbEndPaint;
     instance->update->DesktopResize = cbDesktopResize;
+    if (m_drives)
+        m_drives->attach(instance);
     rdpGdi *gdi = instance->context->gdi;
     publish(instance, QRect(0, 0, gdi->width, gdi->height));
     return true;
@@ -876,38 +847,50 @@ void RdpSession::publish(freerdp *instance, const QRect &rect)
     }
 }
 
-unsigned long RdpSession::onVerifyCertificate(freerdp *instance, const char *subject, const char *issuer,
-                                              const char *fingerprint)
+int RdpSession::onVerifyCertificate(freerdp *instance, const BYTE *pem, size_t length)
 {
-    // The library only sees the socket it was handed, so the store is kept here under the
-    // name and port the operator gave: trust on first use, a changed certificate refused.
-    rdpCertificateStore *store = certificate_store_new(instance->context->settings);
-    rdpCertificateData *data = certificate_data_new(m_config.host.c_str(), m_config.port, subject ? subject : "",
-                                                    issuer ? issuer : "", fingerprint ? fingerprint : "");
-    DWORD answer = 0;
+    rdpSettings *settings = instance->context->settings;
     m_certificateChecked = true;
     // The socket is in use from here on; what follows (network-level authentication) names
     // the server by its real name. A connect of the library's own after this point (its one
     // retry after a broken transport) goes to port 0 and fails at once.
-    freerdp_settings_set_string(instance->context->settings, FreeRDP_ServerHostname, m_config.host.c_str());
-    freerdp_settings_set_uint32(instance->context->settings, FreeRDP_ServerPort, 0);
-    if (store && data) {
-        switch (certificate_data_match(store, data)) {
-        case 0:
-            answer = 2;
-            break;
-        case 1:
-            answer = certificate_data_print(store, data) ? 2 : 0;
-            break;
-        default:
-            m_certificateRefused = true;
-            answer = 0;
-            break;
-        }
+    freerdp_settings_set_string(settings, FreeRDP_ServerHostname, m_config.host.c_str());
+    freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, 0);
+
+    // The library only sees the socket it was handed, so the store is kept here under the
+    // name and port the operator gave.
+    const RdpCertificate::Verdict verdict = RdpCertificate::Check(settings, m_config.host, m_config.port, pem, length);
+    switch (verdict.kind) {
+    case RdpCertificate::Verdict::Trusted:
+    case RdpCertificate::Verdict::Known:
+    case RdpCertificate::Verdict::New:
+        return 1;
+    case RdpCertificate::Verdict::Changed:
+        break;
+    case RdpCertificate::Verdict::Unreadable:
+        m_certificateRefused = true;
+        return 0;
     }
-    if (data)
-        certificate_data_free(data);
-    if (store)
-        certificate_store_free(store);
-    return answer;
+    // A remembered certificate has changed: the operator decides, in the control.
+    {
+        std::lock_guard lock(m_stopMutex);
+        m_answer = Answer::Pending;
+    }
+    FreeRdpSessionControl *control = m_control;
+    const quint64 generation = m_generation;
+    const QString remembered = QString::fromStdString(verdict.remembered);
+    const QString presented = QString::fromStdString(verdict.fingerprint);
+    QMetaObject::invokeMethod(
+        control, [=] { control->sessionCertificateChanged(generation, remembered, presented); }, Qt::QueuedConnection);
+    bool accepted = false;
+    {
+        std::unique_lock lock(m_stopMutex);
+        m_stopCondition.wait(lock, [this] { return m_stop || m_answer != Answer::Pending; });
+        accepted = !m_stop && m_answer == Answer::Accept;
+        m_answer = Answer::None;
+    }
+    if (accepted && RdpCertificate::Replace(settings, m_config.host, m_config.port, verdict))
+        return 1;
+    m_certificateRefused = true;
+    return 0;
 }

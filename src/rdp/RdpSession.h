@@ -8,11 +8,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 class FreeRdpSessionControl;
+class RdpDrives;
 struct rdp_freerdp;
 
 // What one session is started with; copied out of the control at Connect.
@@ -30,6 +32,7 @@ struct RdpSessionConfig
     int connectTimeLimitMs = 30000;
     std::string certificateDirectory;
     uint32_t keyboardLayout = 0x409;
+    QList<QPair<QString, QString>> drives; // removable media at the start: name, mount point
 };
 
 // One input event for the session, queued from the user-interface thread.
@@ -60,9 +63,10 @@ public:
     // Ends the attempt or the session from outside: the worker reports ReasonLocal.
     void requestStop();
     void postInput(const RdpInputEvent &event);
-    // A removable-media drive to hand to the session (added) or to take back (removed).
-    void postDrive(const QString &name, const QString &path, bool arrived);
-    QStringList drives() const;
+    // The removable-media drives the session should have now (name, mount point).
+    void postDrives(const QList<QPair<QString, QString>> &drives);
+    // The operator's answer to a changed certificate (see FreeRdpSessionControl).
+    void answerCertificate(bool accept);
 
     // The remote screen shared with the widget; guarded by screenMutex.
     mutable std::mutex screenMutex;
@@ -76,8 +80,7 @@ public:
     void onPostDisconnect(rdp_freerdp *instance);
     bool onEndPaint(rdp_freerdp *instance);
     bool onDesktopResize(rdp_freerdp *instance);
-    unsigned long onVerifyCertificate(rdp_freerdp *instance, const char *subject, const char *issuer,
-                                      const char *fingerprint);
+    int onVerifyCertificate(rdp_freerdp *instance, const unsigned char *pem, size_t length);
 
 private:
     void run();
@@ -114,16 +117,13 @@ private:
 
     std::mutex m_inputMutex;
     std::deque<RdpInputEvent> m_input;
-    struct DriveChange
-    {
-        QString name, path;
-        bool arrived;
-    };
-    std::deque<DriveChange> m_driveChanges;
-    mutable std::mutex m_drivesMutex;
-    QStringList m_drives;
+    QList<QPair<QString, QString>> m_pendingDrives; // guarded by m_inputMutex
+    bool m_drivesChanged = false;
+    std::unique_ptr<RdpDrives> m_drives;
 
     std::atomic<bool> m_connected{false};
     bool m_certificateRefused = false;
     bool m_certificateChecked = false;
+    // The connect time limit does not run while the operator is asked (guarded by m_stopMutex).
+    enum class Answer { None, Pending, Accept, Refuse } m_answer = Answer::None;
 };

@@ -2,6 +2,7 @@
 
 #include "client/Forms.h"
 #include "client/frmClient.h"
+#include "client/frmMsRdpClient.h"
 #include "serverlink/SocketControl.h"
 #include "shell/frmAboutClient.h"
 #include "shell/frmEnterPassword.h"
@@ -202,6 +203,13 @@ void frmClientTrayIcon::Form_MouseMove(int code)
     try {
         switch (code) {
         case WM_LBUTTONDBLCLK: {
+            // A minimised session comes back from here, where no taskbar could bring it.
+            frmMsRdpClient *session = Forms::MsRdpClient();
+            if (session && session->isVisible() && session->isMinimized()) {
+                session->setWindowState(session->windowState() & ~Qt::WindowMinimized);
+                session->activateWindow();
+                return;
+            }
             frmClient *client = Forms::Client();
             if (client && client->isVisible())
                 return;

@@ -1,4 +1,5 @@
 #include "client/clsDeviceChange.h"
+#include "system/RemovableMedia.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,7 @@
 
 namespace {
 
-using modDeviceChange::MountEntry;
+using RemovableMedia::MountEntry;
 constexpr quint32 DC = clsDeviceChange::WM_DEVICECHANGE;
 
 // A tmpfs mounted for the length of a test, unmounted however the test ends.
@@ -45,7 +46,7 @@ qint32 mountIdOf(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     qint32 id = -1;
-    for (const MountEntry &e : modDeviceChange::ParseMountInfo(f.readAll()))
+    for (const MountEntry &e : RemovableMedia::ParseMountInfo(f.readAll()))
         if (e.mountPoint == path)
             id = e.id; // the last one is on top
     return id;
@@ -67,25 +68,25 @@ class tst_DeviceChange : public QObject
 {
     Q_OBJECT
 
-    modDeviceChange::RemovableStorageRule m_savedRule;
+    RemovableMedia::RemovableStorageRule m_savedRule;
     QTemporaryDir m_media; // the test's own place for removable storage
     QString m_root;
 
 private slots:
     void initTestCase()
     {
-        m_savedRule = modDeviceChange::Rule();
+        m_savedRule = RemovableMedia::Rule();
         m_root = QFileInfo(m_media.path()).canonicalFilePath();
     }
 
     void init()
     {
         // Only mounts below the test's directory count, whatever the machine has mounted.
-        modDeviceChange::Rule().mountRoots = {m_root};
-        modDeviceChange::Rule().sysDevBlock.clear();
+        RemovableMedia::Rule().mountRoots = {m_root};
+        RemovableMedia::Rule().sysDevBlock.clear();
     }
 
-    void cleanupTestCase() { modDeviceChange::Rule() = m_savedRule; }
+    void cleanupTestCase() { RemovableMedia::Rule() = m_savedRule; }
 
     void parseMountInfo_data()
     {
@@ -103,7 +104,7 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(qint32, id);
-        const auto entries = modDeviceChange::ParseMountInfo(line + "\n\n");
+        const auto entries = RemovableMedia::ParseMountInfo(line + "\n\n");
         QCOMPARE(entries.size(), id ? 1 : 0);
         if (!id)
             return;
@@ -146,14 +147,14 @@ private slots:
             QVERIFY(QFile::link(sys.filePath(QStringLiteral("devices/") + target),
                                 sys.filePath(QStringLiteral("dev/block/") + name)));
 
-        modDeviceChange::RemovableStorageRule rule;
+        RemovableMedia::RemovableStorageRule rule;
         rule.mountRoots = {QStringLiteral("/media"), QStringLiteral("/mnt")};
         rule.sysDevBlock = sys.filePath(QStringLiteral("dev/block"));
         MountEntry e;
         e.mountPoint = mountPoint;
         e.major = device.section(':', 0, 0).toUInt();
         e.minor = device.section(':', 1, 1).toUInt();
-        QTEST(modDeviceChange::IsRemovableStorage(e, rule), "removable");
+        QTEST(RemovableMedia::IsRemovableStorage(e, rule), "removable");
     }
 
     void attachOnceDetachRemovesTheMarker()

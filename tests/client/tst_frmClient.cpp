@@ -345,11 +345,13 @@ private slots:
         QVERIFY(!f.timControl->isActive());
         QCOMPARE(f.PanelText(1), QString());
 
-        const QSize size = notMaximized ? design.size() : QGuiApplication::primaryScreen()->geometry().size();
+        // Covering the screen by its outer edges, the window keeps its frame and fixed border.
+        const QSize frame = f.frameGeometry().size() - f.size();
+        QVERIFY(!frame.isEmpty() && !(f.windowFlags() & Qt::FramelessWindowHint));
+        const QSize size = notMaximized ? design.size() : QGuiApplication::primaryScreen()->geometry().size() - frame;
         QCOMPARE(f.size(), size);
-        QCOMPARE(bool(f.windowFlags() & Qt::FramelessWindowHint), !notMaximized);
         if (!notMaximized) {
-            QCOMPARE(f.frameGeometry(), QRect(QPoint(0, 0), size));
+            QCOMPARE(f.frameGeometry(), QRect(QPoint(0, 0), size + frame));
             QCOMPARE(f.minimumSize(), size);
             QCOMPARE(f.maximumSize(), size);
         }

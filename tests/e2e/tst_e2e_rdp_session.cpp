@@ -39,7 +39,6 @@ private slots:
     void changedCertificateRefused();
     void autoReconnectAfterRestart();
     void autoReconnectGivesUp();
-    void newDriveReachesSession();
 
 private:
     std::unique_ptr<FreeRdpSessionControl> makeControl(const QString &password = Password);
@@ -252,40 +251,6 @@ void tst_e2e_rdp_session::autoReconnectGivesUp()
     QCOMPARE(disconnected.at(0).at(0).toInt(), int(FreeRdpSessionControl::ReasonServerEnded));
     QVERIFY(!control->isSessionRunning());
     QCOMPARE(connected.count(), 1);
-}
-
-void tst_e2e_rdp_session::newDriveReachesSession()
-{
-    // The shadow server has no drive channel of its own: what can be seen is that the drive
-    // reaches the client's session settings.
-    QTemporaryDir dir;
-    const QString table = dir.filePath(QStringLiteral("mounts"));
-    auto writeTable = [&](const QByteArray &text) {
-        QFile f(table);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
-    };
-    writeTable("proc /proc proc rw 0 0\n/dev/sda1 / ext4 rw 0 0\n");
-    const QString previous = FreeRdpSessionControl::mountTable();
-    FreeRdpSessionControl::setMountTable(table);
-    auto restore = qScopeGuard([&] { FreeRdpSessionControl::setMountTable(previous); });
-
-    auto control = makeControl();
-    control->AdvancedSettings3()->setRedirectDrives(true);
-    QSignalSpy connected(control.get(), &SessionControl::OnConnected);
-    QVERIFY(connectControl(*control, connected));
-    QVERIFY(control->redirectedDrives().isEmpty());
-
-    writeTable("proc /proc proc rw 0 0\n/dev/sda1 / ext4 rw 0 0\n"
-               "/dev/sdb1 /media/panel/USB\\040STICK vfat rw,nosuid 0 0\n");
-    control->NonScriptable()->NotifyRedirectDeviceChange(0x8000, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(control->redirectedDrives(), QStringList{QStringLiteral("/media/panel/USB STICK")}, 20000);
-    // The same arrival told twice adds nothing.
-    control->NonScriptable()->NotifyRedirectDeviceChange(0x8000, 0);
-
-    writeTable("proc /proc proc rw 0 0\n/dev/sda1 / ext4 rw 0 0\n");
-    control->NonScriptable()->NotifyRedirectDeviceChange(0x8004, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(control->redirectedDrives().isEmpty(), 20000);
 }
 
 QTEST_MAIN(tst_e2e_rdp_session)

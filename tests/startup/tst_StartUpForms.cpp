@@ -77,7 +77,7 @@ private slots:
         QVERIFY(client->isVisible());
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         if (fullScreen)
-            QCOMPARE(client->size(), screen);
+            QCOMPARE(client->frameGeometry(), QRect(QPoint(0, 0), screen));
         else
             QVERIFY(client->width() < screen.width() && client->height() < screen.height());
         QVERIFY(m_boxes->calls.isEmpty());

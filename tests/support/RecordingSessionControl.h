@@ -64,6 +64,7 @@ public:
     void setClearTextPassword(const QString &value) override;
     void NotifyRedirectDeviceChange(quint32 wParam, qint32 lParam) override;
     void Connect() override;
+    void Disconnect() override { calls.append({QStringLiteral("Disconnect"), {}}); }
 
     // Raise the control's events as a real session would.
     void raiseConnected() { emit OnConnected(); }
