@@ -454,6 +454,9 @@ bool RdpSession::configure(freerdp *instance)
     setBool(FreeRDP_AutoAcceptCertificate, false);
     setBool(FreeRDP_AutoDenyCertificate, false);
 
+    // Text drawn by the server with cached glyphs (xrdp's log-on screen sends them whether
+    // announced or not, and the library ends a session on an unannounced order).
+    setU32(FreeRDP_GlyphSupportLevel, GLYPH_SUPPORT_FULL);
     setBool(FreeRDP_BitmapCacheEnabled, true);
     setBool(FreeRDP_BitmapCachePersistEnabled, m_config.bitmapPersistence);
     setBool(FreeRDP_CompressionEnabled, m_config.compress);
@@ -778,6 +781,8 @@ bool RdpSession::onPostConnect(freerdp *instance)
     if (m_drives)
         m_drives->attach(instance);
     rdpGdi *gdi = instance->context->gdi;
+    // The library does not clear the buffer; what the server has not painted yet is black.
+    memset(gdi->primary_buffer, 0, size_t(gdi->stride) * gdi->height);
     publish(instance, QRect(0, 0, gdi->width, gdi->height));
     return true;
 }
@@ -806,6 +811,7 @@ bool RdpSession::onDesktopResize(freerdp *instance)
     if (!gdi_resize(gdi, freerdp_settings_get_uint32(s, FreeRDP_DesktopWidth),
                     freerdp_settings_get_uint32(s, FreeRDP_DesktopHeight)))
         return false;
+    memset(gdi->primary_buffer, 0, size_t(gdi->stride) * gdi->height);
     publish(instance, QRect(0, 0, gdi->width, gdi->height));
     const QSize size(gdi->width, gdi->height);
     FreeRdpSessionControl *control = m_control;

@@ -1,43 +1,19 @@
 #include "client/clsDeviceChange.h"
 #include "system/RemovableMedia.h"
 
+#include "../support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/mount.h>
-
-#include <cerrno>
-#include <cstring>
-
 namespace {
 
 using RemovableMedia::MountEntry;
+using TestSupport::TmpfsMount;
 constexpr quint32 DC = clsDeviceChange::WM_DEVICECHANGE;
-
-// A tmpfs mounted for the length of a test, unmounted however the test ends.
-class TmpfsMount
-{
-public:
-    explicit TmpfsMount(const QString &dir) : m_dir(QFile::encodeName(dir))
-    {
-        QDir().mkpath(dir);
-        m_mounted = ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, "size=1m") == 0;
-        if (!m_mounted)
-            m_error = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    ~TmpfsMount() { unmount(); }
-    bool unmount() { return !(m_mounted = m_mounted && ::umount2(m_dir.constData(), MNT_DETACH) != 0); }
-    bool mounted() const { return m_mounted; }
-    QString error() const { return m_error; }
-
-private:
-    QByteArray m_dir;
-    bool m_mounted = false;
-    QString m_error;
-};
 
 // The kernel's id of the mount at path; -1 when nothing is mounted there.
 qint32 mountIdOf(const QString &path)
@@ -50,16 +26,6 @@ qint32 mountIdOf(const QString &path)
         if (e.mountPoint == path)
             id = e.id; // the last one is on top
     return id;
-}
-
-// Why a test may not mount here, or nothing when it may.
-QString mountRefusal()
-{
-    QTemporaryDir probe;
-    TmpfsMount m(probe.filePath(QStringLiteral("probe")));
-    return m.mounted() ? QString()
-                       : QStringLiteral("mounting a tmpfs is not permitted here (%1); needs root with CAP_SYS_ADMIN")
-                             .arg(m.error());
 }
 
 } // namespace
@@ -234,7 +200,7 @@ private slots:
 
     void realMountsBecomeMessages()
     {
-        if (const QString why = mountRefusal(); !why.isEmpty())
+        if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
             QSKIP(qPrintable(why));
         QTemporaryDir elsewhere;
         TmpfsMount present(m_root + QStringLiteral("/PRESENT"));
@@ -265,7 +231,7 @@ private slots:
 
     void handlerMayEndTheWatch()
     {
-        if (const QString why = mountRefusal(); !why.isEmpty())
+        if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
             QSKIP(qPrintable(why));
         QWidget window;
         auto watcher = std::make_unique<clsDeviceChange>();

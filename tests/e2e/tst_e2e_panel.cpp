@@ -1,7 +1,9 @@
-// The whole panel with its real session control against the FreeRDP shadow server: a session
-// started from the "Remote Desktop" button and one ordered by the server over the side link
-// (command 11) come up, the sign-of-life answer follows the session, and every end of the
-// session brings the main window back.
+// The whole panel with its real session control on an X server of its own, against two real
+// RDP servers: the FreeRDP shadow server and xrdp. Used as an operator would: on a bare X
+// server (no window manager, as a kiosk runs) and under openbox with a panel holding a
+// notification area; windowed and full screen; the picture compared pixel for pixel with the
+// server's screen; keys typed before any click; the session closed every way the desktop
+// offers; sessions started from the button and ordered over the side link.
 #include "RdpTestEnvironment.h"
 
 #include "client/Forms.h"
@@ -10,18 +12,23 @@
 #include "client/frmMsRdpClient.h"
 #include "rdp/FreeRdpSessionControl.h"
 #include "serverlink/SocketControl.h"
+#include "shell/frmClientTrayIcon.h"
 #include "startup/modGlobClientVar.h"
 
+#include "../support/Panel.h"
 #include "../support/TestSupport.h"
 
-#include <QComboBox>
+#include <QApplication>
+#include <QDir>
 #include <QLineEdit>
-#include <QPointer>
-#include <QRandomGenerator>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
+#include <QToolButton>
 
 #include <memory>
 
@@ -31,35 +38,46 @@ using namespace RdpTestEnvironment;
 namespace {
 
 constexpr int kWait = 30000;
+constexpr int kKeyA = 38; // X11 key code of "a" on an evdev keyboard
 
-// The companion program's end of the side link.
-class SideLinkServer
+// The widget Qt puts into the notification area for the icon, if there is one.
+QWidget *trayIcon()
 {
-public:
-    explicit SideLinkServer(const QHostAddress &address)
-    {
-        listening = server.listen(address);
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *socket = server.nextPendingConnection()) {
-                peer = socket;
-                received.clear();
-                QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
-                    if (socket == peer)
-                        received += socket->readAll();
-                });
-            }
-        });
-    }
-    void send(const QByteArray &bytes)
-    {
-        peer->write(bytes);
-        peer->flush();
-    }
-    QTcpServer server;
-    bool listening = false;
-    QPointer<QTcpSocket> peer;
-    QByteArray received;
-};
+    for (QWidget *w : QApplication::allWidgets())
+        if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0 && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+QPoint centreOf(const QWidget *w)
+{
+    return w->mapToGlobal(w->rect().center());
+}
+
+// The panel's whole screen, for a person to look at when asked for (VESKORA_SCREENSHOT_DIR).
+void keepScreenshot(const Probe &panel, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VESKORA_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        panel.grab().save(QDir(dir).filePath(QString(name).replace(QRegularExpression(QStringLiteral("\\W+")), QStringLiteral("-")) + QStringLiteral(".png")));
+}
+
+bool contains(const QImage &picture, QRgb colour)
+{
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (picture.pixel(x, y) == colour)
+                return true;
+    return false;
+}
+
+QByteArray profileFrame(const QString &user, const QString &password, int resolution)
+{
+    return QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:1##Username:%1##Password:%2##Resolution:%3###@")
+        .arg(user, password)
+        .arg(resolution)
+        .toLatin1();
+}
 
 } // namespace
 
@@ -67,153 +85,348 @@ class tst_e2e_panel : public QObject
 {
     Q_OBJECT
 
+public:
+    explicit tst_e2e_panel(const RdpTestEnvironment::Display &panel) : m_panelDisplay(panel), m_desktop(panel.name()) {}
+
 private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void sessionFromButton();
-    void sessionOrderedOverSideLink();
+    void session_data();
+    void session();
+    void sessionEndsWithTheServer();
+    void xrdpLogOnTypeDrivesLogOff();
+    void xrdpWrongPassword();
 
 private:
-    // The panel reaches the remote desktop on the standard port of the server's address; each
-    // run takes a loopback address of its own so that runs side by side do not meet.
-    bool pickAddress();
+    frmClient &startPanel(const QStringList &settings);
+    // The side link gets one profile and the order to connect with it.
+    void orderSession(TestSupport::LoopbackServer &link, const QString &user, const QString &password, int resolution);
+    QByteArray signOfLife(TestSupport::LoopbackServer &link);
 
+    const RdpTestEnvironment::Display &m_panelDisplay;
+    Desktop m_desktop;
+    std::unique_ptr<Probe> m_panel;
     QTemporaryDir m_config;
-    std::unique_ptr<RdpTestEnvironment::Display> m_display;
+    std::unique_ptr<RdpTestEnvironment::Display> m_serverDisplay;
+    std::unique_ptr<Probe> m_server;
     std::unique_ptr<Server> m_rdp;
-    std::unique_ptr<TestSupport::ProgramDir> m_dir;
     QString m_address;
+    std::unique_ptr<TestSupport::ProgramDir> m_dir;
 };
 
 void tst_e2e_panel::initTestCase()
 {
     const QString missing = missingPrograms();
-    if (!missing.isEmpty())
+    if (!missing.isEmpty() || !m_panelDisplay.isRunning())
         QSKIP(qPrintable(QStringLiteral("needs %1 (scripts/install-deps)").arg(missing)));
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
     QVERIFY(m_config.isValid());
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     frmClient::TimerIntervalMs = 3600 * 1000; // the tests drive the side link themselves
     SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
-    m_display = std::make_unique<RdpTestEnvironment::Display>();
-    QVERIFY2(m_display->isRunning(), "Xvfb did not start");
-    QVERIFY(m_display->run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#3060a0")}));
-}
-
-bool tst_e2e_panel::pickAddress()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const QString address = QStringLiteral("127.0.%1.%2")
-                                    .arg(QRandomGenerator::global()->bounded(1, 255))
-                                    .arg(QRandomGenerator::global()->bounded(2, 255));
-        QTcpServer probe;
-        if (probe.listen(QHostAddress(address), 3389)) {
-            probe.close();
-            m_address = address;
-            return true;
-        }
-    }
-    return false;
+    m_panel = std::make_unique<Probe>(m_panelDisplay.name());
+    // The server's screen is the panel's size, so that a full-screen session shows all of it.
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    m_serverDisplay = std::make_unique<RdpTestEnvironment::Display>(screen.width(), screen.height());
+    QVERIFY2(m_serverDisplay->isRunning(), "Xvfb did not start");
+    m_server = std::make_unique<Probe>(m_serverDisplay->name());
+    QVERIFY(m_panel->isOpen() && m_server->isOpen() && m_server->paintPattern());
+    // The panel reaches its servers by address alone, on the standard port.
+    m_address = freeServerAddress();
+    m_rdp = std::make_unique<Server>(*m_serverDisplay);
+    QVERIFY2(m_rdp->start(3389, m_address), "the shadow server did not start");
 }
 
 void tst_e2e_panel::init()
 {
     gUsersConfig.reset();
-    gStartLifeCnt = 45;
-    gStartConnectLifeCnt = 3;
     gTryConnectCount = 0;
-    QVERIFY(pickAddress());
     m_dir = std::make_unique<TestSupport::ProgramDir>();
-    m_rdp = std::make_unique<Server>(*m_display);
-    QVERIFY2(m_rdp->start(3389, m_address), "the shadow server did not start");
 }
 
 void tst_e2e_panel::cleanup()
 {
-    Forms::UnloadClient();
     Forms::UnloadMsRdpClient();
+    Forms::UnloadClient();
+    delete frmClientTrayIcon::Instance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    m_rdp.reset();
     m_dir.reset();
     gUsersConfig.reset();
 }
 
-void tst_e2e_panel::sessionFromButton()
+frmClient &tst_e2e_panel::startPanel(const QStringList &settings)
 {
-    m_dir->write(QStringLiteral("Client.cfg"),
-                 {QStringLiteral("[Client]"), QStringLiteral("txtServer=") + m_address, QStringLiteral("txtPort=12559"),
-                  QStringLiteral("txtUserName=") + UserName, QStringLiteral("txtPassword=") + Password,
-                  QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=3"), QStringLiteral("AutoConnect=0")});
-    frmClient &form = Forms::LoadClient();
-    QTRY_VERIFY(form.isVisible());
-    form.txtServer->setText(m_address);
-    form.txtUserName->setText(UserName);
-    form.txtPassword->setText(Password);
-    form.cboResolution->setCurrentText(QStringLiteral("1024 x 768"));
+    m_dir->write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + settings);
+    // As the program starts: the notification icon first, which loads the main window.
+    frmClientTrayIcon::Load();
+    return *Forms::Client();
+}
 
-    form.cmdRemoteDesktop_Click();
-    QVERIFY(gRdpStarted);
-    QVERIFY(!form.isVisible());
-    frmMsRdpClient *window = Forms::MsRdpClient();
-    QVERIFY(window);
-    auto *control = qobject_cast<FreeRdpSessionControl *>(window->msts);
-    QVERIFY(control);
+void tst_e2e_panel::orderSession(TestSupport::LoopbackServer &link, const QString &user, const QString &password,
+                                 int resolution)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(link.peer(), kWait);
+    link.send(profileFrame(user, password, resolution));
+    QTRY_COMPARE_WITH_TIMEOUT(link.received, QByteArray("@#cmd:7##Argument:1###@"), kWait);
+    link.received.clear();
+    link.send("@#cmd:11##Argument:1###@");
+}
+
+QByteArray tst_e2e_panel::signOfLife(TestSupport::LoopbackServer &link)
+{
+    link.received.clear();
+    link.send("@#cmd:2##Argument:0###@");
+    if (!QTest::qWaitFor([&] { return link.received.endsWith("#@"); }, kWait))
+        return QByteArray("no answer");
+    return link.received;
+}
+
+// On each kind of desktop, windowed and full screen: the main window as the desktop needs it,
+// the session's picture the server's pixel for pixel, the keyboard the session's from the start,
+// minimising only where the window can come back, and closing it the way the desktop offers
+// ends the session and brings the main window back.
+void tst_e2e_panel::session_data()
+{
+    QTest::addColumn<bool>("managed");
+    QTest::addColumn<int>("resolution"); // entry of the resolution list
+    QTest::newRow("bare X, 1024 x 768") << false << 3;
+    QTest::newRow("bare X, Full-Screen") << false << 0;
+    QTest::newRow("openbox and tray, 1024 x 768") << true << 3;
+    QTest::newRow("openbox and tray, Full-Screen") << true << 0;
+}
+
+void tst_e2e_panel::session()
+{
+    QFETCH(bool, managed);
+    QFETCH(int, resolution);
+    const bool fullScreen = resolution == 0;
+    QVERIFY(m_desktop.setManaged(managed));
+    frmClient &form = startPanel({QStringLiteral("txtServer=") + m_address, QStringLiteral("txtPort=12559"),
+                                  QStringLiteral("txtUserName=") + UserName, QStringLiteral("txtPassword=") + Password,
+                                  QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=%1").arg(resolution),
+                                  QStringLiteral("chkDisplayConnectionBar=1"), QStringLiteral("AutoConnect=0")});
+
+    // The main window covers the screen by its outer edges; under a window manager it keeps its
+    // caption, and the notification area stays within reach above it.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QTRY_VERIFY_WITH_TIMEOUT(form.frameGeometry() == screen && (form.geometry().top() > 0) == managed, kWait);
+    if (managed) {
+        // The icon, once it stands in the notification area at the screen's top right.
+        QTRY_VERIFY_WITH_TIMEOUT(trayIcon() && centreOf(trayIcon()).x() > screen.width() - 120, kWait);
+        QMenu *menu = frmClientTrayIcon::Instance()->mnuTrayMenu;
+        m_panel->click(centreOf(trayIcon()), 3);
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+    }
+
+    // The operator presses "Remote Desktop".
+    QTRY_VERIFY(form.isActiveWindow() || !managed);
+    m_panel->click(centreOf(form.cmdRemoteDesktop));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
-    QVERIFY(window->isVisible());
-    // The server's screen in the session window.
-    QTRY_COMPARE_WITH_TIMEOUT(QColor(control->screenImage().pixel(5, 5)), QColor(0x30, 0x60, 0xa0), kWait);
+    frmMsRdpClient *window = Forms::MsRdpClient();
+    auto *control = qobject_cast<FreeRdpSessionControl *>(window->msts);
+    QVERIFY(control && !form.isVisible());
 
-    // The server goes away: the session window hides and the main window returns.
-    m_rdp->kill();
+    // The window is the desktop's size inside, the frame's corner at (1, 1); full screen it
+    // is the screen.
+    const QSize desktop = fullScreen ? screen.size() : QSize(1024, 768);
+    QCOMPARE(control->geometry(), QRect(QPoint(0, 0), desktop));
+    if (fullScreen) {
+        QTRY_COMPARE(window->frameGeometry(), screen);
+    } else {
+        QTRY_COMPARE(window->frameGeometry().topLeft(), QPoint(1, 1));
+        QCOMPARE(window->size(), desktop);
+        QCOMPARE(window->frameGeometry().height() > desktop.height(), managed);
+    }
+    // What the panel's screen shows is the server's screen, pixel for pixel (but for the
+    // connection bar over it).
+    const QRect shown(control->mapToGlobal(QPoint(0, 0)), desktop);
+    QWidget *bar = control->findChild<QWidget *>(QStringLiteral("connectionBar"));
+    QCOMPARE(bar->isVisible(), fullScreen);
+    const auto withoutBar = [bar](QImage picture) {
+        if (bar->isVisible())
+            QPainter(&picture).fillRect(bar->geometry(), Qt::black);
+        return picture;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))),
+                             kWait);
+    keepScreenshot(*m_panel, QString::fromLatin1(QTest::currentDataTag()));
+
+    // Keys typed before any click reach the server.
+    m_panel->press(kKeyA, true);
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->keyDown(kKeyA), kWait);
+    m_panel->press(kKeyA, false);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_server->keyDown(kKeyA), kWait);
+
+    // The connection bar offers minimise only where the window can come back: here from the
+    // notification area.
+    if (fullScreen) {
+        auto *minimize = control->findChild<QToolButton *>(QStringLiteral("cmdConnectionBarMinimize"));
+        QCOMPARE(minimize->isVisible(), managed);
+        if (managed) {
+            m_panel->click(centreOf(minimize));
+            QTRY_VERIFY(window->isMinimized());
+            frmClientTrayIcon::Instance()->Form_MouseMove(0x203); // a double click on the icon
+            QTRY_VERIFY(!window->isMinimized() && window->isActiveWindow());
+        }
+    }
+
+    // Closed the way the desktop offers, the window ends the session; the main window returns.
+    if (managed)
+        m_panel->key("F4", true); // the window manager's Alt+F4
+    else if (fullScreen)
+        m_panel->click(centreOf(control->findChild<QToolButton *>(QStringLiteral("cmdConnectionBarClose"))));
+    else
+        window->close();
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
-    QVERIFY(!gRdpConnected);
-    QVERIFY(form.isVisible());
-    QVERIFY(!window->isVisible());
+    QVERIFY(form.isVisible() && !window->isVisible());
+}
+
+// The server goes away, an attempt finds nothing listening, the server orders a session over
+// the side link: each time the main window comes back and the server is told the state.
+void tst_e2e_panel::sessionEndsWithTheServer()
+{
+    QVERIFY(m_desktop.setManaged(false));
+    const QString address = freeServerAddress();
+    TestSupport::LoopbackServer link(0, QHostAddress(address));
+    Server server(*m_serverDisplay);
+    QVERIFY(server.start(3389, address));
+    frmClient &form = startPanel({QStringLiteral("txtServer=") + address,
+                                  QStringLiteral("txtPort=%1").arg(link.port()), QStringLiteral("txtUserName=op"),
+                                  QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=3"),
+                                  QStringLiteral("AutoConnect=1"), QStringLiteral("StartConnectLifeCnt=3"),
+                                  QStringLiteral("StartLifeCnt=45")});
+    orderSession(link, UserName, Password, 3);
+    QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
+    QCOMPARE(signOfLife(link), QByteArray("@#cmd:3##Argument:3###@"));
+
+    server.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
+    QVERIFY(form.isVisible() && !Forms::MsRdpClient()->isVisible());
+    QCOMPARE(signOfLife(link), QByteArray("@#cmd:3##Argument:0###@"));
 
     // Nothing listens now: the attempt fails, and again the main window comes back.
-    form.cmdRemoteDesktop_Click();
-    QVERIFY(gRdpStarted);
-    QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
-    QVERIFY(!gRdpConnected);
-    QVERIFY(form.isVisible());
-}
-
-void tst_e2e_panel::sessionOrderedOverSideLink()
-{
-    SideLinkServer link{QHostAddress(m_address)};
-    QVERIFY(link.listening);
-    m_dir->write(QStringLiteral("Client.cfg"),
-                 {QStringLiteral("[Client]"), QStringLiteral("txtServer=") + m_address,
-                  QStringLiteral("txtPort=%1").arg(link.server.serverPort()), QStringLiteral("txtUserName=op"),
-                  QStringLiteral("txtPassword="), QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=3"),
-                  QStringLiteral("AutoConnect=1"), QStringLiteral("StartConnectLifeCnt=3"),
-                  QStringLiteral("StartLifeCnt=45")});
-    frmClient &form = Forms::LoadClient();
-    QTRY_VERIFY_WITH_TIMEOUT(form.Winsock->State() == SocketControl::sckConnected, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(link.peer, kWait);
-
-    // One profile, acknowledged; then the order to connect with it.
-    const QByteArray profile = QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:1##Username:%1##Password:%2##Resolution:3###@")
-                                   .arg(UserName, Password)
-                                   .toLatin1();
-    link.send(profile);
-    QTRY_COMPARE_WITH_TIMEOUT(link.received, QByteArray("@#cmd:7##Argument:1###@"), kWait);
     link.send("@#cmd:11##Argument:1###@");
     QTRY_VERIFY_WITH_TIMEOUT(gRdpStarted, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
-
-    // The sign-of-life answer tells the server the session is up.
-    link.received.clear();
-    link.send("@#cmd:2##Argument:0###@");
-    QTRY_COMPARE_WITH_TIMEOUT(link.received, QByteArray("@#cmd:3##Argument:3###@"), kWait);
-
-    m_rdp->kill();
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
-    QVERIFY(form.isVisible());
-    link.received.clear();
-    link.send("@#cmd:2##Argument:0###@");
-    QTRY_COMPARE_WITH_TIMEOUT(link.received, QByteArray("@#cmd:3##Argument:0###@"), kWait);
+    QVERIFY(!gRdpConnected && form.isVisible());
 }
 
-QTEST_MAIN(tst_e2e_panel)
+// A real terminal server with a real logon: the profile's user and password log on, the
+// session's screen appears pixel for pixel, keys typed before any click reach its xterm, the
+// panel's removable media reach it (one there from the start, one plugged in meanwhile, and
+// unplugged again), and logging off inside the session brings the main window back.
+void tst_e2e_panel::xrdpLogOnTypeDrivesLogOff()
+{
+    if (const QString why = Xrdp::unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    QVERIFY(m_desktop.setManaged(false));
+    const QString address = freeServerAddress();
+    Xrdp xrdp;
+    QVERIFY2(xrdp.start(address), qPrintable(xrdp.log()));
+    QDir().mkpath(QStringLiteral("/media"));
+    QTemporaryDir media(QStringLiteral("/media/veskora-e2e-XXXXXX"));
+    TestSupport::TmpfsMount first(media.filePath(QStringLiteral("FIRST")));
+    QVERIFY2(first.mounted(), qPrintable(first.error()));
+    QFile note(media.filePath(QStringLiteral("FIRST/note.txt")));
+    QVERIFY(note.open(QIODevice::WriteOnly) && note.write("from the panel") == 14);
+    note.close();
+
+    TestSupport::LoopbackServer link(0, QHostAddress(address));
+    frmClient &form = startPanel({QStringLiteral("txtServer=") + address,
+                                  QStringLiteral("txtPort=%1").arg(link.port()), QStringLiteral("txtUserName=op"),
+                                  QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=2"),
+                                  QStringLiteral("chkRedirectDrives=1"), QStringLiteral("AutoConnect=1"),
+                                  QStringLiteral("StartConnectLifeCnt=3"), QStringLiteral("StartLifeCnt=45")});
+    orderSession(link, xrdp.user(), xrdp.password(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
+
+    // The user's session, 800 x 600, pixel for pixel.
+    QTRY_VERIFY_WITH_TIMEOUT(!xrdp.sessionDisplay().isEmpty(), kWait);
+    std::unique_ptr<Probe> remote;
+    QTRY_VERIFY_WITH_TIMEOUT((remote = std::make_unique<Probe>(xrdp.sessionDisplay()))->isOpen(), kWait);
+    SessionControl *control = Forms::MsRdpClient()->msts;
+    const QRect shown(control->mapToGlobal(QPoint(0, 0)), QSize(800, 600));
+    QCOMPARE(control->size(), shown.size());
+    QTRY_VERIFY_WITH_TIMEOUT(m_panel->grab(shown) == remote->grab(QRect(QPoint(0, 0), shown.size())), kWait);
+    keepScreenshot(*m_panel, QStringLiteral("xrdp session"));
+
+    // Typed before any click, into the xterm of the session.
+    m_panel->type(QStringLiteral("touch typed\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(xrdp.home() + QStringLiteral("/typed")), kWait);
+
+    // The drives, as the session's user sees them.
+    const QString drives = xrdp.home() + QStringLiteral("/thinclient_drives");
+    const QStringList list{QStringLiteral("ls"), drives};
+    QTRY_VERIFY_WITH_TIMEOUT(xrdp.runInSession(list).split(u'\n').contains(QStringLiteral("FIRST")), kWait);
+    QCOMPARE(xrdp.runInSession({QStringLiteral("cat"), drives + QStringLiteral("/FIRST/note.txt")}),
+             QStringLiteral("from the panel"));
+    TestSupport::TmpfsMount second(media.filePath(QStringLiteral("SECOND")));
+    QVERIFY(second.mounted());
+    QTRY_VERIFY_WITH_TIMEOUT(xrdp.runInSession(list).split(u'\n').contains(QStringLiteral("SECOND")), kWait);
+    QVERIFY(second.unmount());
+    QTRY_VERIFY_WITH_TIMEOUT(!xrdp.runInSession(list).split(u'\n').contains(QStringLiteral("SECOND")), kWait);
+    QVERIFY(xrdp.runInSession(list).split(u'\n').contains(QStringLiteral("FIRST")));
+
+    // Logging off inside the session: the main window returns, the server is told 0.
+    QCOMPARE(signOfLife(link), QByteArray("@#cmd:3##Argument:3###@"));
+    m_panel->type(QStringLiteral("exit\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
+    QVERIFY(form.isVisible());
+    QCOMPARE(signOfLife(link), QByteArray("@#cmd:3##Argument:0###@"));
+}
+
+void tst_e2e_panel::xrdpWrongPassword()
+{
+    if (const QString why = Xrdp::unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    QVERIFY(m_desktop.setManaged(false));
+    const QString address = freeServerAddress();
+    Xrdp xrdp;
+    QVERIFY2(xrdp.start(address), qPrintable(xrdp.log()));
+    TestSupport::LoopbackServer link(0, QHostAddress(address));
+    frmClient &form = startPanel({QStringLiteral("txtServer=") + address,
+                                  QStringLiteral("txtPort=%1").arg(link.port()), QStringLiteral("txtUserName=op"),
+                                  QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=2"),
+                                  QStringLiteral("AutoConnect=1"), QStringLiteral("StartConnectLifeCnt=3"),
+                                  QStringLiteral("StartLifeCnt=45")});
+    orderSession(link, xrdp.user(), QStringLiteral("not-the-password"), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
+
+    // xrdp tells of the failed log-on in a window of its own, drawn with cached glyphs, on a
+    // black screen (nothing of the panel's memory); no session of the user is started.
+    SessionControl *control = Forms::MsRdpClient()->msts;
+    const QRect shown(control->mapToGlobal(QPoint(0, 0)), control->size());
+    QTRY_VERIFY_WITH_TIMEOUT(contains(m_panel->grab(shown), 0xFF009CB5), kWait); // its title bar
+    keepScreenshot(*m_panel, QStringLiteral("xrdp wrong password"));
+    QImage black(shown.width(), 3, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    QCOMPARE(m_panel->grab(shown).copy(0, 0, shown.width(), 3), black);
+    QVERIFY(xrdp.sessionDisplay().isEmpty());
+
+    // Closed, the window ends the session and the main window returns.
+    Forms::MsRdpClient()->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
+    QVERIFY(form.isVisible());
+    QCOMPARE(signOfLife(link), QByteArray("@#cmd:3##Argument:0###@"));
+}
+
+int main(int argc, char *argv[])
+{
+    // The panel's own X server, 1280 x 1024, to which the tests give a window manager or none.
+    RdpTestEnvironment::Display panel(1280, 1024);
+    if (panel.isRunning()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", panel.name().toLatin1());
+        // Only the X notification area: no desktop bus that could offer another one.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+    QApplication app(argc, argv);
+    tst_e2e_panel test(panel);
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_e2e_panel.moc"

@@ -16,9 +16,9 @@ bool stampedBetween(const QString &text, const QString &prefix, const QTime &fro
     return false;
 }
 
-LoopbackServer::LoopbackServer(quint16 port)
+LoopbackServer::LoopbackServer(quint16 port, const QHostAddress &address)
 {
-    listening = server.listen(QHostAddress::LocalHost, port);
+    listening = server.listen(address, port);
     QObject::connect(&server, &QTcpServer::newConnection, [this] {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             peers << socket;

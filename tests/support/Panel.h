@@ -24,7 +24,7 @@ bool stampedBetween(const QString &text, const QString &prefix, const QTime &fro
 class LoopbackServer
 {
 public:
-    explicit LoopbackServer(quint16 port = 0);
+    explicit LoopbackServer(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const { return server.serverPort(); }
     QTcpSocket *peer() const { return peers.isEmpty() ? nullptr : peers.last().data(); }
     void send(const QByteArray &bytes);

@@ -3,7 +3,14 @@
 #include "platform/Registry.h"
 #include "startup/modGlobClientVar.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace TestSupport {
 
@@ -47,6 +54,28 @@ void ProgramDir::write(const QString &name, const QStringList &lines) const
     QFile f(file(name));
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+}
+
+TmpfsMount::TmpfsMount(const QString &dir) : m_dir(QFile::encodeName(dir))
+{
+    QDir().mkpath(dir);
+    m_mounted = ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, "size=1m") == 0;
+    if (!m_mounted)
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool TmpfsMount::unmount()
+{
+    return !(m_mounted = m_mounted && ::umount2(m_dir.constData(), MNT_DETACH) != 0);
+}
+
+QString TmpfsMount::refusal()
+{
+    QTemporaryDir probe;
+    TmpfsMount m(probe.filePath(QStringLiteral("probe")));
+    return m.mounted() ? QString()
+                       : QStringLiteral("mounting a tmpfs is not permitted here (%1); needs root with CAP_SYS_ADMIN")
+                             .arg(m.error());
 }
 
 } // namespace TestSupport

@@ -48,4 +48,24 @@ private:
     QTemporaryDir m_dir;
 };
 
+// A tmpfs mounted for the length of a test (root only), unmounted however the test ends.
+class TmpfsMount
+{
+public:
+    explicit TmpfsMount(const QString &dir);
+    ~TmpfsMount() { unmount(); }
+    TmpfsMount(const TmpfsMount &) = delete;
+    TmpfsMount &operator=(const TmpfsMount &) = delete;
+    bool unmount();
+    bool mounted() const { return m_mounted; }
+    QString error() const { return m_error; }
+    // Why a test may not mount here, or nothing when it may.
+    static QString refusal();
+
+private:
+    QByteArray m_dir;
+    bool m_mounted = false;
+    QString m_error;
+};
+
 } // namespace TestSupport
