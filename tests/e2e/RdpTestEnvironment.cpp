@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QtEndian>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QThread>
@@ -254,16 +255,15 @@ QString Server::log() const
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
 
-bool Server::renewCertificate(const QString &certificate, const QString &key)
+bool Server::renewCertificate(const QString &newCertificate, const QString &newKey)
 {
     // The server makes a new key and certificate when it finds none where it keeps them.
-    const QString dir = m_dir.filePath(QStringLiteral("config/freerdp/shadow"));
-    const QString crt = dir + QStringLiteral("/shadow.crt"), pem = dir + QStringLiteral("/shadow.key");
+    const QString crt = certificate(), dir = QFileInfo(crt).path(), key = dir + QStringLiteral("/shadow.key");
     QFile::remove(crt);
-    QFile::remove(pem);
-    if (certificate.isEmpty())
+    QFile::remove(key);
+    if (newCertificate.isEmpty())
         return true;
-    return QDir().mkpath(dir) && QFile::copy(certificate, crt) && QFile::copy(key, pem);
+    return QDir().mkpath(dir) && QFile::copy(newCertificate, crt) && QFile::copy(newKey, key);
 }
 
 Probe::Probe(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData()))

@@ -48,6 +48,8 @@ public:
     void kill();
     // A certificate made anew, as a server renewing its own does, or the given one (PEM files).
     bool renewCertificate(const QString &certificate = {}, const QString &key = {});
+    // The server's certificate (PEM), once it has started.
+    QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
     quint16 port() const { return m_port; }
     QString address() const { return QStringLiteral("%1:%2").arg(m_bind).arg(m_port); }
     QString log() const;

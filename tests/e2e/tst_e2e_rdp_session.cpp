@@ -5,8 +5,13 @@
 #include "RdpTestEnvironment.h"
 #include "rdp/FreeRdpSessionControl.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +21,62 @@
 using namespace RdpTestEnvironment;
 
 namespace {
+
+// The control's question about a changed certificate, while it is shown.
+QMessageBox *prompt()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("certificatePrompt") && w->isVisible())
+            return qobject_cast<QMessageBox *>(w);
+    return nullptr;
+}
+
+QAbstractButton *button(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *b : box->buttons())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+// SHA-256 of a PEM certificate's DER form, as "xx:xx:...".
+QString fingerprint(const QString &pemFile)
+{
+    QFile f(pemFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray base64;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (!line.startsWith("-----"))
+            base64 += line.trimmed();
+    return QString::fromLatin1(QCryptographicHash::hash(QByteArray::fromBase64(base64), QCryptographicHash::Sha256).toHex(':'));
+}
+
+// A certificate authority (ca.pem) and two server certificates it signed for "localhost"
+// (a.crt/a.key, b.crt/b.key).
+bool makeCertificates(const QString &dir)
+{
+    auto openssl = [&](const QStringList &arguments) {
+        QProcess p;
+        p.setWorkingDirectory(dir);
+        p.start(QStringLiteral("openssl"), arguments);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    QFile extensions(QDir(dir).filePath(QStringLiteral("san.cnf")));
+    if (!extensions.open(QIODevice::WriteOnly) || extensions.write("subjectAltName=DNS:localhost\n") < 0)
+        return false;
+    extensions.close();
+    if (!openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+                  "-subj", "/CN=Veskora Test CA"}))
+        return false;
+    for (const QString &name : {QStringLiteral("a"), QStringLiteral("b")})
+        if (!openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr", "-subj",
+                      "/CN=localhost"})
+            || !openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                         "-out", name + ".crt", "-days", "2", "-extfile", "san.cnf"}))
+            return false;
+    return true;
+}
 
 QColor pixel(const QImage &image, int x, int y)
 {
@@ -36,7 +97,8 @@ private slots:
     void keyAndClickReachServer();
     void killedServerEndsSessionOnce();
     void wrongPasswordRefused();
-    void changedCertificateRefused();
+    void renewedCertificate_data();
+    void renewedCertificate();
     void autoReconnectAfterRestart();
     void autoReconnectGivesUp();
 
@@ -125,7 +187,7 @@ void tst_e2e_rdp_session::keyAndClickReachServer()
     Probe probe(m_display->name());
     QVERIFY(probe.isOpen());
     auto control = makeControl();
-    // Half the remote size: coordinates must be scaled up on the way.
+    // Smaller than the remote desktop: it shows the top left corner, one pixel for one.
     control->resize(512, 384);
     QSignalSpy connected(control.get(), &SessionControl::OnConnected);
     QVERIFY(connectControl(*control, connected));
@@ -142,7 +204,7 @@ void tst_e2e_rdp_session::keyAndClickReachServer()
     unsigned mask = 0;
     QTest::mousePress(control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
     QTRY_VERIFY_WITH_TIMEOUT((probe.pointer(&mask), mask & Probe::LeftButtonMask), 20000);
-    QCOMPARE(probe.pointer(&mask), QPoint(200, 100));
+    QCOMPARE(probe.pointer(&mask), QPoint(100, 50));
     QTest::mouseRelease(control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
     QTRY_VERIFY_WITH_TIMEOUT((probe.pointer(&mask), !(mask & Probe::LeftButtonMask)), 20000);
 
@@ -184,33 +246,82 @@ void tst_e2e_rdp_session::wrongPasswordRefused()
     QCOMPARE(connected.count(), 0);
 }
 
-void tst_e2e_rdp_session::changedCertificateRefused()
+// A server's certificate that changes: one the system's trust store vouches for is taken as
+// it comes; a self-signed one trusted on first use makes the control ask the operator, who may
+// connect (the new one is remembered), cancel, or not answer in time.
+void tst_e2e_rdp_session::renewedCertificate_data()
 {
+    QTest::addColumn<QString>("answer"); // "trusted" (no question), "Connect", "Cancel", "" (none)
+    QTest::newRow("trusted by the system") << "trusted";
+    QTest::newRow("operator connects") << "Connect";
+    QTest::newRow("operator cancels") << "Cancel";
+    QTest::newRow("no answer in time") << "";
+}
+
+void tst_e2e_rdp_session::renewedCertificate()
+{
+    QFETCH(QString, answer);
+    const bool trusted = answer == QLatin1String("trusted");
+    // A certificate authority of the test's own stands in for the system's trust store.
+    QTemporaryDir ca;
+    if (trusted) {
+        QVERIFY(makeCertificates(ca.path()));
+        QVERIFY(m_server->renewCertificate(ca.filePath(QStringLiteral("a.crt")), ca.filePath(QStringLiteral("a.key"))));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(ca.filePath(QStringLiteral("ca.pem"))));
+    }
+    auto restore = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
+    QVERIFY(m_server->start(m_server->port()));
+    const QString server = QStringLiteral("localhost:%1").arg(m_server->port());
     {
-        // First contact: the certificate is trusted and kept.
+        // First contact: trusted (and a self-signed one kept).
         auto control = makeControl();
+        control->setServer(server);
         QSignalSpy connected(control.get(), &SessionControl::OnConnected);
         QVERIFY(connectControl(*control, connected));
     }
-    const QString store = FreeRdpSessionControl::certificateStoreDirectory();
-    QVERIFY(QDir(store).exists());
-    {
-        // The same server again: still trusted.
-        auto control = makeControl();
-        QSignalSpy connected(control.get(), &SessionControl::OnConnected);
-        QVERIFY(connectControl(*control, connected));
-    }
-    // Another server (another certificate) on the same address.
-    const quint16 port = m_server->port();
-    m_server = std::make_unique<Server>(*m_display);
-    QVERIFY(m_server->start(port));
+    const QString before = fingerprint(m_server->certificate());
+
+    // The server renews its certificate.
+    m_server->kill();
+    QVERIFY(m_server->renewCertificate(trusted ? ca.filePath(QStringLiteral("b.crt")) : QString(),
+                                       trusted ? ca.filePath(QStringLiteral("b.key")) : QString()));
+    QVERIFY(m_server->start(m_server->port()));
+    FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
+    auto restoreTimeout = qScopeGuard([] { FreeRdpSessionControl::setCertificatePromptTimeout(60000); });
     auto control = makeControl();
+    control->setServer(server);
+    // The question must not run into the connect time limit.
+    control->setConnectTimeLimit(2000);
     QSignalSpy connected(control.get(), &SessionControl::OnConnected);
     QSignalSpy disconnected(control.get(), &SessionControl::OnDisconnected);
     control->Connect();
-    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
-    QCOMPARE(disconnected.at(0).at(0).toInt(), int(FreeRdpSessionControl::ReasonCertificateRefused));
-    QCOMPARE(connected.count(), 0);
+    if (!trusted) {
+        QTRY_VERIFY_WITH_TIMEOUT(prompt(), 30000);
+        const QString text = prompt()->text();
+        const QString after = fingerprint(m_server->certificate());
+        QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
+        // An operator who takes longer than the connect time limit to decide.
+        if (answer == QLatin1String("Connect"))
+            QTest::qWait(2500);
+        if (!answer.isEmpty())
+            button(prompt(), answer)->click();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(connected.count() + disconnected.count() > 0, 30000);
+    QVERIFY(!prompt());
+    if (answer == QLatin1String("Cancel") || answer.isEmpty()) {
+        QCOMPARE(connected.count(), 0);
+        QCOMPARE(disconnected.at(0).at(0).toInt(), int(FreeRdpSessionControl::ReasonCertificateRefused));
+        return;
+    }
+    QCOMPARE(connected.count(), 1);
+    control.reset();
+    // The new certificate is the one remembered now: no question the next time.
+    auto again = makeControl();
+    again->setServer(server);
+    QSignalSpy connectedAgain(again.get(), &SessionControl::OnConnected);
+    again->Connect();
+    QTRY_VERIFY_WITH_TIMEOUT(connectedAgain.count() == 1 || prompt(), 30000);
+    QVERIFY(!prompt());
 }
 
 void tst_e2e_rdp_session::autoReconnectAfterRestart()
