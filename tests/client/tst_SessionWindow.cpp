@@ -124,6 +124,35 @@ private slots:
         QCOMPARE(Forms::MsRdpClient(), form); // stays loaded; the next connection replaces it
     }
 
+    // However the window is asked to close, a running session ends through the control and
+    // its end brings the main window back; a window without a session goes back at once.
+    void closeRequest_data()
+    {
+        QTest::addColumn<bool>("started");
+        QTest::newRow("session running") << true;
+        QTest::newRow("no session") << false;
+    }
+
+    void closeRequest()
+    {
+        QFETCH(bool, started);
+        frmMsRdpClient *form = session();
+        RecordingSessionControl *control = recorder(form);
+        gRdpStarted = started;
+        m_main->hide();
+        form->show();
+        control->calls.clear();
+
+        QVERIFY(!form->close());
+
+        QCOMPARE(control->callNames().contains(QStringLiteral("Disconnect")), started);
+        QCOMPARE(form->isVisible(), started);
+        if (started)
+            control->raiseDisconnected(1);
+        QVERIFY(!form->isVisible() && m_main->isVisible() && !gRdpStarted);
+        QCOMPARE(Forms::MsRdpClient(), form);
+    }
+
     void deviceChangeReachesTheControl_data()
     {
         QTest::addColumn<quint32>("wParam");
