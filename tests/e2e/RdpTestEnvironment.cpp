@@ -326,9 +326,15 @@ void Probe::key(const char *keyName, bool alt) const
         press(altCode, false);
 }
 
+void Probe::move(const QPoint &to) const
+{
+    XTestFakeMotionEvent(m_display, -1, to.x(), to.y(), CurrentTime);
+    XSync(m_display, False);
+}
+
 void Probe::click(const QPoint &at, int button) const
 {
-    XTestFakeMotionEvent(m_display, -1, at.x(), at.y(), CurrentTime);
+    move(at);
     XTestFakeButtonEvent(m_display, unsigned(button), True, CurrentTime);
     XTestFakeButtonEvent(m_display, unsigned(button), False, CurrentTime);
     XSync(m_display, False);

@@ -86,7 +86,8 @@ public:
     void type(const QString &text) const;
     void key(const char *keyName, bool alt = false) const;
     void press(unsigned keyCode, bool down) const;
-    // Presses and releases a mouse button at a point of the screen.
+    // Moves the pointer; presses and releases a mouse button at a point of the screen.
+    void move(const QPoint &to) const;
     void click(const QPoint &at, int button = 1) const;
     // The screen's pixels in a rectangle (all of it when empty), as the X server holds them.
     QImage grab(const QRect &rect = {}) const;

@@ -253,7 +253,8 @@ void tst_e2e_panel::session()
                              kWait);
     keepScreenshot(*m_panel, QString::fromLatin1(QTest::currentDataTag()));
 
-    // Keys typed before any click reach the server.
+    // Keys typed before any click reach the server, wherever the pointer is.
+    m_panel->move(screen.bottomRight());
     m_panel->press(kKeyA, true);
     QTRY_VERIFY_WITH_TIMEOUT(m_server->keyDown(kKeyA), kWait);
     m_panel->press(kKeyA, false);
