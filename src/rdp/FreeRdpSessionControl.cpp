@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
@@ -501,15 +502,20 @@ void FreeRdpSessionControl::showEvent(QShowEvent *event)
     SessionControl::showEvent(event);
     applyFullScreen();
     updateConnectionBar();
-    // The session takes the keyboard when it appears, before any click; without a window
-    // manager the activation sets the X input focus itself, once the window is mapped.
+    // The session takes the keyboard when it appears, before any click: a window manager
+    // hands it over on request; without one the window takes it once it is on the screen.
     window()->installEventFilter(this);
+    if (QWindow *handle = window()->windowHandle())
+        handle->installEventFilter(this);
     setFocus(Qt::ActiveWindowFocusReason);
     window()->activateWindow();
 }
 
 bool FreeRdpSessionControl::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == window()->windowHandle() && event->type() == QEvent::Expose && window()->windowHandle()->isExposed()
+        && !windowManaged())
+        RdpX11::takeInputFocus(x11Display(), window()->winId());
     // A window that nothing on the desktop could bring back is not left minimised.
     if (watched == window() && event->type() == QEvent::WindowStateChange && window()->isMinimized()
         && !minimizedRestorable())

@@ -43,6 +43,15 @@ bool windowManagerRunning(_XDisplay *display)
     return !check.empty() && property(display, check.front(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == check;
 }
 
+void takeInputFocus(_XDisplay *display, unsigned long window)
+{
+    XWindowAttributes attributes;
+    if (display && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable) {
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        XFlush(display);
+    }
+}
+
 bool dockRunning(_XDisplay *display)
 {
     if (!display)

@@ -14,4 +14,6 @@ uint32_t lockKeyStates(_XDisplay *display);
 bool windowManagerRunning(_XDisplay *display);
 // A panel or dock (a taskbar, a tray) stands on the screen.
 bool dockRunning(_XDisplay *display);
+// Gives the keyboard to a window that is on the screen (as a window manager would).
+void takeInputFocus(_XDisplay *display, unsigned long window);
 } // namespace RdpX11

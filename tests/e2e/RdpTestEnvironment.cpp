@@ -366,6 +366,11 @@ bool Probe::windowManaged() const
     return !check.isEmpty() && property(m_display, check.first(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == check;
 }
 
+unsigned long Probe::activeWindow() const
+{
+    return property(m_display, DefaultRootWindow(m_display), "_NET_ACTIVE_WINDOW", XA_WINDOW).value(0);
+}
+
 bool Probe::dockShown() const
 {
     const Atom dock = XInternAtom(m_display, "_NET_WM_WINDOW_TYPE_DOCK", False);

@@ -97,6 +97,8 @@ public:
     // A window manager serves the display; a panel (dock) stands on it.
     bool windowManaged() const;
     bool dockShown() const;
+    // The window the window manager has made the active one (0 when none).
+    unsigned long activeWindow() const;
 
 private:
     ::_XDisplay *m_display;

@@ -274,8 +274,11 @@ void tst_e2e_panel::session()
     }
 
     // Closed the way the desktop offers, the window ends the session; the main window returns.
-    if (managed)
-        m_panel->key("F4", true); // the window manager's Alt+F4
+    if (managed) {
+        // The window manager's Alt+F4, once it has the window as its active one.
+        QTRY_COMPARE(m_panel->activeWindow(), window->winId());
+        m_panel->key("F4", true);
+    }
     else if (fullScreen)
         m_panel->click(centreOf(control->findChild<QToolButton *>(QStringLiteral("cmdConnectionBarClose"))));
     else
