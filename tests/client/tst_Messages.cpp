@@ -256,6 +256,27 @@ private slots:
         EXPECT_ANSWER(kLife, kLifeAnswer);
     }
 
+    // Stray markers, and a frame cut off at every byte, cost only themselves: the request
+    // behind them is answered. A frame short of only its last '@' is whole with the '@' that
+    // begins the request.
+    void brokenBytesBeforeARequest_data()
+    {
+        QTest::addColumn<QByteArray>("broken");
+        QTest::addColumn<QByteArray>("answer");
+        for (const char *stray : {"@", "#", "@#", "@#@", "#@", "##", "#@#", "@@##", "@##@"})
+            QTest::addRow("stray %s", stray) << QByteArray(stray) << kLifeAnswer;
+        const QByteArray status = "@#cmd:8##Argument:0##ClientName:OP2##Connnect:True###@";
+        for (qsizetype cut = 1; cut < status.size(); ++cut)
+            QTest::addRow("cut %s", status.left(cut).constData())
+                << status.left(cut) << (cut == status.size() - 1 ? command(9, 0) + kLifeAnswer : kLifeAnswer);
+    }
+    void brokenBytesBeforeARequest()
+    {
+        QFETCH(QByteArray, broken);
+        QFETCH(QByteArray, answer);
+        EXPECT_ANSWER(broken + kLife, answer);
+    }
+
     // Frames that get no answer: bad ones show their error in panel 2, the panel's own commands
     // and unknown ones change nothing, exit orders only make the machine call.
     void unansweredFrame_data()
