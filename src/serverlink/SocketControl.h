@@ -25,6 +25,12 @@ public:
         sckError = 9,
     };
 
+    // Replies waiting for a peer that does not read them: beyond this the link is closed, as
+    // when the peer closes it.
+    static constexpr qint64 MaxPendingOutput = 1024 * 1024;
+    // Received bytes held for the program at most; the rest waits with the system.
+    static constexpr qint64 ReadBufferSize = 64 * 1024;
+
     explicit SocketControl(QObject *parent = nullptr);
     ~SocketControl() override;
 
