@@ -245,7 +245,7 @@ LONG saveStore(HKEY root, const Store &store)
     const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("keys"), keys}}).toJson();
     const bool user = isUserRoot(root);
     if (!makeDirectory(QFileInfo(fileName).path(), user)
-        || !IniFile::ReplaceFileAtomically(fileName, json, user ? 0600 : 0644))
+        || !IniFile::WriteWholeFile(fileName, json, user ? 0600 : 0644))
         return ERROR_REGISTRY_IO_FAILED;
     return ERROR_SUCCESS;
 }
@@ -562,7 +562,7 @@ LONG RegSetValueEx(HKEY key, const QString &valueName, DWORD reserved, DWORD typ
             return ERROR_ACCESS_DENIED;
         if (QFileInfo::exists(file) && !writableByMode(file))
             return ERROR_ACCESS_DENIED;
-        if (!IniFile::ReplaceFileAtomically(file, entryText(valueName, path), 0644))
+        if (!IniFile::WriteWholeFile(file, entryText(valueName, path), 0644))
             return ERROR_REGISTRY_IO_FAILED;
         return ERROR_SUCCESS;
     }
