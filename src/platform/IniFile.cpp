@@ -340,6 +340,11 @@ quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName,
     return quint32(n);
 }
 
+QString ReadBack(const QString &value)
+{
+    return stripQuotes(value.trimmed());
+}
+
 qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
                              const QString &fileName)
 {

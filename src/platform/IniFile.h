@@ -24,6 +24,10 @@ namespace IniFile {
 quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
                                  QString &returnedString, quint32 size, const QString &fileName);
 
+// What a key written with value reads back as: blanks around it trimmed, then one pair of
+// enclosing equal quotes removed.
+QString ReadBack(const QString &value);
+
 // The key's value read as an integer: leading blanks, one optional sign, decimal digits or
 // "0x" and hex digits, up to the first other character ("12abc" -> 12, "abc" -> 0). The
 // default when the key is missing or its value empty.

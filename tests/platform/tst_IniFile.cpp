@@ -128,6 +128,26 @@ private slots:
         QCOMPARE(readText(section, key, path()), expected);
     }
 
+    // A value written reads back as ReadBack tells, blanks around it and enclosing quotes gone.
+    void writtenValueReadsBack_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("kept") << "a \"b' c" << "a \"b' c";
+        QTest::newRow("blanks around") << " \ta b  " << "a b";
+        QTest::newRow("double quotes") << "\" x \"" << " x ";
+        QTest::newRow("single quotes, blanks outside") << " 'x' " << "x";
+        QTest::newRow("one pair only") << "''x''" << "'x'";
+        QTest::newRow("lone quote") << "\"" << "\"";
+    }
+    void writtenValueReadsBack()
+    {
+        QFETCH(QString, value);
+        QTEST(IniFile::ReadBack(value), "readBack");
+        QVERIFY(IniFile::WritePrivateProfileStringA(QStringLiteral("S"), QStringLiteral("k"), value, path()));
+        QTEST(readText(QStringLiteral("S"), QStringLiteral("k"), path()), "readBack");
+    }
+
     void defaultLosesTrailingBlanks()
     {
         QCOMPARE(readText(QStringLiteral("S"), QStringLiteral("k"), path(QStringLiteral("missing.ini")), QStringLiteral("  abc \t")), QStringLiteral("  abc"));
