@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <climits>
@@ -43,7 +44,10 @@ void classify(Line &line, bool first)
     QByteArray bytes = line.raw;
     if (first && bytes.startsWith(kUtf8Bom))
         bytes.remove(0, kUtf8Bom.size());
-    const QString text = QString::fromUtf8(bytes).trimmed();
+    // Only the file's own byte order mark is left out: one that begins a later line is part
+    // of the name written there.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = QString(decode(bytes)).trimmed();
     if (text.isEmpty()) {
         line.kind = Line::Blank;
         return;

@@ -668,10 +668,11 @@ QString AutostartDirectory(HKEY root)
 
 QString DesktopExecForPath(const QString &path)
 {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    // White space of any kind is quoted, or a reader would trim it off the ends.
+    static const QString reserved = QStringLiteral("\"'\\><~|&;$*?#()`");
     bool quote = path.isEmpty();
     for (const QChar c : path)
-        quote = quote || reserved.contains(c);
+        quote = quote || c.isSpace() || reserved.contains(c);
     QString arg;
     if (quote) {
         arg += u'"';

@@ -144,8 +144,11 @@ private slots:
     {
         QFETCH(QString, value);
         QTEST(IniFile::ReadBack(value), "readBack");
-        QVERIFY(IniFile::WritePrivateProfileStringA(QStringLiteral("S"), QStringLiteral("k"), value, path()));
-        QTEST(readText(QStringLiteral("S"), QStringLiteral("k"), path()), "readBack");
+        // A key beginning with the byte order mark character is a key like any other.
+        for (const QString &key : {QStringLiteral("k"), QStringLiteral("\uFEFFk")}) {
+            QVERIFY(IniFile::WritePrivateProfileStringA(QStringLiteral("S"), key, value, path()));
+            QTEST(readText(QStringLiteral("S"), key, path()), "readBack");
+        }
     }
 
     void defaultLosesTrailingBlanks()
