@@ -62,11 +62,12 @@ void frmClient::ConnectSideLink()
 {
     if (chkAutoConnect->Value() != 1)
         return;
-    if (mLastAttempt.isValid() && mLastAttempt.elapsed() < kAttemptPauseMs) {
+    const qint64 wait = mLastAttempt.isValid() ? kAttemptPauseMs - mLastAttempt.elapsed() : 0;
+    if (wait > 0) {
         // Asked again too soon: the attempt is made once the pause is over.
         if (!mAttemptDeferred) {
             mAttemptDeferred = true;
-            QTimer::singleShot(kAttemptPauseMs - mLastAttempt.elapsed(), this, [this] {
+            QTimer::singleShot(wait, this, [this] {
                 mAttemptDeferred = false;
                 if (!mUnloading)
                     ConnectSideLink();

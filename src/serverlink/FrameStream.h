@@ -8,13 +8,13 @@
 // and the end marker "#@" where the next key would begin. A frame handed out holds no "#@"
 // before its end, so the frame functions see it whole.
 //
-// Bytes that cannot belong to a frame cost only themselves. A frame start where a key is
-// being read (keys are words ending in ':' that never hold '@' or '#'), or "@#" followed by
-// one of the protocol's keys anywhere, begins a new frame and drops the unfinished one
-// before it; a "#@" anywhere but where a key would begin breaks the frame it stands in, and
-// its '@' may begin the next. So a value may hold "@#", even at its start (a password),
-// but not "@#" followed by a key such as "cmd:". A frame longer than MaxFrame bytes is
-// dropped.
+// Bytes that cannot belong to a frame cost only themselves. Keys are words ending in ':'
+// that never hold '@' or '#': an '@' where a key is read, or "@#" followed by one of the
+// protocol's keys anywhere, drops the unfinished frame, and "@#" there begins the next. A
+// "#@" ends the frame where a key would begin and breaks it anywhere else; either way its
+// '@' may begin the next frame, so a frame short of only its last byte does not take the
+// one behind it along. A value may hold "@#", even at its start (a password), but not "@#"
+// followed by a key such as "cmd:". A frame longer than MaxFrame bytes is dropped.
 class FrameStream
 {
 public:

@@ -38,7 +38,8 @@ public:
     void Connect(const QString &host, qint32 port);
     // Closes without raising Closed.
     void Close();
-    // Raises VbError at once when the socket is not connected.
+    // Raises VbError at once when the socket is not connected. When more than
+    // MaxPendingOutput bytes wait for the peer, the link is closed and Closed raised.
     void SendData(const QString &data);
     // Takes up to maxLength received bytes (all when negative).
     void GetData(QString &data, qint32 maxLength = -1);
