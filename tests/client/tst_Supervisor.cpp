@@ -7,13 +7,13 @@
 #include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QElapsedTimer>
 
 #include <arpa/inet.h>
 #include <functional>
@@ -329,10 +329,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(acceptedAt.size() >= 8, kWait);
         const qsizetype ticks = m_after.size();
         m_form->timControl->stop();
+        // Seven new attempts 10 ms apart, less some room for the accepts' own delays.
+        const qint64 took = acceptedAt.at(7) - acceptedAt.at(0);
         if (requestFirst)
-            QVERIFY2(acceptedAt.at(7) - acceptedAt.at(0) >= 7 * 10 - 1, qPrintable(QString::number(acceptedAt.at(7) - acceptedAt.at(0))));
+            QVERIFY2(took >= 60, qPrintable(QStringLiteral("7 new links in %1 ms").arg(took)));
         else
-            QVERIFY2(acceptedAt.size() <= ticks + 2, qPrintable(QStringLiteral("%1 links in %2 ticks").arg(acceptedAt.size()).arg(ticks)));
+            QVERIFY2(acceptedAt.size() <= ticks + 2,
+                     qPrintable(QStringLiteral("%1 links in %2 ticks").arg(acceptedAt.size()).arg(ticks)));
     }
 
     void silentServerReopened()
