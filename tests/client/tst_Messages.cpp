@@ -11,11 +11,11 @@
 
 #include <QComboBox>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
