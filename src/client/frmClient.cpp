@@ -79,9 +79,12 @@ T *named(T *w, const char *name)
     return w;
 }
 
+// Labels show their text as it stands: status texts carry names from the side link.
 QLabel *label(QWidget *parent, const char *name, const QString &caption)
 {
-    return named(new QLabel(caption, parent), name);
+    QLabel *l = named(new QLabel(caption, parent), name);
+    l->setTextFormat(Qt::PlainText);
+    return l;
 }
 
 QLineEdit *textBox(QWidget *parent, const char *name)

@@ -4,6 +4,7 @@
 #include "serverlink/FrameStream.h"
 #include "serverlink/modSocketCmd.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QComboBox;
@@ -167,6 +168,10 @@ private:
 
     // Side-link supervisor state (frmClient_Supervisor.cpp).
     bool mAttemptPending = false;
+    QElapsedTimer mLastAttempt;   // since the last attempt began
+    bool mAttemptDeferred = false; // an attempt waits for the pause between attempts
+    bool mFrameOnLink = false;    // a frame arrived on the link now open
+    bool mQuietClose = false;     // the last link closed before any frame arrived on it
     void sideLinkConnected();
     void sideLinkFailed();
     void runFailureAction();

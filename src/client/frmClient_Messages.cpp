@@ -98,6 +98,7 @@ void frmClient::Winsock_DataArrival(qint32 bytesTotal)
         if (received.isEmpty())
             return;
         const QStringList frames = mFrameStream.append(received.toLatin1());
+        mFrameOnLink = mFrameOnLink || !frames.isEmpty();
         for (const QString &frame : frames)
             HandleFrame(frame);
     }

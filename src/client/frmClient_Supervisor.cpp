@@ -2,6 +2,7 @@
 
 #include "client/VbControls.h"
 #include "platform/Conversions.h"
+#include "serverlink/ServerAddress.h"
 #include "serverlink/SocketControl.h"
 #include "startup/modGlobClientVar.h"
 #include "system/modSynchronousShell.h"
@@ -24,8 +25,14 @@ using namespace modGlobClientVar;
 // has run down: the socket control drops the old connection and everything it would still
 // report, and the one pending mark now stands for the new attempt. So a silent server costs
 // one socket at a time, however long it stays silent.
+//
+// Attempts are paced: at most one per kAttemptPauseMs, and a link that closes again before
+// any frame arrived on it is reopened on the next tick rather than at once, so a server that
+// takes every connection and closes it costs about one attempt a tick.
 
 namespace {
+
+constexpr qint64 kAttemptPauseMs = 10;
 
 // The leading number of the port text; a value no port can have stays out of range, so the
 // socket control refuses it as an attempt that failed.
@@ -55,6 +62,20 @@ void frmClient::ConnectSideLink()
 {
     if (chkAutoConnect->Value() != 1)
         return;
+    const qint64 wait = mLastAttempt.isValid() ? kAttemptPauseMs - mLastAttempt.elapsed() : 0;
+    if (wait > 0) {
+        // Asked again too soon: the attempt is made once the pause is over.
+        if (!mAttemptDeferred) {
+            mAttemptDeferred = true;
+            QTimer::singleShot(wait, this, [this] {
+                mAttemptDeferred = false;
+                if (!mUnloading)
+                    ConnectSideLink();
+            });
+        }
+        return;
+    }
+    mLastAttempt.start();
 
     lblServerVersionLabel->setVisible(false);
     lblServerVersion->setVisible(false);
@@ -64,10 +85,12 @@ void frmClient::ConnectSideLink()
     cmdRestart->setEnabled(false);
     shpLockStatus->setVisible(false);
 
-    // The close is complete when Close returns, so no pause is needed before the
-    // new connection; whatever the old socket still had to report is dropped with it.
+    // The close is complete when Close returns; whatever the old socket still had to report
+    // is dropped with it. The server field may carry the session's port: the side link has
+    // its own.
     Winsock->Close();
-    Winsock->Connect(txtServer->text(), portNumber(txtPort->text()));
+    mFrameOnLink = false;
+    Winsock->Connect(ServerAddress::Host(txtServer->text()), portNumber(txtPort->text()));
 
     switchOn(timControl);
     mLifeCnt = gStartConnectLifeCnt;
@@ -126,6 +149,13 @@ void frmClient::Winsock_Connect()
 void frmClient::Winsock_Close()
 {
     setPanelText(1, QStringLiteral("Not Connected"));
+    const bool quietAgain = mQuietClose && !mFrameOnLink;
+    mQuietClose = !mFrameOnLink;
+    if (quietAgain && chkAutoConnect->Value() == 1) {
+        mLifeCnt = 0; // the next tick reopens the link
+        switchOn(timControl);
+        return;
+    }
     timControl->stop();
     if (chkAutoConnect->Value() == 1)
         ConnectSideLink();

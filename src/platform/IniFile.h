@@ -14,9 +14,8 @@
 //
 // Writing keeps every other line byte for byte, adds a missing section at the end of the
 // file and a missing key at the end of its section, and writes "key=value" with CR LF. The
-// file is replaced atomically (temporary file beside it, flushed to disk, renamed), so an
-// interrupted write leaves the old file whole. A file the engine creates is readable and
-// writable by its owner only, because settings files hold passwords. Files are UTF-8.
+// file is written as WriteWholeFile says. A file the engine creates is readable and writable
+// by its owner only, because settings files hold passwords. Files are UTF-8.
 namespace IniFile {
 
 // Copies at most size - 1 characters of the key's value (or of the default, trailing
@@ -24,6 +23,10 @@ namespace IniFile {
 // their number.
 quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
                                  QString &returnedString, quint32 size, const QString &fileName);
+
+// What a key written with value reads back as: blanks around it trimmed, then one pair of
+// enclosing equal quotes removed.
+QString ReadBack(const QString &value);
 
 // The key's value read as an integer: leading blanks, one optional sign, decimal digits or
 // "0x" and hex digits, up to the first other character ("12abc" -> 12, "abc" -> 0). The
@@ -44,10 +47,12 @@ bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, 
 // least one write permission bit (a file marked read-only stays so even for root).
 bool IsWritableFile(const QString &fileName);
 
-// Writes data to fileName atomically: a temporary file in the same directory, flushed and
-// synced, renamed over the old file, the directory synced. A new file gets newFilePerms
-// (octal mode bits); an existing file keeps its own. False on any failure, with the old
-// file untouched.
-bool ReplaceFileAtomically(const QString &fileName, const QByteArray &data, unsigned newFilePerms = 0600);
+// Writes data to fileName, following symbolic links to the file they point at (the links
+// stay). Where the directory allows it the file is replaced atomically: a temporary file
+// beside it, flushed and synced, takes the old file's owner, group and mode and is renamed
+// over it, so an interrupted write leaves the old file whole. Where the directory takes no
+// new file, or the owner or group could not be kept, an existing file is rewritten in place
+// instead. A new file gets newFilePerms (octal mode bits). False on any failure.
+bool WriteWholeFile(const QString &fileName, const QByteArray &data, unsigned newFilePerms = 0600);
 
 } // namespace IniFile

@@ -22,6 +22,7 @@ void Show(QWidget *owner, const QString &text, int style, const QString &caption
     }
     QMessageBox box(owner);
     box.setWindowTitle(caption);
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);
     box.setIcon((style & 0x70) == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);

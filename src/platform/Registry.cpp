@@ -245,7 +245,7 @@ LONG saveStore(HKEY root, const Store &store)
     const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("keys"), keys}}).toJson();
     const bool user = isUserRoot(root);
     if (!makeDirectory(QFileInfo(fileName).path(), user)
-        || !IniFile::ReplaceFileAtomically(fileName, json, user ? 0600 : 0644))
+        || !IniFile::WriteWholeFile(fileName, json, user ? 0600 : 0644))
         return ERROR_REGISTRY_IO_FAILED;
     return ERROR_SUCCESS;
 }
@@ -562,7 +562,7 @@ LONG RegSetValueEx(HKEY key, const QString &valueName, DWORD reserved, DWORD typ
             return ERROR_ACCESS_DENIED;
         if (QFileInfo::exists(file) && !writableByMode(file))
             return ERROR_ACCESS_DENIED;
-        if (!IniFile::ReplaceFileAtomically(file, entryText(valueName, path), 0644))
+        if (!IniFile::WriteWholeFile(file, entryText(valueName, path), 0644))
             return ERROR_REGISTRY_IO_FAILED;
         return ERROR_SUCCESS;
     }
@@ -668,10 +668,11 @@ QString AutostartDirectory(HKEY root)
 
 QString DesktopExecForPath(const QString &path)
 {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    // White space of any kind is quoted, or a reader would trim it off the ends.
+    static const QString reserved = QStringLiteral("\"'\\><~|&;$*?#()`");
     bool quote = path.isEmpty();
     for (const QChar c : path)
-        quote = quote || reserved.contains(c);
+        quote = quote || c.isSpace() || reserved.contains(c);
     QString arg;
     if (quote) {
         arg += u'"';

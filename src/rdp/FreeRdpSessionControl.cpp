@@ -5,6 +5,7 @@
 #include "system/RemovableMedia.h"
 #include "rdp/RdpSession.h"
 #include "rdp/RdpX11.h"
+#include "serverlink/ServerAddress.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,43 +93,6 @@ void checkRange(qint64 value, qint64 low, qint64 high)
         ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
 }
 
-// "host", "host:port" or "[v6 address]:port"; false when the text cannot name a server.
-bool splitServer(const QString &text, QString &host, quint16 &port)
-{
-    port = 3389;
-    QString portText;
-    if (text.startsWith(QLatin1Char('['))) {
-        const int close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return false;
-        host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':')))
-                return false;
-            portText = rest.mid(1);
-        }
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        host = text.section(QLatin1Char(':'), 0, 0);
-        portText = text.section(QLatin1Char(':'), 1);
-    } else {
-        host = text;
-    }
-    if (host.isEmpty() || host.size() > 255)
-        return false;
-    for (QChar c : host)
-        if (c.isSpace() || c.unicode() < 0x20 || c == QLatin1Char('/') || c == QLatin1Char('|'))
-            return false;
-    if (!portText.isNull()) {
-        bool ok = false;
-        const uint value = portText.toUInt(&ok);
-        if (!ok || value < 1 || value > 65535)
-            return false;
-        port = quint16(value);
-    }
-    return true;
-}
-
 } // namespace
 
 FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(parent)
@@ -147,6 +111,7 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
     layout->setContentsMargins(8, 2, 4, 2);
     m_connectionBarServer = new QLabel(m_connectionBar);
     m_connectionBarServer->setObjectName(QStringLiteral("lblConnectionBarServer"));
+    m_connectionBarServer->setTextFormat(Qt::PlainText);
     layout->addWidget(m_connectionBarServer, 1, Qt::AlignCenter);
     m_connectionBarMinimize = new QToolButton(m_connectionBar);
     m_connectionBarMinimize->setObjectName(QStringLiteral("cmdConnectionBarMinimize"));
@@ -186,7 +151,7 @@ void FreeRdpSessionControl::setServer(const QString &value)
     checkSettable();
     QString host;
     quint16 port;
-    if (!value.isEmpty() && !splitServer(value, host, port))
+    if (!value.isEmpty() && !ServerAddress::Split(value, host, port))
         ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
     m_server = value;
     updateConnectionBar();
@@ -325,7 +290,7 @@ void FreeRdpSessionControl::Connect()
     RdpSessionConfig config;
     QString host;
     quint16 port = 3389;
-    if (!splitServer(m_server, host, port))
+    if (!ServerAddress::Split(m_server, host, port))
         ErrorNumbers::raise(ErrorNumbers::InvalidCall);
     config.host = host.toStdString();
     config.port = port;

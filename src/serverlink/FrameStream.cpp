@@ -1,67 +1,114 @@
 #include "serverlink/FrameStream.h"
 
-#include <QtGlobal>
+#include "serverlink/modSocketCmd.h"
 
-// The buffer always begins where a frame may begin: it is empty, holds a lone '@' (the first
-// half of a start marker), or begins with "@#" and holds no end marker after it yet. Every
-// byte is searched a bounded number of times, so many small arrivals cost linear time.
-//
-// A frame is at most MaxFrame bytes, whatever way it arrives: a candidate that grows beyond
-// that without its end, or that ends beyond it, is dropped and the search for a start resumes
-// after its start marker, so a frame whose end was lost does not swallow the ones behind it.
+#include <QList>
+
+namespace {
+
+// "@#" and a key of the protocol: wherever it stands, a frame begins there.
+const QList<QByteArray> &startsWithKey()
+{
+    static const QList<QByteArray> starts = [] {
+        QList<QByteArray> list;
+        for (const QString &key : modSocketCmd::FieldKeys())
+            list << "@#" + key.toLatin1();
+        return list;
+    }();
+    return starts;
+}
+
+} // namespace
+
+void FrameStream::clear()
+{
+    m_buffer.clear();
+    m_at = 0;
+    m_field = Field::None;
+}
+
+// Every byte is looked at a bounded number of times, however the bytes arrive: the state of
+// the frame being read is kept between calls, and every decision needs at most the byte
+// after the one looked at.
 QStringList FrameStream::append(const QByteArray &bytes)
 {
-    static constexpr char kStart[] = "@#";
-    static constexpr char kEnd[] = "#@";
-
-    QStringList frames;
-    // No end marker begins before this position in the current candidate: the previous call
-    // searched the held bytes, all but the last one, which may pair with the first new byte.
-    qsizetype endSearch = qMax<qsizetype>(2, m_buffer.size() - 1);
     m_buffer.append(bytes);
+    const qsizetype size = m_buffer.size();
+    QStringList frames;
+    qsizetype begin = 0; // the first byte still needed
+    qsizetype at = m_at;
+    Field field = m_field;
+    qsizetype valueAt = m_valueAt;
+    // The frame being read is given up; the search for the next start begins at from.
+    const auto searchFrom = [&](qsizetype from) {
+        begin = at = from;
+        field = Field::None;
+    };
 
-    qsizetype begin = 0; // the first byte still held
     for (;;) {
-        const bool atStart = m_buffer.size() - begin >= 2 && m_buffer.at(begin) == '@'
-                             && m_buffer.at(begin + 1) == '#';
-        if (!atStart) {
-            const qsizetype start = m_buffer.indexOf(kStart, begin);
+        if (field == Field::None) {
+            const qsizetype start = m_buffer.indexOf("@#", at);
             if (start < 0) {
-                // Nothing here can begin a frame, except a last '@' not yet consumed.
-                begin = qMax(begin, m_buffer.endsWith('@') ? m_buffer.size() - 1 : m_buffer.size());
+                // Nothing here begins a frame, except a last '@' whose '#' is still to come.
+                begin = at = qMax(at, m_buffer.endsWith('@') ? size - 1 : size);
                 break;
             }
             begin = start;
-            endSearch = start + 2;
+            at = start + 2;
+            field = Field::KeyStart;
         }
-        endSearch = qMax(endSearch, begin + 2);
-
-        const qsizetype end = m_buffer.indexOf(kEnd, endSearch);
-        if (end >= 0 && end + 2 - begin <= MaxFrame) {
-            frames.append(QString::fromLatin1(m_buffer.constData() + begin, end + 2 - begin));
-            begin = end + 2;
-            endSearch = begin + 2;
+        if (at + 2 - begin > MaxFrame) {
+            searchFrom(at); // no end can come within the limit
             continue;
         }
-        if (end < 0) {
-            endSearch = qMax(begin + 2, m_buffer.size() - 1);
-            if (m_buffer.size() - begin <= MaxFrame)
-                break; // a partial frame: wait for more bytes
-        } else {
-            endSearch = end; // the first end marker after any later start is this one or later
-        }
-
-        // Too long: drop this candidate and look for the next start after its marker.
-        const qsizetype next = m_buffer.indexOf(kStart, begin + 2);
-        if (next < 0) {
-            begin = m_buffer.endsWith('@') ? m_buffer.size() - 1 : m_buffer.size();
-            if (end >= 0)
-                begin = qMax(begin, end + 2); // an end marker found cannot start a frame
+        if (at == size)
             break;
+        const char c = m_buffer.at(at);
+        if (c == '#') {
+            if (at + 1 == size)
+                break; // the next byte decides
+            const char next = m_buffer.at(at + 1);
+            if (next == '@') {
+                // Where a key would begin it ends the frame, anywhere else it breaks it. Its
+                // '@' may begin the next frame either way: a frame short of its last byte
+                // before the next one is read whole, and nothing is lost.
+                if (field == Field::KeyStart)
+                    frames << QString::fromLatin1(m_buffer.constData() + begin, at + 2 - begin);
+                searchFrom(at + 1);
+                continue;
+            }
+            if (next == '#') {
+                field = Field::KeyStart;
+                at += 2;
+                continue;
+            }
+        } else if (c == '@' && field != Field::Value) {
+            // No key holds '@'; where one would begin, "#@" stands across the marker before.
+            searchFrom(at);
+            continue;
+        } else if (c == ':' && field != Field::Value) {
+            field = Field::Value;
+            valueAt = at + 1;
+            ++at;
+            continue;
+        } else if (c == ':') {
+            for (const QByteArray &start : startsWithKey()) {
+                const qsizetype from = at + 1 - start.size();
+                if (from >= valueAt && QByteArrayView(m_buffer).sliced(from, start.size()) == start) {
+                    begin = from; // the value was cut off: a frame begins with this key
+                    valueAt = at + 1;
+                    break;
+                }
+            }
         }
-        begin = next;
+        if (field == Field::KeyStart)
+            field = Field::Key;
+        ++at;
     }
 
     m_buffer.remove(0, begin);
+    m_at = at - begin;
+    m_field = field;
+    m_valueAt = valueAt - begin;
     return frames;
 }

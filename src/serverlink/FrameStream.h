@@ -4,9 +4,17 @@
 #include <QString>
 #include <QStringList>
 
-// Cuts the side link's byte stream into whole frames, from "@#" to the first "#@" after it.
-// Bytes that cannot start a frame are dropped; a partial frame that grows beyond MaxFrame
-// bytes is dropped and the search starts again at the next "@#".
+// Cuts the side link's byte stream into whole frames: "@#", fields of key, value and "##",
+// and the end marker "#@" where the next key would begin. A frame handed out holds no "#@"
+// before its end, so the frame functions see it whole.
+//
+// Bytes that cannot belong to a frame cost only themselves. Keys are words ending in ':'
+// that never hold '@' or '#': an '@' where a key is read, or "@#" followed by one of the
+// protocol's keys anywhere, drops the unfinished frame, and "@#" there begins the next. A
+// "#@" ends the frame where a key would begin and breaks it anywhere else; either way its
+// '@' may begin the next frame, so a frame short of only its last byte does not take the
+// one behind it along. A value may hold "@#", even at its start (a password), but not "@#"
+// followed by a key such as "cmd:". A frame longer than MaxFrame bytes is dropped.
 class FrameStream
 {
 public:
@@ -17,8 +25,14 @@ public:
 
     // Bytes held back for a frame not yet complete.
     qsizetype pending() const { return m_buffer.size(); }
-    void clear() { m_buffer.clear(); }
+    void clear();
 
 private:
+    enum class Field { None, KeyStart, Key, Value };
+
+    // The buffer begins with the frame being read ("@#"...), or holds at most a lone '@'.
     QByteArray m_buffer;
+    qsizetype m_at = 0;          // the next byte of the frame to look at
+    Field m_field = Field::None; // what that byte belongs to; None: no frame begun
+    qsizetype m_valueAt = 0;     // where the current value begins
 };

@@ -83,6 +83,7 @@ void SocketControl::Connect(const QString &host, qint32 port)
 
     m_state = sckResolvingHost;
     auto *socket = new QTcpSocket(this);
+    socket->setReadBufferSize(ReadBufferSize);
     m_socket = socket;
     connect(socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) { onStateChanged(s); });
     connect(socket, &QAbstractSocket::disconnected, this, &SocketControl::onDisconnected);
@@ -209,6 +210,17 @@ void SocketControl::SendData(const QString &data)
     const QByteArray bytes = data.toLatin1();
     if (m_socket->write(bytes) != bytes.size())
         ErrorNumbers::raise(ErrorNumbers::SocketBadState);
+    // Handed to the system as far as it takes them now; what is left waits for the peer.
+    m_socket->flush();
+    if (m_socket->bytesToWrite() <= MaxPendingOutput)
+        return;
+    const quint64 attempt = ++m_attempt;
+    dropSocket();
+    m_state = sckClosing;
+    QTimer::singleShot(0, this, [this, attempt] {
+        if (attempt == m_attempt)
+            emit Closed();
+    });
 }
 
 void SocketControl::GetData(QString &data, qint32 maxLength)

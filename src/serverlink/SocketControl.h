@@ -25,6 +25,12 @@ public:
         sckError = 9,
     };
 
+    // Replies waiting for a peer that does not read them: beyond this the link is closed, as
+    // when the peer closes it.
+    static constexpr qint64 MaxPendingOutput = 1024 * 1024;
+    // Received bytes held for the program at most; the rest waits with the system.
+    static constexpr qint64 ReadBufferSize = 64 * 1024;
+
     explicit SocketControl(QObject *parent = nullptr);
     ~SocketControl() override;
 
@@ -32,7 +38,8 @@ public:
     void Connect(const QString &host, qint32 port);
     // Closes without raising Closed.
     void Close();
-    // Raises VbError at once when the socket is not connected.
+    // Raises VbError at once when the socket is not connected. When more than
+    // MaxPendingOutput bytes wait for the peer, the link is closed and Closed raised.
     void SendData(const QString &data);
     // Takes up to maxLength received bytes (all when negative).
     void GetData(QString &data, qint32 maxLength = -1);

@@ -44,6 +44,12 @@ bool isWholeFrame(const QString &frame)
 
 } // namespace
 
+const QStringList &FieldKeys()
+{
+    static const QStringList keys{kCmd, kArgument, kClientName, kNrOfUsers, kUsername, kPassword, kResolution, kConnect};
+    return keys;
+}
+
 void BuildCommandFrame(const SocketCmd &command, QString &frame)
 {
     if (!isPlainCommand(command.Cmd))

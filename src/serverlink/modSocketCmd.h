@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // The side-link frames: "@#", fields "key" + value + "##", "#@". Frame text holds one
@@ -35,6 +36,9 @@ void BuildClientNameFrame(const SocketCmd &command, QString &frame, const QStrin
 void BeginFrame(QString &frame, const SocketCmd &command);
 void AppendField(QString &frame, const QString &key, const QString &value);
 void EndFrame(QString &frame);
+
+// Every key a field of the protocol may carry.
+const QStringList &FieldKeys();
 
 // Parsing. Numeric fields that are missing or not numeric raise VbError (type mismatch).
 bool HasFrameStart(const QString &frame);

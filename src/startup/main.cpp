@@ -8,7 +8,15 @@
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    // Every word after the program's name is the program's own: the toolkit is given the name
+    // alone, so it neither takes words such as -style or -reverse away nor acts on them.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    static char fallbackName[] = "Veskora";
+    char *toolkitArgv[] = {argc > 0 ? argv[0] : fallbackName, nullptr};
+    int toolkitArgc = 1;
+    QApplication app(toolkitArgc, toolkitArgv);
     QApplication::setApplicationName(QStringLiteral("Veskora"));
     QApplication::setApplicationVersion(QString::fromLatin1(Version::Text));
     // The hidden tray form keeps the program alive, also while no window is open.
@@ -17,6 +25,7 @@ int main(int argc, char *argv[])
     // Every session window gets a real remote desktop client.
     SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
 
+    modStartClient::SetArgumentString(modStartClient::JoinArguments(arguments));
     modStartClient::Main();
 
     // Without the tray form nothing was started: the program ends.

@@ -20,9 +20,9 @@ using namespace modGlobClientVar;
 
 namespace {
 
-std::optional<QString> &argumentOverride()
+QString &argumentString()
 {
-    static std::optional<QString> arguments;
+    static QString arguments;
     return arguments;
 }
 
@@ -58,14 +58,12 @@ QString JoinArguments(const QStringList &argv)
 
 QString ArgumentString()
 {
-    if (argumentOverride())
-        return *argumentOverride();
-    return JoinArguments(QCoreApplication::arguments());
+    return argumentString();
 }
 
-void SetArgumentString(std::optional<QString> arguments)
+void SetArgumentString(const QString &arguments)
 {
-    argumentOverride() = std::move(arguments);
+    argumentString() = arguments;
 }
 
 void SetTrayLoader(TrayLoader loader)

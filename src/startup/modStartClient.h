@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
 
 // The entry procedure: single instance, command line, usage text, start of the client.
 namespace modStartClient {
@@ -35,10 +34,10 @@ QString ProgramName();
 // The argument string as the platform would hand it over: the words after the program's
 // name, joined with one blank each.
 QString JoinArguments(const QStringList &argv);
-// The program's argument string: the override when one is set, else the joined arguments
-// of the running program.
+// The program's argument string, set by main from the process's own arguments before the
+// toolkit has seen them; empty until then.
 QString ArgumentString();
-void SetArgumentString(std::optional<QString> arguments);
+void SetArgumentString(const QString &arguments);
 
 // What StartClient loads; empty: the real tray form.
 using TrayLoader = std::function<void()>;

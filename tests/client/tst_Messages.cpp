@@ -10,10 +10,12 @@
 #include "../support/RecordingSessionControl.h"
 
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -62,6 +64,8 @@ class tst_Messages : public QObject
     QList<quint32> m_machine; // flags of each machine call
     std::function<void()> m_onMachine; // runs inside the machine call
     frmClient *m_form = nullptr;
+    QTemporaryDir m_pictureDir;
+    const QString m_picture = m_pictureDir.filePath(QStringLiteral("local.png"));
 
     void startPanel()
     {
@@ -90,6 +94,10 @@ class tst_Messages : public QObject
 private slots:
     void initTestCase()
     {
+        QVERIFY(m_pictureDir.isValid());
+        QImage red(40, 40, QImage::Format_RGB32);
+        red.fill(qRgb(255, 0, 0));
+        QVERIFY(red.save(m_picture));
         // The control timer would reopen a quiet link; these tests drive the link themselves.
         frmClient::TimerIntervalMs = 3600 * 1000;
         modSystemBasic::SetMachineControl([this](quint32 flags, quint32 reserved) {
@@ -191,14 +199,17 @@ private slots:
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<int>("colour"); // red: locked, the buttons off
         QTest::addColumn<QString>("panel2");
-        const auto row = [](const char *name, const char *fields, int colour, const char *panel2) {
-            QTest::newRow(name) << "@#cmd:8##Argument:" + QByteArray(fields) + "###@" << colour << panel2;
+        const auto row = [](const char *name, const QByteArray &fields, int colour, const QString &panel2) {
+            QTest::newRow(name) << "@#cmd:8##Argument:" + fields + "###@" << colour << panel2;
         };
         row("locked, client", "1##ClientName:OP2##Connnect:True", 255, "Locked : Client OP2 connected!");
         row("locked, none", "1##ClientName:OP2##Connnect:False", 255, "Locked : No Client connected!");
         row("free (bit 0 clear), none", "2##ClientName:##Connnect:False", 65280, "No Client connected!");
         row("free, client", "0##ClientName:OP3##Connnect:True", 65535, "Client OP3 connected!");
         row("no Connnect field: no client", "0##ClientName:OP3", 65280, "No Client connected!");
+        const QByteArray markup = "<img src=\"" + m_picture.toUtf8() + "\"><b>OP4</b>";
+        row("markup in the name is text", "0##ClientName:" + markup + "##Connnect:True", 65535,
+            "Client " + markup + " connected!");
     }
 
     void remoteStatus()
@@ -215,6 +226,11 @@ private slots:
         EXPECT_ANSWER(frame, command(9, 0));
         QCOMPARE(m_form->PanelText(1), QStringLiteral("Remotestatus received"));
         QTEST(m_form->PanelText(2), "panel2");
+        // Shown as text: the picture a name points to is never opened.
+        const QImage panel = m_form->stbPanel2->grab().toImage();
+        for (int y = 0; y < panel.height(); ++y)
+            for (int x = 0; x < panel.width(); ++x)
+                QVERIFY(panel.pixel(x, y) != qRgb(255, 0, 0));
         QCOMPARE(m_form->shpLockStatus->FillColor(), colour);
         QVERIFY(!m_form->shpLockStatus->isHidden());
         for (QPushButton *button : buttons)
@@ -254,6 +270,27 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_server->peers.size(), 2, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(m_form->Winsock->State() == SocketControl::sckConnected, kWait);
         EXPECT_ANSWER(kLife, kLifeAnswer);
+    }
+
+    // Stray markers, and a frame cut off at every byte, cost only themselves: the request
+    // behind them is answered. A frame short of only its last '@' is whole with the '@' that
+    // begins the request.
+    void brokenBytesBeforeARequest_data()
+    {
+        QTest::addColumn<QByteArray>("broken");
+        QTest::addColumn<QByteArray>("answer");
+        for (const char *stray : {"@", "#", "@#", "@#@", "#@", "##", "#@#", "@@##", "@##@"})
+            QTest::addRow("stray %s", stray) << QByteArray(stray) << kLifeAnswer;
+        const QByteArray status = "@#cmd:8##Argument:0##ClientName:OP2##Connnect:True###@";
+        for (qsizetype cut = 1; cut < status.size(); ++cut)
+            QTest::addRow("cut %s", status.left(cut).constData())
+                << status.left(cut) << (cut == status.size() - 1 ? command(9, 0) + kLifeAnswer : kLifeAnswer);
+    }
+    void brokenBytesBeforeARequest()
+    {
+        QFETCH(QByteArray, broken);
+        QFETCH(QByteArray, answer);
+        EXPECT_ANSWER(broken + kLife, answer);
     }
 
     // Frames that get no answer: bad ones show their error in panel 2, the panel's own commands

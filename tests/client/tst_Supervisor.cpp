@@ -7,6 +7,7 @@
 #include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -122,12 +123,13 @@ class tst_Supervisor : public QObject
         return ticks;
     }
 
-    void loadPanel(const QString &port, bool autoConnect, int startLifeCnt = 45)
+    void loadPanel(const QString &port, bool autoConnect, int startLifeCnt = 45,
+                   const QString &server = QStringLiteral("127.0.0.1"))
     {
         m_dir->write(QStringLiteral("User.cfg"), {"[UserConfig]", "UserProcessName=" + gUserProcessName,
                                                   "TryConnectActionCnt=3", "MaxTryConnectActionCnt=50"});
         m_form = &TestSupport::LoadPanel(
-            *m_dir, {"txtServer=127.0.0.1", "txtPort=" + port, "txtUserName=op", "chkUserPass=1",
+            *m_dir, {"txtServer=" + server, "txtPort=" + port, "txtUserName=op", "chkUserPass=1",
                      QStringLiteral("AutoConnect=%1").arg(autoConnect ? 1 : 0),
                      QStringLiteral("StartConnectLifeCnt=%1").arg(kStartConnectLifeCnt),
                      QStringLiteral("StartLifeCnt=%1").arg(startLifeCnt)});
@@ -273,6 +275,8 @@ private slots:
         loadPanel(QString::number(server.port()), true);
         QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
         QTRY_COMPARE_WITH_TIMEOUT(server.peers.size(), 1, kWait);
+        server.send("@#cmd:2##Argument:0###@");
+        QTRY_VERIFY_WITH_TIMEOUT(!server.received.isEmpty(), kWait);
         if (!autoConnect)
             m_form->chkAutoConnect->setValue(0);
 
@@ -294,6 +298,44 @@ private slots:
             QCOMPARE(c.state, qint32(SocketControl::sckClosing)); // no new attempt was made
             QCOMPARE(m_form->PanelText(1), QStringLiteral("Not Connected"));
         }
+    }
+
+    // A peer that takes every link and closes it: with a request first, each close brings a
+    // new attempt at once, yet never sooner than 10 ms after the last; without, from the
+    // second close on, the next tick does.
+    void peerClosingEveryLinkIsPaced_data()
+    {
+        QTest::addColumn<bool>("requestFirst");
+        QTest::newRow("closes at once") << false;
+        QTest::newRow("asks for a sign of life, then closes") << true;
+    }
+    void peerClosingEveryLinkIsPaced()
+    {
+        QFETCH(bool, requestFirst);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> acceptedAt;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket *peer = server.nextPendingConnection()) {
+                acceptedAt << clock.elapsed();
+                if (requestFirst)
+                    peer->write("@#cmd:2##Argument:0###@");
+                peer->disconnectFromHost();
+            }
+        });
+        loadPanel(QString::number(server.serverPort()), true);
+        QTRY_VERIFY_WITH_TIMEOUT(acceptedAt.size() >= 8, kWait);
+        const qsizetype ticks = m_after.size();
+        m_form->timControl->stop();
+        // Seven new attempts 10 ms apart, less some room for the accepts' own delays.
+        const qint64 took = acceptedAt.at(7) - acceptedAt.at(0);
+        if (requestFirst)
+            QVERIFY2(took >= 60, qPrintable(QStringLiteral("7 new links in %1 ms").arg(took)));
+        else
+            QVERIFY2(acceptedAt.size() <= ticks + 2,
+                     qPrintable(QStringLiteral("%1 links in %2 ticks").arg(acceptedAt.size()).arg(ticks)));
     }
 
     void silentServerReopened()
@@ -347,13 +389,29 @@ private slots:
         QCOMPARE(m_form->Winsock->State(), qint32(SocketControl::sckConnecting));
     }
 
-    void portWithTrailingText()
+    // The port field's leading number is the port; a port in the server field is the
+    // session's, and the side link takes only the host from it.
+    void serverAndPortFields_data()
     {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        loadPanel(QString::number(server.serverPort()) + QStringLiteral("abc"), true);
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("portSuffix");
+        QTest::newRow("port with trailing text") << "127.0.0.1" << "abc";
+        QTest::newRow("host and the session's port") << "127.0.0.1:3389" << "";
+        QTest::newRow("v6 address and the session's port") << "[::1]:3389" << "";
+        QTest::newRow("bare v6 address") << "::1" << "";
+    }
+    void serverAndPortFields()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, portSuffix);
+        QTcpServer listener;
+        const bool v6 = server.contains(QLatin1String("::"));
+        if (!listener.listen(v6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, 0) && v6)
+            QSKIP("this machine has no IPv6 loopback");
+        QVERIFY(listener.isListening());
+        loadPanel(QString::number(listener.serverPort()) + portSuffix, true, 45, server);
         QTRY_COMPARE_WITH_TIMEOUT(m_connects.size(), 1, kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), kWait);
         QVERIFY(m_errors.isEmpty());
     }
 

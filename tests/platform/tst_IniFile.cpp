@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,8 +11,12 @@
 #include <QTest>
 
 #include <csignal>
+#include <grp.h>
 #include <optional>
+#include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace IniFile;
 
@@ -32,6 +37,22 @@ struct stat statOf(const QString &path)
     struct stat st{};
     ::stat(QFile::encodeName(path).constData(), &st);
     return st;
+}
+
+const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
+
+// The write of the installed-layout cases, in a child process when privileges are dropped.
+// No file may grow past the size of kBefore, as on a disk that is full.
+int putAsWriter(const QString &file, const QString &value)
+{
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit full{rlim_t(kBefore.size()), limit.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    const bool written = WritePrivateProfileStringA(QStringLiteral("A"), QStringLiteral("k"), value, file);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    return written ? 0 : 1;
 }
 
 // Child process for the kill test: rewrites one large key forever, says "ready" once.
@@ -58,8 +79,20 @@ class TestIniFile : public QObject
     QString path(const QString &name = QStringLiteral("test.ini")) const { return m_dir->filePath(name); }
     bool put(const QString &s, const QString &k, const QString &v, const QString &file) { return WritePrivateProfileStringA(s, k, v, file); }
 
+    QTemporaryDir m_exeDir;
+    QString m_exe; // this program where a user without privileges may run it
+
 private slots:
+    void initTestCase()
+    {
+        if (::geteuid() != 0)
+            return;
+        m_exe = m_exeDir.filePath(QStringLiteral("tst_IniFile"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), m_exe));
+        QVERIFY(QFile::setPermissions(m_exeDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    }
     void init() { QVERIFY(m_dir.emplace().isValid()); }
+    void cleanup() { ::chmod(QFile::encodeName(path(QStringLiteral("ro"))).constData(), 0755); } // to be removed
 
     void readString_data()
     {
@@ -93,6 +126,29 @@ private slots:
         QFETCH(QString, expected);
         writeBytes(path(), content);
         QCOMPARE(readText(section, key, path()), expected);
+    }
+
+    // A value written reads back as ReadBack tells, blanks around it and enclosing quotes gone.
+    void writtenValueReadsBack_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("kept") << "a \"b' c" << "a \"b' c";
+        QTest::newRow("blanks around") << " \ta b  " << "a b";
+        QTest::newRow("double quotes") << "\" x \"" << " x ";
+        QTest::newRow("single quotes, blanks outside") << " 'x' " << "x";
+        QTest::newRow("one pair only") << "''x''" << "'x'";
+        QTest::newRow("lone quote") << "\"" << "\"";
+    }
+    void writtenValueReadsBack()
+    {
+        QFETCH(QString, value);
+        QTEST(IniFile::ReadBack(value), "readBack");
+        // A key beginning with the byte order mark character is a key like any other.
+        for (const QString &key : {QStringLiteral("k"), QStringLiteral("\uFEFFk")}) {
+            QVERIFY(IniFile::WritePrivateProfileStringA(QStringLiteral("S"), key, value, path()));
+            QTEST(readText(QStringLiteral("S"), key, path()), "readBack");
+        }
     }
 
     void defaultLosesTrailingBlanks()
@@ -208,13 +264,112 @@ private slots:
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("sub.ini")));
         QCOMPARE(readText(QStringLiteral("A"), QStringLiteral("k"), path(QStringLiteral("sub.ini"))), QStringLiteral("DEF"));
         QVERIFY(!put(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("1"), path(QStringLiteral("sub.ini"))));
-        QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("sub.ini")));
-        // A write through a symbolic link changes the target and keeps the link.
-        writeBytes(path(QStringLiteral("real.ini")), "[A]\r\nk=1\r\n");
-        QVERIFY(QFile::link(path(QStringLiteral("real.ini")), path(QStringLiteral("link.ini"))));
-        QVERIFY(put(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2"), path(QStringLiteral("link.ini"))));
-        QVERIFY(QFileInfo(path(QStringLiteral("link.ini"))).isSymLink());
-        QCOMPARE(readBytes(path(QStringLiteral("real.ini"))), QByteArray("[A]\r\nk=2\r\n"));
+    }
+
+    // Writes as the panel is installed, by a user to whom permissions apply: "nobody" when the
+    // tests run as root, else the tester. The writer may change rw/ but not ro/ (a program
+    // directory); the links stand where the program looks for its files.
+    void writeWhereInstalled_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<bool>("replaced"); // by a new file (the atomic write)
+        QTest::newRow("group-writable file, read-only directory") << "ro/Client.cfg" << "ro/Client.cfg" << "v" << true << false;
+        QTest::newRow("link into a read-only directory") << "ro/link.cfg" << "ro/Client.cfg" << "v" << true << false;
+        QTest::newRow("link into a writable directory") << "ro/link-rw.cfg" << "rw/own.cfg" << "v" << true << true;
+        QTest::newRow("link to a missing file") << "ro/link-new.cfg" << "rw/new.cfg" << "v" << true << true;
+        QTest::newRow("another user's file, writable directory") << "rw/foreign.cfg" << "rw/foreign.cfg" << "v" << true << false;
+        QTest::newRow("no room to grow, read-only directory") << "ro/Client.cfg" << "ro/Client.cfg" << "a longer value" << false << false;
+        QTest::newRow("unwritable file, read-only directory") << "ro/locked.cfg" << "ro/locked.cfg" << "v" << false << false;
+        QTest::newRow("unwritable file, writable directory") << "rw/locked.cfg" << "rw/locked.cfg" << "v" << false << false;
+    }
+    void writeWhereInstalled()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, target);
+        QFETCH(QString, value);
+        QFETCH(bool, written);
+        QFETCH(bool, replaced);
+        const bool root = ::geteuid() == 0;
+        if (!root && name == QLatin1String("rw/foreign.cfg"))
+            QSKIP("only root can give a file another owner");
+        const passwd *nobody = ::getpwnam("nobody");
+        const group *nogroup = ::getgrnam("nogroup");
+        QVERIFY(nobody && nogroup);
+        const uid_t uid = root ? nobody->pw_uid : ::geteuid();
+        const gid_t gid = root ? nogroup->gr_gid : ::getegid();
+
+        // Owned by root (or the tester) unless the writer is named.
+        const auto make = [&](const char *file, mode_t mode, uid_t owner = 0, gid_t group = 0) {
+            const QByteArray p = QFile::encodeName(path(QLatin1String(file)));
+            if (QByteArray(file).endsWith('/'))
+                QCOMPARE(::mkdir(p.constData(), mode), 0);
+            else
+                writeBytes(path(QLatin1String(file)), kBefore);
+            QCOMPARE(::chmod(p.constData(), mode), 0);
+            if (root)
+                QCOMPARE(::chown(p.constData(), owner, group), 0);
+        };
+        QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
+        make("ro/", 0755);
+        make("rw/", 0755, uid, gid);
+        make("ro/Client.cfg", 0664, 0, gid);
+        make("ro/locked.cfg", root ? 0644 : 0444);
+        make("rw/own.cfg", 0660, uid, gid);
+        make("rw/locked.cfg", root ? 0644 : 0444);
+        if (root)
+            make("rw/foreign.cfg", 0666);
+        QVERIFY(QFile::link(QStringLiteral("Client.cfg"), path(QStringLiteral("ro/link.cfg"))));
+        QVERIFY(QFile::link(QStringLiteral("../rw/own.cfg"), path(QStringLiteral("ro/link-rw.cfg"))));
+        QVERIFY(QFile::link(QStringLiteral("../rw/new.cfg"), path(QStringLiteral("ro/link-new.cfg"))));
+        if (!root)
+            QCOMPARE(::chmod(QFile::encodeName(path(QStringLiteral("ro"))).constData(), 0555), 0);
+        if (QTest::currentTestFailed())
+            return;
+        const auto listing = [&] {
+            QStringList all;
+            QDirIterator it(m_dir->path(), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                all.append(QDir(m_dir->path()).relativeFilePath(it.next()));
+            all.sort();
+            return all;
+        };
+        QStringList entries = listing();
+        const bool existed = QFileInfo::exists(path(target));
+        const struct stat before = statOf(path(target));
+
+        int result = -1;
+        if (root) {
+            QProcess writer;
+            writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), QStringLiteral("--clear-groups"),
+                                                    m_exe, QStringLiteral("--ini-put"), path(name), value});
+            QVERIFY(writer.waitForFinished(30000));
+            QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(writer.readAllStandardError(), QByteArray());
+            result = writer.exitCode();
+        } else {
+            result = putAsWriter(path(name), value);
+        }
+
+        QCOMPARE(result, written ? 0 : 1);
+        const QByteArray line = "[A]\r\nk=" + value.toUtf8() + "\r\n";
+        QCOMPARE(readBytes(path(target)), !written ? kBefore : existed ? line + "other=keep\r\n" : line);
+        QCOMPARE(QFileInfo(path(name)).isSymLink(), name != target);
+        const struct stat after = statOf(path(target));
+        if (existed) {
+            QCOMPARE(after.st_ino != before.st_ino, replaced);
+            QCOMPARE(after.st_uid, before.st_uid);
+            QCOMPARE(after.st_gid, before.st_gid);
+            QCOMPARE(after.st_mode, before.st_mode);
+        } else {
+            entries.append(target);
+            entries.sort();
+            QCOMPARE(after.st_uid, uid);
+            QCOMPARE(after.st_mode & 07777, 0600u);
+        }
+        QCOMPARE(listing(), entries); // no temporary file left behind
     }
 
     // A refused write leaves the file as it was: read-only (for root too, whose careless rename
@@ -289,6 +444,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], "--ini-put") == 0)
+        return putAsWriter(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc == 4 && qstrcmp(argv[1], "--ini-writer") == 0)
         return runWriter(QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
     QCoreApplication app(argc, argv);

@@ -166,6 +166,7 @@ private slots:
         QTest::newRow("blank quoted") << quint32(HKEY_LOCAL_MACHINE) << "/opt/My Panel/Veskora" << "\"/opt/My Panel/Veskora\"";
         QTest::newRow("dollar and backslash") << quint32(HKEY_LOCAL_MACHINE) << "/opt/a$b\\c/V" << "\"/opt/a\\\\$b\\\\\\\\c/V\"";
         QTest::newRow("percent doubled") << quint32(HKEY_LOCAL_MACHINE) << "/opt/100%/V" << "/opt/100%%/V";
+        QTest::newRow("white space at an end quoted") << quint32(HKEY_CURRENT_USER) << "/opt/V\v" << "\"/opt/V\v\"";
     }
     void runValueIsADesktopEntry()
     {

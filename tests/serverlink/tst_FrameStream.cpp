@@ -1,4 +1,5 @@
 #include "serverlink/FrameStream.h"
+#include "serverlink/modSocketCmd.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -92,7 +93,7 @@ private slots:
             QVERIFY(link.send(bytes));
         QCOMPARE(link.frames, expected);
         QCOMPARE(link.arrivals, int(sends.size()));
-        QCOMPARE(link.stream.pending(), qsizetype(0));
+        QVERIFY(link.stream.pending() <= 1); // at most a last '@', which may yet begin a frame
     }
 
     // A frame whose end never comes is dropped past the limit; the frames after it are found.
@@ -115,8 +116,16 @@ private slots:
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("frames and garbage") << QByteArray("@@ #@" + kLife + "x@" + kIdent + "@#" + kUser + "#")
-                                            << texts({kLife, kIdent, "@#" + kUser});
-        QTest::newRow("markers only") << QByteArray("@##@@#@#@##@") << QStringList{"@##@", "@#@#@"};
+                                            << texts({kLife, kIdent, kUser});
+        QTest::newRow("markers only") << QByteArray("@##@@#@#@##@") << QStringList{"@##@", "@##@"};
+        // Cut off in a key, after a key, in a value, after "#", after "##"; "@#" inside values.
+        QTest::newRow("cut-off frames")
+            << QByteArray("@#cm" + kLife + "@#cmd:" + kLife + "@#cmd:2##Argument:0" + kLife + "@#cmd:8#" + kLife
+                          + "@#cmd:8##" + kIdent + "@#cmd:6##Password:@#a@#b:" + kUser)
+            << texts({kLife, kLife, kLife, kLife, kIdent, kUser});
+        const QByteArray atHash = "@#cmd:8##ClientName:@#x@#y##Connnect:True###@";
+        QTest::newRow("values holding @# are kept, #@ breaks a frame")
+            << QByteArray(atHash + "@#cmd:8##ClientName:a#@b###@" + kLife) << texts({atHash, kLife});
         QTest::newRow("lost end before a frame") << QByteArray("@#cmd:2##Arg" + QByteArray(FrameStream::MaxFrame, 'y') + kLife) << texts({kLife});
     }
     // All at once, byte by byte, and (short streams) cut in two at every position.
@@ -126,6 +135,8 @@ private slots:
         QFETCH(QStringList, expected);
         FrameStream whole;
         QCOMPARE(whole.append(stream), expected);
+        for (const QString &frame : expected) // whole for the frame functions too
+            QVERIFY(modSocketCmd::HasFrameStart(frame) && modSocketCmd::HasFrameEnd(frame));
         FrameStream bytewise;
         QStringList frames;
         for (char c : stream) {
@@ -168,7 +179,7 @@ private slots:
         // Too long even when it arrives whole; what follows is kept.
         const QByteArray big = "@#cmd:2##Argument:" + QByteArray(FrameStream::MaxFrame, '1') + "###@";
         QCOMPARE(s.append(big + kLife), texts({kLife}));
-        QCOMPARE(s.pending(), qsizetype(0));
+        QCOMPARE(s.pending(), qsizetype(1));
     }
 
     void latin1BytesAndClear()

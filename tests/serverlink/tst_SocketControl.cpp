@@ -199,6 +199,35 @@ private slots:
         QCOMPARE(part, QString());
     }
 
+    // What a peer that never reads leaves waiting is bounded: beyond it the link is closed
+    // as if by the peer. What arrives is held in bounded pieces too.
+    void buffersAreBounded()
+    {
+        SocketControl s;
+        qint64 mostArrived = 0, taken = 0;
+        connect(&s, &SocketControl::DataArrival, this, [&](qint32 bytesTotal) {
+            mostArrived = qMax<qint64>(mostArrived, bytesTotal);
+            QString part;
+            s.GetData(part);
+            taken += part.size();
+        });
+        QSignalSpy closed(&s, &SocketControl::Closed);
+        QVERIFY(connectUp(s));
+        const QByteArray block(4 * SocketControl::ReadBufferSize, 'x');
+        m_peer->write(block);
+        QTRY_COMPARE(taken, block.size());
+        QVERIFY(mostArrived <= SocketControl::ReadBufferSize);
+
+        m_peer->setReadBufferSize(1); // from now on the peer reads nothing
+        const QString reply(16 * 1024, QLatin1Char('r'));
+        for (qint64 sent = 0; closed.isEmpty() && sent < 64 * SocketControl::MaxPendingOutput; sent += reply.size()) {
+            s.SendData(reply);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(closed.size(), 1);
+        sendRaises(s);
+    }
+
     void lastDataBeforePeerCloseIsReadable()
     {
         SocketControl s;

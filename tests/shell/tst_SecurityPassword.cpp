@@ -261,6 +261,11 @@ private slots:
         QTest::newRow("none defined, entries differ") << "0" << QStringList{"", "abc", "abd"} << "" << notEqual;
         QTest::newRow("not saved") << QString() << QStringList{"", "abc", "abc"} << ""
                                    << "The password could not be saved!";
+        // The file's rules would give back another password than the one typed.
+        for (const char *unkept : {" lead", "trail ", "\tlead", "\"quoted\"", "'quoted'", "''"})
+            QTest::addRow("not kept: [%s]", unkept) << "old" << QStringList{"old", unkept, unkept} << ""
+                                                 << "A password cannot begin or end with a blank or be enclosed in quotes!";
+        QTest::newRow("inner blank and lone quotes") << "old" << QStringList{"old", "a \"b'", "a \"b'"} << "" << "";
         for (const char *how : {"cancel", "close", "escape"})
             QTest::addRow("refused by %s", how) << "old" << QStringList{"old", "x", "x"} << QString::fromLatin1(how) << "";
         QTest::newRow("text") << "old" << QStringList{"old", "Neu", "Neu"} << "" << "";

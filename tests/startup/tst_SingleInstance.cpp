@@ -1,6 +1,8 @@
 // The single-instance rule with real processes of the program.
 #include "startup/modStartClient.h"
 
+#include "../e2e/RdpTestEnvironment.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLockFile>
@@ -21,10 +23,12 @@ private:
     QTemporaryDir m_dir{QCoreApplication::applicationDirPath() + QStringLiteral("/instance-XXXXXX")};
     QString m_program;
 
-    bool start(QProcess &p, const QStringList &args)
+    // On the given X display, else on no display at all.
+    bool start(QProcess &p, const QStringList &args, const QString &display = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), display);
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(m_program, args);
@@ -119,6 +123,37 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), next.processId(), 30000);
         QVERIFY(next.processId() != dead);
         QCOMPARE(next.state(), QProcess::Running);
+    }
+
+    // Every word is the program's and the toolkit acts on none: its own options give the
+    // usage box (the toolkit would have ended the program at once for an unknown platform).
+    void toolkitOptionsAreWordsOfTheProgram_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("-reverse") << QStringList{"-reverse"};
+        QTest::newRow("-style fusion") << QStringList{"-style", "fusion"};
+        QTest::newRow("-platform nowhere") << QStringList{"-platform", "nowhere"};
+    }
+    void toolkitOptionsAreWordsOfTheProgram()
+    {
+        QFETCH(QStringList, args);
+        RdpTestEnvironment::Display display;
+        QVERIFY2(display.isRunning(), "Xvfb did not start");
+        const auto windows = [&] {
+            QProcess list;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("DISPLAY"), display.name());
+            list.setProcessEnvironment(env);
+            list.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+            list.waitForFinished(30000);
+            return list.readAllStandardOutput();
+        };
+        QProcess p;
+        const auto stopIt = qScopeGuard([&] { stop(p); });
+        QVERIFY(start(p, args, display.name()));
+        QTRY_VERIFY_WITH_TIMEOUT(windows().contains("\"Torvane_Veskora\""), 30000);
+        QVERIFY(!windows().contains("Torvane Remote Desktop Client"));
+        QCOMPARE(p.state(), QProcess::Running);
     }
 
     void notMaxAloneEndsTheProgram()

@@ -51,7 +51,7 @@ private slots:
         Forms::UnloadClient();
         delete frmClientTrayIcon::Instance();
         modStartClient::SetTrayLoader({});
-        modStartClient::SetArgumentString(std::nullopt);
+        modStartClient::SetArgumentString(QString());
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
         m_boxes.reset();
         m_dir.reset();

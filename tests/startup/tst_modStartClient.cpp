@@ -44,7 +44,7 @@ private slots:
     void cleanup()
     {
         modStartClient::SetTrayLoader({});
-        modStartClient::SetArgumentString(std::nullopt);
+        modStartClient::SetArgumentString(QString());
         MsgBox::SetHandler({});
     }
 
