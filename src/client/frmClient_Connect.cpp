@@ -150,8 +150,8 @@ void frmClient::ConnectToServer()
     mRdpNonScriptable = msts->NonScriptable();
 
     // The window's inside is the control at the desktop's size, whatever frame a window
-    // manager draws around it; the frame's corner at (1, 1). A window is never resized to
-    // anything else, or the remote pixels would no longer meet the screen's one to one.
+    // manager draws around it; the frame's corner at (1, 1). A session in a window keeps that
+    // size: resized, its pixels would no longer meet the screen's one to one.
     const qint32 desktopWidth = Conversions::ToInt32(mDesktopWidth);
     const qint32 desktopHeight = Conversions::ToInt32(mDesktopHeight);
     session.move(1, 1);

@@ -472,6 +472,7 @@ void FreeRdpSessionControl::showEvent(QShowEvent *event)
     window()->installEventFilter(this);
     if (QWindow *handle = window()->windowHandle())
         handle->installEventFilter(this);
+    m_focusWhenExposed = true;
     setFocus(Qt::ActiveWindowFocusReason);
     window()->activateWindow();
 }
@@ -479,7 +480,7 @@ void FreeRdpSessionControl::showEvent(QShowEvent *event)
 bool FreeRdpSessionControl::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == window()->windowHandle() && event->type() == QEvent::Expose && window()->windowHandle()->isExposed()
-        && !windowManaged())
+        && std::exchange(m_focusWhenExposed, false) && !windowManaged())
         RdpX11::takeInputFocus(x11Display(), window()->winId());
     // A window that nothing on the desktop could bring back is not left minimised.
     if (watched == window() && event->type() == QEvent::WindowStateChange && window()->isMinimized()

@@ -163,5 +163,6 @@ private:
     QWidget *m_connectionBar = nullptr;
     QLabel *m_connectionBarServer = nullptr;
     QToolButton *m_connectionBarMinimize = nullptr;
+    bool m_focusWhenExposed = false; // the window is to take the keyboard when it is on the screen
     QPointer<QMessageBox> m_certificatePrompt;
 };

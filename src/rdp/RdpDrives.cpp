@@ -23,7 +23,7 @@ const char *const kChannel = "rdpdr";
 std::mutex g_sessionsMutex;
 std::map<rdpContext *, RdpDrives *> g_sessions;
 
-// The device being loaded on this thread by RdpDrives::load, and the manager's own register.
+// The device being loaded on this thread by RdpDrives::announce, and the manager's own register.
 thread_local DEVICE *t_loaded = nullptr;
 thread_local pcRegisterDevice t_register = nullptr;
 
