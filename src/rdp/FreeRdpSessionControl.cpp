@@ -381,8 +381,8 @@ void FreeRdpSessionControl::sessionCertificateChanged(quint64 generation, const 
         return;
     // The control asks, as a terminal-services control does; no answer in time is a refusal.
     auto *box = new QMessageBox(QMessageBox::Warning, MsgBox::AppTitle,
-                                tr("The certificate of the remote computer %1 has changed since the last "
-                                   "connection.\n\nRemembered fingerprint:\n%2\n\nPresented fingerprint:\n%3\n\n"
+                                tr("The certificate of this remote computer has changed since the last "
+                                   "connection:\n%1\n\nRemembered fingerprint:\n%2\n\nPresented fingerprint:\n%3\n\n"
                                    "Connect only if its administrator has renewed the certificate.")
                                     .arg(m_server, remembered, presented),
                                 QMessageBox::NoButton, window());

@@ -300,6 +300,8 @@ void tst_e2e_rdp_session::renewedCertificate()
         const QString text = prompt()->text();
         const QString after = fingerprint(m_server->certificate());
         QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
+        if (const QString shots = qEnvironmentVariable("VESKORA_SCREENSHOT_DIR"); !shots.isEmpty())
+            prompt()->grab().save(QDir(shots).filePath(QStringLiteral("certificate-prompt.png")));
         // An operator who takes longer than the connect time limit to decide.
         if (answer == QLatin1String("Connect"))
             QTest::qWait(2500);
