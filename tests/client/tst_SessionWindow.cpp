@@ -126,31 +126,24 @@ private slots:
 
     // However the window is asked to close, a running session ends through the control and
     // its end brings the main window back; a window without a session goes back at once.
-    void closeRequest_data()
-    {
-        QTest::addColumn<bool>("started");
-        QTest::newRow("session running") << true;
-        QTest::newRow("no session") << false;
-    }
-
     void closeRequest()
     {
-        QFETCH(bool, started);
         frmMsRdpClient *form = session();
         RecordingSessionControl *control = recorder(form);
-        gRdpStarted = started;
+        gRdpStarted = true;
+        m_main->hide();
+        form->show();
+        QVERIFY(!form->close());
+        QVERIFY(control->callNames().contains(QStringLiteral("Disconnect")) && form->isVisible());
+        control->raiseDisconnected(1);
+        QVERIFY(!form->isVisible() && m_main->isVisible() && !gRdpStarted);
+
         m_main->hide();
         form->show();
         control->calls.clear();
-
         QVERIFY(!form->close());
-
-        QCOMPARE(control->callNames().contains(QStringLiteral("Disconnect")), started);
-        QCOMPARE(form->isVisible(), started);
-        if (started)
-            control->raiseDisconnected(1);
-        QVERIFY(!form->isVisible() && m_main->isVisible() && !gRdpStarted);
-        QCOMPARE(Forms::MsRdpClient(), form);
+        QVERIFY(!control->callNames().contains(QStringLiteral("Disconnect")));
+        QVERIFY(!form->isVisible() && m_main->isVisible());
     }
 
     void deviceChangeReachesTheControl_data()
