@@ -137,22 +137,22 @@ void frmClient::HandleFrame(const QString &frame)
 
         case 6: { // one profile of a series
             const qint32 n = command.Argument;
-            RemoteUserData data;
-            modSocketCmd::ParseUserFrame(frame, data); // missing fields stay zero or empty
-            ReceiveUserProfile(n, data.Username, data.Password, data.Resolution);
+            RemoteUserData profile;
+            modSocketCmd::ParseUserFrame(frame, profile); // missing fields stay zero or empty
+            ReceiveUserProfile(n, profile.Username, profile.Password, profile.Resolution);
             modSocketCmd::BuildCommandFrame(SocketCmd{7, n}, answer);
             Winsock->SendData(answer);
             setPanelText(1, QStringLiteral("Get Remotedata") + LongTimeNow());
             mLifeCnt = gStartLifeCnt;
-            if (n < data.NrOfUsers)
+            if (n < profile.NrOfUsers)
                 break;
             ShowUserList();
             break;
         }
 
         case 8: { // remote status: lock state and connected client
-            RemoteConnectData data;
-            modSocketCmd::ParseConnectFrame(frame, data); // missing fields: no client connected
+            RemoteConnectData status;
+            modSocketCmd::ParseConnectFrame(frame, status); // missing fields: no client connected
             modSocketCmd::BuildCommandFrame(SocketCmd{9, 0}, answer);
             Winsock->SendData(answer);
             setPanelText(1, QStringLiteral("Remotestatus received"));
@@ -162,14 +162,14 @@ void frmClient::HandleFrame(const QString &frame)
                 button->setEnabled(!locked);
             if (locked) {
                 shpLockStatus->setFillColor(kRed);
-                setPanelText(2, data.Connect ? QStringLiteral("Locked : Client ") + data.ClientName + QStringLiteral(" connected!")
+                setPanelText(2, status.Connect ? QStringLiteral("Locked : Client ") + status.ClientName + QStringLiteral(" connected!")
                                              : QStringLiteral("Locked : No Client connected!"));
-            } else if (!data.Connect) {
+            } else if (!status.Connect) {
                 shpLockStatus->setFillColor(kGreen);
                 setPanelText(2, QStringLiteral("No Client connected!"));
             } else {
                 shpLockStatus->setFillColor(kYellow);
-                setPanelText(2, QStringLiteral("Client ") + data.ClientName + QStringLiteral(" connected!"));
+                setPanelText(2, QStringLiteral("Client ") + status.ClientName + QStringLiteral(" connected!"));
             }
             if (shpLockStatus->isHidden())
                 shpLockStatus->setVisible(true);

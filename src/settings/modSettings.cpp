@@ -97,14 +97,14 @@ qint32 ReadSetting(const QString &root, const QString &section, const QString &k
 
     qint32 failed = Registry::ERROR_SUCCESS;
     if (letter == u"S") {
-        Registry::DWORD type = 0;
+        Registry::DWORD valueType = 0;
         quint8 probe = 0;
         Registry::DWORD size = 0;
-        qint32 r = Registry::RegQueryValueEx(hKey, key, nullptr, &type, &probe, &size);
+        qint32 r = Registry::RegQueryValueEx(hKey, key, nullptr, &valueType, &probe, &size);
         QByteArray buffer;
         if (r == Registry::ERROR_MORE_DATA) {
             buffer.resize(qsizetype(size));
-            r = Registry::RegQueryValueEx(hKey, key, nullptr, &type, reinterpret_cast<quint8 *>(buffer.data()),
+            r = Registry::RegQueryValueEx(hKey, key, nullptr, &valueType, reinterpret_cast<quint8 *>(buffer.data()),
                                           &size);
         }
         if (r == Registry::ERROR_SUCCESS) {
