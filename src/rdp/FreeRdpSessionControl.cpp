@@ -29,7 +29,6 @@
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 
-
 #include <mutex>
 
 namespace {
@@ -132,9 +131,8 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
 
 FreeRdpSessionControl::~FreeRdpSessionControl()
 {
-    m_destroying = true;
     delete m_certificatePrompt;
-    // Joins the worker; the queued calls it may still post die with this object.
+    // Joins the worker; the signals it may still have queued die with this object.
     m_session.reset();
     wipePassword();
 }
@@ -319,12 +317,17 @@ void FreeRdpSessionControl::Connect()
     m_connected = false;
     m_keysDown.clear();
     m_buttonsDown = {};
-    m_session = std::make_unique<RdpSession>(this, ++m_generation, std::move(config));
-    {
-        std::lock_guard lock(m_session->screenMutex);
-        m_session->screen = QImage(m_desktopWidth, m_desktopHeight, QImage::Format_RGB32);
-        m_session->screen.fill(Qt::black);
-    }
+    m_frame.reset(QSize(m_desktopWidth, m_desktopHeight));
+    m_session = std::make_unique<RdpSession>(m_frame, std::move(config));
+    // Queued: the session sends them from its worker thread, and ended() is its last.
+    RdpSession *session = m_session.get();
+    connect(session, &RdpSession::connected, this, &FreeRdpSessionControl::sessionConnected, Qt::QueuedConnection);
+    connect(session, &RdpSession::ended, this, &FreeRdpSessionControl::sessionEnded, Qt::QueuedConnection);
+    connect(session, &RdpSession::frameChanged, this, &FreeRdpSessionControl::sessionFrameChanged,
+            Qt::QueuedConnection);
+    connect(session, &RdpSession::resized, this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    connect(session, &RdpSession::certificateChanged, this, &FreeRdpSessionControl::sessionCertificateChanged,
+            Qt::QueuedConnection);
     m_session->start();
     applyFullScreen();
     updateConnectionBar();
@@ -339,23 +342,17 @@ void FreeRdpSessionControl::Disconnect()
 
 QImage FreeRdpSessionControl::screenImage() const
 {
-    if (!m_session)
-        return QImage();
-    std::lock_guard lock(m_session->screenMutex);
-    return m_session->screen.copy();
+    return m_session ? m_frame.image() : QImage();
 }
 
 QSize FreeRdpSessionControl::remoteSize() const
 {
-    if (!m_session)
-        return QSize(m_desktopWidth, m_desktopHeight);
-    std::lock_guard lock(m_session->screenMutex);
-    return m_session->screen.size();
+    return m_session ? m_frame.size() : QSize(m_desktopWidth, m_desktopHeight);
 }
 
-void FreeRdpSessionControl::sessionConnected(quint64 generation)
+void FreeRdpSessionControl::sessionConnected()
 {
-    if (generation != m_generation || !m_session || m_destroying || m_connected)
+    if (!m_session || m_connected)
         return;
     m_connected = true;
     if (hasFocus())
@@ -363,9 +360,9 @@ void FreeRdpSessionControl::sessionConnected(quint64 generation)
     emit OnConnected();
 }
 
-void FreeRdpSessionControl::sessionEnded(quint64 generation, qint32 reason)
+void FreeRdpSessionControl::sessionEnded(qint32 reason)
 {
-    if (generation != m_generation || !m_session || m_destroying)
+    if (!m_session)
         return;
     delete m_certificatePrompt;
     m_session.reset();
@@ -374,10 +371,9 @@ void FreeRdpSessionControl::sessionEnded(quint64 generation, qint32 reason)
     emit OnDisconnected(reason);
 }
 
-void FreeRdpSessionControl::sessionCertificateChanged(quint64 generation, const QString &remembered,
-                                                      const QString &presented)
+void FreeRdpSessionControl::sessionCertificateChanged(const QString &remembered, const QString &presented)
 {
-    if (generation != m_generation || !m_session || m_destroying)
+    if (!m_session)
         return;
     // The control asks, as a terminal-services control does; no answer in time is a refusal.
     auto *box = new QMessageBox(QMessageBox::Warning, MsgBox::AppTitle,
@@ -408,26 +404,11 @@ void FreeRdpSessionControl::setCertificatePromptTimeout(int milliseconds)
     g_certificatePromptMs = milliseconds;
 }
 
-void FreeRdpSessionControl::sessionScreenChanged(quint64 generation, QRect)
+void FreeRdpSessionControl::sessionFrameChanged()
 {
-    if (generation != m_generation || !m_session)
-        return;
-    QRect damaged;
-    {
-        std::lock_guard lock(m_session->screenMutex);
-        damaged = m_session->damaged;
-        m_session->damaged = QRect();
-        m_session->updatePosted = false;
-    }
+    const QRect damaged = m_frame.takeDamage();
     if (!damaged.isEmpty())
         update(damaged);
-}
-
-void FreeRdpSessionControl::sessionResized(quint64 generation, QSize)
-{
-    if (generation != m_generation)
-        return;
-    update();
 }
 
 QPoint FreeRdpSessionControl::toRemote(const QPointF &local) const
@@ -446,14 +427,7 @@ void FreeRdpSessionControl::paintEvent(QPaintEvent *event)
         painter.fillRect(event->rect(), Qt::black);
         return;
     }
-    // The server's pixels one to one; what the remote screen does not cover stays black.
-    std::lock_guard lock(m_session->screenMutex);
-    const QImage &screen = m_session->screen;
-    const QRect shown = event->rect() & screen.rect();
-    if (!shown.isEmpty())
-        painter.drawImage(shown.topLeft(), screen, shown);
-    for (const QRect &r : QRegion(event->rect()) - screen.rect())
-        painter.fillRect(r, Qt::black);
+    m_frame.paint(painter, event->rect());
 }
 
 void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)

@@ -4,7 +4,7 @@
 #include "rdp/FreeRdpSessionControl.h"
 
 #include "platform/ErrorNumbers.h"
-#include "rdp/RdpSession.h"
+#include "rdp/RdpSettings.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -322,13 +322,13 @@ void tst_FreeRdpSessionControl::portsOffered()
         QFile f(dev.filePath(QString::fromLatin1(name)));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    const auto ports = RdpSession::portDevices(dev.path());
+    const auto ports = RdpSettings::portDevices(dev.path());
     QStringList seen;
     for (const auto &p : ports)
         seen << p.first + QLatin1Char('=') + QFileInfo(p.second).fileName();
     QCOMPARE(seen, QStringList({"COM1=ttyS0", "COM2=ttyS1", "COM3=ttyS2", "COM4=ttyS3", "COM5=ttyUSB0",
                                 "COM6=ttyUSB1", "COM7=ttyUSB10", "COM8=ttyACM0", "LPT1=lp0", "LPT2=lp1"}));
-    QVERIFY(RdpSession::portDevices(dev.filePath(QStringLiteral("missing"))).isEmpty());
+    QVERIFY(RdpSettings::portDevices(dev.filePath(QStringLiteral("missing"))).isEmpty());
 }
 
 QTEST_MAIN(tst_FreeRdpSessionControl)
