@@ -1,10 +1,12 @@
 // The performance flags the server receives in the Client Info PDU are the ones set on the
-// control. The server here is a small RDP listener of the test's own (FreeRDP's server side,
-// TLS with a throw-away certificate) that records what the client announced.
+// control, every bit of them (the library itself would keep only those it has booleans for).
+// The server is a small RDP listener of the test's own, on the library's server side with TLS
+// and a throw-away certificate, that records what the client announced.
 #include "rdp/FreeRdpSessionControl.h"
 
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,134 +15,101 @@
 #include <freerdp/settings.h>
 #include <winpr/synch.h>
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
-// Accepts RDP clients on 127.0.0.1 and records the performance flags of the last client's
-// Client Info PDU.
+// Accepts RDP clients on 127.0.0.1, one at a time, and records the performance flags of the
+// last one's Client Info PDU.
 class InfoRecordingServer
 {
 public:
-    InfoRecordingServer(const QString &certificate, const QString &key)
-        : m_certificate(certificate.toUtf8()), m_key(key.toUtf8())
+    InfoRecordingServer(const QByteArray &certificate, const QByteArray &key) : m_certificate(certificate), m_key(key)
     {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || ::listen(fd, 4) != 0
-            || getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-            close(fd);
-            return;
-        }
-        m_port = ntohs(addr.sin_port);
-        m_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        m_listener = freerdp_listener_new();
+        QTcpServer probe;
+        m_port = probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+        probe.close();
         m_listener->info = this;
-        m_listener->PeerAccepted = &InfoRecordingServer::peerAccepted;
-        if (!m_listener->OpenFromSocket(m_listener, fd)) {
-            close(fd);
+        m_listener->PeerAccepted = &InfoRecordingServer::accepted;
+        if (!m_listener->Open(m_listener, "127.0.0.1", m_port))
             m_port = 0;
-            return;
-        }
         m_thread = std::thread([this] { serve(); });
     }
 
     ~InfoRecordingServer()
     {
-        if (m_stopEvent)
-            SetEvent(m_stopEvent);
-        if (m_thread.joinable())
-            m_thread.join();
-        for (std::thread &t : m_peers)
-            t.join();
-        if (m_listener) {
-            m_listener->Close(m_listener);
-            freerdp_listener_free(m_listener);
-        }
-        if (m_stopEvent)
-            CloseHandle(m_stopEvent);
+        SetEvent(m_stop);
+        m_thread.join();
+        m_listener->Close(m_listener);
+        freerdp_listener_free(m_listener);
+        CloseHandle(m_stop);
     }
 
     quint16 port() const { return m_port; }
-    bool received() const { return m_received; }
-    quint32 performanceFlags() const { return m_flags; }
+    std::atomic<bool> received{false};
+    std::atomic<quint32> performanceFlags{0};
 
 private:
     void serve()
     {
-        while (true) {
-            HANDLE handles[32];
-            DWORD count = m_listener->GetEventHandles(m_listener, handles, 31);
-            handles[count++] = m_stopEvent;
+        while (WaitForSingleObject(m_stop, 0) != WAIT_OBJECT_0) {
+            HANDLE handles[64];
+            DWORD count = m_listener->GetEventHandles(m_listener, handles, 32);
+            if (m_peer)
+                count += m_peer->GetEventHandles(m_peer, handles + count, 31);
+            handles[count++] = m_stop;
             WaitForMultipleObjects(count, handles, FALSE, INFINITE);
-            if (WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0)
-                return;
             m_listener->CheckFileDescriptor(m_listener);
+            if (m_peer && !m_peer->CheckFileDescriptor(m_peer))
+                drop();
         }
+        drop();
     }
 
-    static BOOL peerAccepted(freerdp_listener *listener, freerdp_peer *client)
+    void drop()
+    {
+        if (!m_peer)
+            return;
+        m_peer->Disconnect(m_peer);
+        freerdp_peer_context_free(m_peer);
+        freerdp_peer_free(m_peer);
+        m_peer = nullptr;
+    }
+
+    static BOOL accepted(freerdp_listener *listener, freerdp_peer *client)
     {
         auto *self = static_cast<InfoRecordingServer *>(listener->info);
-        self->m_peers.emplace_back([self, client] { self->servePeer(client); });
-        return TRUE;
-    }
-
-    static BOOL postConnect(freerdp_peer *client)
-    {
-        auto *self = static_cast<InfoRecordingServer *>(client->ContextExtra);
-        self->m_flags = freerdp_settings_get_uint32(client->settings, FreeRDP_PerformanceFlags);
-        self->m_received = true;
-        return TRUE;
-    }
-
-    void servePeer(freerdp_peer *client)
-    {
+        self->drop();
         client->ContextSize = sizeof(rdpContext);
         if (!freerdp_peer_context_new(client)) {
             freerdp_peer_free(client);
-            return;
+            return FALSE;
         }
-        client->ContextExtra = this;
+        client->ContextExtra = self;
         rdpSettings *s = client->settings;
-        freerdp_settings_set_string(s, FreeRDP_CertificateFile, m_certificate.constData());
-        freerdp_settings_set_string(s, FreeRDP_PrivateKeyFile, m_key.constData());
+        freerdp_settings_set_string(s, FreeRDP_CertificateFile, self->m_certificate.constData());
+        freerdp_settings_set_string(s, FreeRDP_PrivateKeyFile, self->m_key.constData());
         freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, FALSE);
         freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, TRUE);
         freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, FALSE);
-        client->PostConnect = &InfoRecordingServer::postConnect;
+        client->PostConnect = [](freerdp_peer *peer) -> BOOL {
+            auto *server = static_cast<InfoRecordingServer *>(peer->ContextExtra);
+            server->performanceFlags = freerdp_settings_get_uint32(peer->settings, FreeRDP_PerformanceFlags);
+            server->received = true;
+            return TRUE;
+        };
         client->Initialize(client);
-        while (!m_received && WaitForSingleObject(m_stopEvent, 0) != WAIT_OBJECT_0) {
-            HANDLE handles[32];
-            DWORD count = client->GetEventHandles(client, handles, 31);
-            handles[count++] = m_stopEvent;
-            WaitForMultipleObjects(count, handles, FALSE, 1000);
-            if (!client->CheckFileDescriptor(client))
-                break;
-        }
-        client->Disconnect(client);
-        freerdp_peer_context_free(client);
-        freerdp_peer_free(client);
+        self->m_peer = client;
+        return TRUE;
     }
 
-    QByteArray m_certificate, m_key;
+    const QByteArray m_certificate, m_key;
     quint16 m_port = 0;
-    HANDLE m_stopEvent = nullptr;
-    freerdp_listener *m_listener = nullptr;
+    HANDLE m_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    freerdp_listener *m_listener = freerdp_listener_new();
+    freerdp_peer *m_peer = nullptr; // the listener's thread's only
     std::thread m_thread;
-    std::vector<std::thread> m_peers; // touched by the listener thread only, joined after it
-    std::atomic<bool> m_received{false};
-    std::atomic<quint32> m_flags{0};
 };
 
 } // namespace
@@ -156,25 +125,18 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QString m_certificate, m_key;
 };
 
 void tst_FreeRdpPerformanceFlags::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
     qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
-    m_certificate = m_dir.filePath(QStringLiteral("server.crt"));
-    m_key = m_dir.filePath(QStringLiteral("server.key"));
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                   QStringLiteral("/CN=localhost"), QStringLiteral("-keyout"), m_key, QStringLiteral("-out"),
-                   m_certificate});
+    openssl.setWorkingDirectory(m_dir.path());
+    openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                              "/CN=localhost", "-keyout", "server.key", "-out", "server.crt"});
     if (!openssl.waitForStarted())
         QSKIP("openssl is not installed: no certificate for the test server");
-    QVERIFY(openssl.waitForFinished(60000));
-    QCOMPARE(openssl.exitCode(), 0);
+    QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
 }
 
 void tst_FreeRdpPerformanceFlags::serverReceivesFlags_data()
@@ -190,19 +152,17 @@ void tst_FreeRdpPerformanceFlags::serverReceivesFlags_data()
 void tst_FreeRdpPerformanceFlags::serverReceivesFlags()
 {
     QFETCH(qint32, flags);
-    InfoRecordingServer server(m_certificate, m_key);
+    InfoRecordingServer server(QFile::encodeName(m_dir.filePath(QStringLiteral("server.crt"))),
+                               QFile::encodeName(m_dir.filePath(QStringLiteral("server.key"))));
     QVERIFY(server.port() != 0);
-
     FreeRdpSessionControl control;
     QSignalSpy disconnected(&control, &SessionControl::OnDisconnected);
     control.setServer(QStringLiteral("127.0.0.1:%1").arg(server.port()));
     control.setUserName(QStringLiteral("panel"));
-    control.setDesktopWidth(640);
-    control.setDesktopHeight(480);
     control.AdvancedSettings3()->setPerformanceFlags(flags);
     control.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(server.received(), 30000);
-    QCOMPARE(server.performanceFlags(), quint32(flags));
+    QTRY_VERIFY_WITH_TIMEOUT(server.received, 30000);
+    QCOMPARE(server.performanceFlags.load(), quint32(flags));
     control.Disconnect();
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
 }
