@@ -134,8 +134,6 @@ void tst_FreeRdpPerformanceFlags::initTestCase()
     openssl.setWorkingDirectory(m_dir.path());
     openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
                                               "/CN=localhost", "-keyout", "server.key", "-out", "server.crt"});
-    if (!openssl.waitForStarted())
-        QSKIP("openssl is not installed: no certificate for the test server");
     QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
 }
 
