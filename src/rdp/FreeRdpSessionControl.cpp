@@ -163,84 +163,32 @@ void FreeRdpSessionControl::setUserName(const QString &value)
     m_userName = value;
 }
 
-void FreeRdpSessionControl::setDesktopWidth(qint32 value)
+void FreeRdpSessionControl::setNumber(qint32 &member, qint32 value, qint32 low, qint32 high)
 {
     checkSettable();
-    checkRange(value, 200, 8192);
-    m_desktopWidth = value;
+    checkRange(value, low, high);
+    member = value;
 }
 
-void FreeRdpSessionControl::setDesktopHeight(qint32 value)
+void FreeRdpSessionControl::setSwitch(bool &member, bool value)
 {
     checkSettable();
-    checkRange(value, 200, 8192);
-    m_desktopHeight = value;
+    member = value;
 }
 
-void FreeRdpSessionControl::setFullScreen(qint32 value)
-{
-    checkSettable();
-    checkRange(value, 0, 1);
-    m_fullScreen = value;
-}
-
-void FreeRdpSessionControl::setBitmapPeristence(qint32 value)
-{
-    checkSettable();
-    checkRange(value, 0, 1);
-    m_bitmapPersistence = value;
-}
-
-void FreeRdpSessionControl::setCompress(qint32 value)
-{
-    checkSettable();
-    checkRange(value, 0, 1);
-    m_compress = value;
-}
-
-void FreeRdpSessionControl::setPerformanceFlags(qint32 value)
-{
-    checkSettable();
-    // The flags the protocol defines, up to desktop composition (0x100).
-    checkRange(value, 0, 0x1FF);
-    m_performanceFlags = value;
-}
-
-void FreeRdpSessionControl::setRedirectDrives(bool value)
-{
-    checkSettable();
-    m_redirectDrives = value;
-}
-
-void FreeRdpSessionControl::setRedirectPorts(bool value)
-{
-    checkSettable();
-    m_redirectPorts = value;
-}
-
-void FreeRdpSessionControl::setRedirectPrinters(bool value)
-{
-    checkSettable();
-    m_redirectPrinters = value;
-}
-
-void FreeRdpSessionControl::setRedirectSmartCards(bool value)
-{
-    checkSettable();
-    m_redirectSmartCards = value;
-}
-
-void FreeRdpSessionControl::setDisplayConnectionBar(bool value)
-{
-    checkSettable();
-    m_displayConnectionBar = value;
-}
-
-void FreeRdpSessionControl::setEnableAutoReconnect(bool value)
-{
-    checkSettable();
-    m_enableAutoReconnect = value;
-}
+void FreeRdpSessionControl::setDesktopWidth(qint32 value) { setNumber(m_desktopWidth, value, 200, 8192); }
+void FreeRdpSessionControl::setDesktopHeight(qint32 value) { setNumber(m_desktopHeight, value, 200, 8192); }
+void FreeRdpSessionControl::setFullScreen(qint32 value) { setNumber(m_fullScreen, value, 0, 1); }
+void FreeRdpSessionControl::setBitmapPeristence(qint32 value) { setNumber(m_bitmapPersistence, value, 0, 1); }
+void FreeRdpSessionControl::setCompress(qint32 value) { setNumber(m_compress, value, 0, 1); }
+// The flags the protocol defines, up to desktop composition (0x100).
+void FreeRdpSessionControl::setPerformanceFlags(qint32 value) { setNumber(m_performanceFlags, value, 0, 0x1FF); }
+void FreeRdpSessionControl::setRedirectDrives(bool value) { setSwitch(m_redirectDrives, value); }
+void FreeRdpSessionControl::setRedirectPorts(bool value) { setSwitch(m_redirectPorts, value); }
+void FreeRdpSessionControl::setRedirectPrinters(bool value) { setSwitch(m_redirectPrinters, value); }
+void FreeRdpSessionControl::setRedirectSmartCards(bool value) { setSwitch(m_redirectSmartCards, value); }
+void FreeRdpSessionControl::setDisplayConnectionBar(bool value) { setSwitch(m_displayConnectionBar, value); }
+void FreeRdpSessionControl::setEnableAutoReconnect(bool value) { setSwitch(m_enableAutoReconnect, value); }
 
 void FreeRdpSessionControl::setClearTextPassword(const QString &value)
 {

@@ -121,6 +121,8 @@ private:
     void sessionCertificateChanged(const QString &remembered, const QString &presented);
 
     void checkSettable() const;
+    void setNumber(qint32 &member, qint32 value, qint32 low, qint32 high);
+    void setSwitch(bool &member, bool value);
     void layoutConnectionBar();
     void updateConnectionBar();
     void applyFullScreen();

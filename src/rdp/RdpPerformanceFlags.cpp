@@ -57,22 +57,22 @@ extern "C" __attribute__((visibility("default"))) void freerdp_performance_flags
         own(settings);
         return;
     }
-    constexpr UINT32 booleanBits = PERF_ENABLE_FONT_SMOOTHING | PERF_ENABLE_DESKTOP_COMPOSITION
-        | PERF_DISABLE_WALLPAPER | PERF_DISABLE_FULLWINDOWDRAG | PERF_DISABLE_MENUANIMATIONS
-        | PERF_DISABLE_THEMING;
-    UINT32 flags = freerdp_settings_get_uint32(settings, FreeRDP_PerformanceFlags) & ~booleanBits;
-    if (freerdp_settings_get_bool(settings, FreeRDP_AllowFontSmoothing))
-        flags |= PERF_ENABLE_FONT_SMOOTHING;
-    if (freerdp_settings_get_bool(settings, FreeRDP_AllowDesktopComposition))
-        flags |= PERF_ENABLE_DESKTOP_COMPOSITION;
-    if (freerdp_settings_get_bool(settings, FreeRDP_DisableWallpaper))
-        flags |= PERF_DISABLE_WALLPAPER;
-    if (freerdp_settings_get_bool(settings, FreeRDP_DisableFullWindowDrag))
-        flags |= PERF_DISABLE_FULLWINDOWDRAG;
-    if (freerdp_settings_get_bool(settings, FreeRDP_DisableMenuAnims))
-        flags |= PERF_DISABLE_MENUANIMATIONS;
-    if (freerdp_settings_get_bool(settings, FreeRDP_DisableThemes))
-        flags |= PERF_DISABLE_THEMING;
+    // The library's booleans and the bits they stand for.
+    static constexpr struct
+    {
+        size_t setting;
+        UINT32 bit;
+    } booleans[] = {
+        {FreeRDP_AllowFontSmoothing, PERF_ENABLE_FONT_SMOOTHING},
+        {FreeRDP_AllowDesktopComposition, PERF_ENABLE_DESKTOP_COMPOSITION},
+        {FreeRDP_DisableWallpaper, PERF_DISABLE_WALLPAPER},
+        {FreeRDP_DisableFullWindowDrag, PERF_DISABLE_FULLWINDOWDRAG},
+        {FreeRDP_DisableMenuAnims, PERF_DISABLE_MENUANIMATIONS},
+        {FreeRDP_DisableThemes, PERF_DISABLE_THEMING},
+    };
+    UINT32 flags = freerdp_settings_get_uint32(settings, FreeRDP_PerformanceFlags);
+    for (const auto &b : booleans)
+        flags = freerdp_settings_get_bool(settings, b.setting) ? flags | b.bit : flags & ~b.bit;
     freerdp_settings_set_uint32(settings, FreeRDP_PerformanceFlags, flags);
 }
 
