@@ -13,8 +13,6 @@ namespace RdpTestEnvironment {
 inline const QString UserName = QStringLiteral("nlauser");
 inline const QString Password = QStringLiteral("Nla-Pass-1");
 
-// Empty when every program is there, else what is missing (tests skip with it).
-QString missingPrograms();
 // As root, before any thread starts: the test program's own view of the file system, in which
 // the users it makes (/etc, /home) and the media it mounts (/media) go with it, however it ends,
 // and no other program sees them. False where that cannot be.
@@ -118,8 +116,8 @@ private:
 class Xrdp
 {
 public:
-    // Why xrdp cannot run here, or nothing.
-    static QString unavailable();
+    // xrdp runs as root, and the test makes a user of its own.
+    static bool canRun();
     Xrdp();
     ~Xrdp();
     bool start(const QString &address);
