@@ -7,14 +7,11 @@
 #include <QByteArray>
 #include <QImage>
 #include <QPointer>
-#include <QRect>
-#include <QStringList>
 #include <memory>
 
 class RdpSession;
 class QLabel;
 class QMessageBox;
-class QTimer;
 class QToolButton;
 
 // The session control of the program: a FreeRDP 2 client running in this process.

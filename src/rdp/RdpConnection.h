@@ -43,8 +43,6 @@ public:
     // Any thread: ends the attempt under way and every wait; the session then ends.
     void stop();
     bool stopped() const { return m_stop; }
-    // Waits that long for a stop; true once stopped.
-    bool waitStop(int milliseconds);
 
     // Worker: connects the library's instance to the server; 0 or a disconnect reason.
     qint32 connect(rdp_freerdp *instance);
@@ -64,6 +62,8 @@ public:
     void answer(bool accept);
 
 private:
+    // Waits that long for a stop; true once stopped.
+    bool waitStop(int milliseconds);
     // Resolves and connects the TCP socket; 0 or a disconnect reason.
     qint32 openSocket(int timeLimitMs, int &fd);
     void handOver(rdp_freerdp *instance, int fd);
