@@ -29,7 +29,6 @@
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 
-
 #include <mutex>
 
 namespace {
@@ -132,9 +131,8 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
 
 FreeRdpSessionControl::~FreeRdpSessionControl()
 {
-    m_destroying = true;
     delete m_certificatePrompt;
-    // Joins the worker; the queued calls it may still post die with this object.
+    // Joins the worker; the signals it may still have queued die with this object.
     m_session.reset();
     wipePassword();
 }
@@ -165,84 +163,32 @@ void FreeRdpSessionControl::setUserName(const QString &value)
     m_userName = value;
 }
 
-void FreeRdpSessionControl::setDesktopWidth(qint32 value)
+void FreeRdpSessionControl::setNumber(qint32 &member, qint32 value, qint32 low, qint32 high)
 {
     checkSettable();
-    checkRange(value, 200, 8192);
-    m_desktopWidth = value;
+    checkRange(value, low, high);
+    member = value;
 }
 
-void FreeRdpSessionControl::setDesktopHeight(qint32 value)
+void FreeRdpSessionControl::setSwitch(bool &member, bool value)
 {
     checkSettable();
-    checkRange(value, 200, 8192);
-    m_desktopHeight = value;
+    member = value;
 }
 
-void FreeRdpSessionControl::setFullScreen(qint32 value)
-{
-    checkSettable();
-    checkRange(value, 0, 1);
-    m_fullScreen = value;
-}
-
-void FreeRdpSessionControl::setBitmapPeristence(qint32 value)
-{
-    checkSettable();
-    checkRange(value, 0, 1);
-    m_bitmapPersistence = value;
-}
-
-void FreeRdpSessionControl::setCompress(qint32 value)
-{
-    checkSettable();
-    checkRange(value, 0, 1);
-    m_compress = value;
-}
-
-void FreeRdpSessionControl::setPerformanceFlags(qint32 value)
-{
-    checkSettable();
-    // The flags the protocol defines, up to desktop composition (0x100).
-    checkRange(value, 0, 0x1FF);
-    m_performanceFlags = value;
-}
-
-void FreeRdpSessionControl::setRedirectDrives(bool value)
-{
-    checkSettable();
-    m_redirectDrives = value;
-}
-
-void FreeRdpSessionControl::setRedirectPorts(bool value)
-{
-    checkSettable();
-    m_redirectPorts = value;
-}
-
-void FreeRdpSessionControl::setRedirectPrinters(bool value)
-{
-    checkSettable();
-    m_redirectPrinters = value;
-}
-
-void FreeRdpSessionControl::setRedirectSmartCards(bool value)
-{
-    checkSettable();
-    m_redirectSmartCards = value;
-}
-
-void FreeRdpSessionControl::setDisplayConnectionBar(bool value)
-{
-    checkSettable();
-    m_displayConnectionBar = value;
-}
-
-void FreeRdpSessionControl::setEnableAutoReconnect(bool value)
-{
-    checkSettable();
-    m_enableAutoReconnect = value;
-}
+void FreeRdpSessionControl::setDesktopWidth(qint32 value) { setNumber(m_desktopWidth, value, 200, 8192); }
+void FreeRdpSessionControl::setDesktopHeight(qint32 value) { setNumber(m_desktopHeight, value, 200, 8192); }
+void FreeRdpSessionControl::setFullScreen(qint32 value) { setNumber(m_fullScreen, value, 0, 1); }
+void FreeRdpSessionControl::setBitmapPeristence(qint32 value) { setNumber(m_bitmapPersistence, value, 0, 1); }
+void FreeRdpSessionControl::setCompress(qint32 value) { setNumber(m_compress, value, 0, 1); }
+// The flags the protocol defines, up to desktop composition (0x100).
+void FreeRdpSessionControl::setPerformanceFlags(qint32 value) { setNumber(m_performanceFlags, value, 0, 0x1FF); }
+void FreeRdpSessionControl::setRedirectDrives(bool value) { setSwitch(m_redirectDrives, value); }
+void FreeRdpSessionControl::setRedirectPorts(bool value) { setSwitch(m_redirectPorts, value); }
+void FreeRdpSessionControl::setRedirectPrinters(bool value) { setSwitch(m_redirectPrinters, value); }
+void FreeRdpSessionControl::setRedirectSmartCards(bool value) { setSwitch(m_redirectSmartCards, value); }
+void FreeRdpSessionControl::setDisplayConnectionBar(bool value) { setSwitch(m_displayConnectionBar, value); }
+void FreeRdpSessionControl::setEnableAutoReconnect(bool value) { setSwitch(m_enableAutoReconnect, value); }
 
 void FreeRdpSessionControl::setClearTextPassword(const QString &value)
 {
@@ -319,12 +265,17 @@ void FreeRdpSessionControl::Connect()
     m_connected = false;
     m_keysDown.clear();
     m_buttonsDown = {};
-    m_session = std::make_unique<RdpSession>(this, ++m_generation, std::move(config));
-    {
-        std::lock_guard lock(m_session->screenMutex);
-        m_session->screen = QImage(m_desktopWidth, m_desktopHeight, QImage::Format_RGB32);
-        m_session->screen.fill(Qt::black);
-    }
+    m_frame.reset(QSize(m_desktopWidth, m_desktopHeight));
+    m_session = std::make_unique<RdpSession>(m_frame, std::move(config));
+    // Queued: the session sends them from its worker thread, and ended() is its last.
+    RdpSession *session = m_session.get();
+    connect(session, &RdpSession::connected, this, &FreeRdpSessionControl::sessionConnected, Qt::QueuedConnection);
+    connect(session, &RdpSession::ended, this, &FreeRdpSessionControl::sessionEnded, Qt::QueuedConnection);
+    connect(session, &RdpSession::frameChanged, this, &FreeRdpSessionControl::sessionFrameChanged,
+            Qt::QueuedConnection);
+    connect(session, &RdpSession::resized, this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    connect(session, &RdpSession::certificateChanged, this, &FreeRdpSessionControl::sessionCertificateChanged,
+            Qt::QueuedConnection);
     m_session->start();
     applyFullScreen();
     updateConnectionBar();
@@ -339,23 +290,17 @@ void FreeRdpSessionControl::Disconnect()
 
 QImage FreeRdpSessionControl::screenImage() const
 {
-    if (!m_session)
-        return QImage();
-    std::lock_guard lock(m_session->screenMutex);
-    return m_session->screen.copy();
+    return m_session ? m_frame.image() : QImage();
 }
 
 QSize FreeRdpSessionControl::remoteSize() const
 {
-    if (!m_session)
-        return QSize(m_desktopWidth, m_desktopHeight);
-    std::lock_guard lock(m_session->screenMutex);
-    return m_session->screen.size();
+    return m_session ? m_frame.size() : QSize(m_desktopWidth, m_desktopHeight);
 }
 
-void FreeRdpSessionControl::sessionConnected(quint64 generation)
+void FreeRdpSessionControl::sessionConnected()
 {
-    if (generation != m_generation || !m_session || m_destroying || m_connected)
+    if (!m_session || m_connected)
         return;
     m_connected = true;
     if (hasFocus())
@@ -363,9 +308,9 @@ void FreeRdpSessionControl::sessionConnected(quint64 generation)
     emit OnConnected();
 }
 
-void FreeRdpSessionControl::sessionEnded(quint64 generation, qint32 reason)
+void FreeRdpSessionControl::sessionEnded(qint32 reason)
 {
-    if (generation != m_generation || !m_session || m_destroying)
+    if (!m_session)
         return;
     delete m_certificatePrompt;
     m_session.reset();
@@ -374,10 +319,9 @@ void FreeRdpSessionControl::sessionEnded(quint64 generation, qint32 reason)
     emit OnDisconnected(reason);
 }
 
-void FreeRdpSessionControl::sessionCertificateChanged(quint64 generation, const QString &remembered,
-                                                      const QString &presented)
+void FreeRdpSessionControl::sessionCertificateChanged(const QString &remembered, const QString &presented)
 {
-    if (generation != m_generation || !m_session || m_destroying)
+    if (!m_session)
         return;
     // The control asks, as a terminal-services control does; no answer in time is a refusal.
     auto *box = new QMessageBox(QMessageBox::Warning, MsgBox::AppTitle,
@@ -408,26 +352,11 @@ void FreeRdpSessionControl::setCertificatePromptTimeout(int milliseconds)
     g_certificatePromptMs = milliseconds;
 }
 
-void FreeRdpSessionControl::sessionScreenChanged(quint64 generation, QRect)
+void FreeRdpSessionControl::sessionFrameChanged()
 {
-    if (generation != m_generation || !m_session)
-        return;
-    QRect damaged;
-    {
-        std::lock_guard lock(m_session->screenMutex);
-        damaged = m_session->damaged;
-        m_session->damaged = QRect();
-        m_session->updatePosted = false;
-    }
+    const QRect damaged = m_frame.takeDamage();
     if (!damaged.isEmpty())
         update(damaged);
-}
-
-void FreeRdpSessionControl::sessionResized(quint64 generation, QSize)
-{
-    if (generation != m_generation)
-        return;
-    update();
 }
 
 QPoint FreeRdpSessionControl::toRemote(const QPointF &local) const
@@ -446,14 +375,7 @@ void FreeRdpSessionControl::paintEvent(QPaintEvent *event)
         painter.fillRect(event->rect(), Qt::black);
         return;
     }
-    // The server's pixels one to one; what the remote screen does not cover stays black.
-    std::lock_guard lock(m_session->screenMutex);
-    const QImage &screen = m_session->screen;
-    const QRect shown = event->rect() & screen.rect();
-    if (!shown.isEmpty())
-        painter.drawImage(shown.topLeft(), screen, shown);
-    for (const QRect &r : QRegion(event->rect()) - screen.rect())
-        painter.fillRect(r, Qt::black);
+    m_frame.paint(painter, event->rect());
 }
 
 void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)

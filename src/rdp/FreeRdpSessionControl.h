@@ -1,27 +1,26 @@
 #pragma once
 
 #include "client/SessionControl.h"
+#include "rdp/RdpDisconnectReason.h"
+#include "rdp/RdpFrame.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QPointer>
-#include <QRect>
-#include <QStringList>
 #include <memory>
 
 class RdpSession;
 class QLabel;
 class QMessageBox;
-class QTimer;
 class QToolButton;
 
 // The session control of the program: a FreeRDP 2 client running in this process.
 //
 // Threads. The settings, Connect and every event belong to the user-interface thread. Connect
 // starts one worker thread that owns the FreeRDP instance: name lookup, TCP connect, the
-// protocol and its event loop run there. The worker hands every outcome back through queued
-// calls; it writes the damaged parts of the remote screen into an image shared with the
-// widget under a mutex, and the widget repaints only those parts. Keyboard and mouse input is
+// protocol and its event loop run there (RdpSession). The worker tells every outcome through
+// queued signals; it writes the damaged parts of the remote screen into the frame it shares
+// with the widget (RdpFrame), and the widget repaints only those parts. Keyboard and mouse input is
 // queued to the worker and a wake-up event makes it send them; nothing is sent from the
 // user-interface thread.
 //
@@ -31,29 +30,16 @@ class QToolButton;
 // or from the destructor, which then joins the worker. No event is raised once destruction
 // has begun.
 //
-// OnDisconnected reasons (discReason), one per way a started session or attempt ends:
+// OnDisconnected tells why with one of the reasons of RdpDisconnectReason.
 class FreeRdpSessionControl : public SessionControl
 {
     Q_OBJECT
 
 public:
-    enum DisconnectReason : qint32 {
-        ReasonLocal = 1,                  // Disconnect (or the connection bar) ended it here
-        ReasonServerEnded = 3,            // the server ended an established session, or the
-                                          // connection broke and was not (or could not be) re-made
-        ReasonConnectFailed = 4,          // the attempt failed in the protocol for another reason
-        ReasonNameNotFound = 260,         // the server name could not be resolved
-        ReasonTimedOut = 264,             // the connect time limit ran out (a silent server)
-        ReasonConnectionRefused = 516,    // nothing listens on that address and port
-        ReasonAuthenticationFailed = 2055,// the server refused the user name or password
-        ReasonCertificateRefused = 4360,  // the server's certificate was not accepted (a changed
-                                          // one the operator turned down, or none readable)
-    };
-    Q_ENUM(DisconnectReason)
+    using enum RdpDisconnectReason;
 
     static constexpr int DefaultConnectTimeLimitMs = 30000;
     static constexpr int DefaultCertificatePromptMs = 60000;
-    static constexpr int AutoReconnectTries = 20;
 
     explicit FreeRdpSessionControl(QWidget *parent = nullptr);
     ~FreeRdpSessionControl() override;
@@ -95,7 +81,6 @@ public:
 
     // How long an attempt may take until the session is established (default 30 s).
     void setConnectTimeLimit(int milliseconds) { m_connectTimeLimitMs = milliseconds; }
-    int connectTimeLimit() const { return m_connectTimeLimitMs; }
 
     // The remote screen as the widget shows it (a copy), and the remote desktop size.
     QImage screenImage() const;
@@ -126,15 +111,15 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    friend class RdpSession;
-    // Called on the user-interface thread through queued calls from the worker.
-    void sessionConnected(quint64 generation);
-    void sessionEnded(quint64 generation, qint32 reason);
-    void sessionScreenChanged(quint64 generation, QRect damaged);
-    void sessionResized(quint64 generation, QSize size);
-    void sessionCertificateChanged(quint64 generation, const QString &remembered, const QString &presented);
+    // What the session tells, on the user-interface thread.
+    void sessionConnected();
+    void sessionEnded(qint32 reason);
+    void sessionFrameChanged();
+    void sessionCertificateChanged(const QString &remembered, const QString &presented);
 
     void checkSettable() const;
+    void setNumber(qint32 &member, qint32 value, qint32 low, qint32 high);
+    void setSwitch(bool &member, bool value);
     void layoutConnectionBar();
     void updateConnectionBar();
     void applyFullScreen();
@@ -152,10 +137,9 @@ private:
          m_redirectSmartCards = false, m_displayConnectionBar = false, m_enableAutoReconnect = false;
     int m_connectTimeLimitMs = DefaultConnectTimeLimitMs;
 
+    RdpFrame m_frame; // shared with the session, which it outlives
     std::unique_ptr<RdpSession> m_session;
-    quint64 m_generation = 0;
     bool m_connected = false;
-    bool m_destroying = false;
     QList<quint32> m_keysDown;  // scan codes pressed through this widget
     Qt::MouseButtons m_buttonsDown;
     QPointF m_lastPointer;

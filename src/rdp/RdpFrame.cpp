@@ -1,0 +1,62 @@
+#include "rdp/RdpFrame.h"
+
+#include <QPainter>
+#include <QRegion>
+
+#include <cstring>
+
+void RdpFrame::reset(const QSize &size)
+{
+    std::lock_guard lock(m_mutex);
+    m_image = QImage(size, QImage::Format_RGB32);
+    m_image.fill(Qt::black);
+    m_damaged = QRect();
+    m_updatePosted = false;
+}
+
+bool RdpFrame::write(const uchar *pixels, qsizetype stride, const QSize &size, const QRect &rect)
+{
+    std::lock_guard lock(m_mutex);
+    QRect r = rect;
+    if (m_image.size() != size) {
+        m_image = QImage(size, QImage::Format_RGB32);
+        r = m_image.rect();
+    }
+    r &= m_image.rect();
+    if (r.isEmpty())
+        return false;
+    const size_t bytes = size_t(r.width()) * 4;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        memcpy(m_image.scanLine(y) + r.left() * 4, pixels + y * stride + r.left() * 4, bytes);
+    m_damaged |= r;
+    return !std::exchange(m_updatePosted, true);
+}
+
+QRect RdpFrame::takeDamage()
+{
+    std::lock_guard lock(m_mutex);
+    m_updatePosted = false;
+    return std::exchange(m_damaged, QRect());
+}
+
+QImage RdpFrame::image() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_image.copy();
+}
+
+QSize RdpFrame::size() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_image.size();
+}
+
+void RdpFrame::paint(QPainter &painter, const QRect &area) const
+{
+    std::lock_guard lock(m_mutex);
+    const QRect shown = area & m_image.rect();
+    if (!shown.isEmpty())
+        painter.drawImage(shown.topLeft(), m_image, shown);
+    for (const QRect &r : QRegion(area) - m_image.rect())
+        painter.fillRect(r, Qt::black);
+}
