@@ -10,7 +10,7 @@
 #include "client/Forms.h"
 #include "client/frmClient.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include "../tests/support/RecordingSessionControl.h"
 #include "../tests/support/TestSupport.h"

@@ -4,7 +4,7 @@
 #include "client/SessionControl.h"
 #include "client/frmMsRdpClient.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include <QApplication>

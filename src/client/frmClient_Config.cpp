@@ -5,9 +5,9 @@
 #include "platform/VbError.h"
 #include "serverlink/SocketControl.h"
 #include "settings/RegistryValues.h"
+#include "settings/modGlobClientVar.h"
 #include "settings/modSettings.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

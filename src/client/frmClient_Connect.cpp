@@ -10,7 +10,7 @@
 #include "platform/MsgBox.h"
 #include "serverlink/SocketControl.h"
 #include "serverlink/modSocketCmd.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include <QComboBox>

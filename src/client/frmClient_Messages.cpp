@@ -1,10 +1,10 @@
 #include "client/frmClient.h"
 #include "client/frmClient_Messages.h"
 
-#include "platform/ErrorNumbers.h"
 #include "platform/Conversions.h"
+#include "platform/ErrorNumbers.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include "Version.h"

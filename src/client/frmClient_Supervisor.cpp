@@ -4,7 +4,7 @@
 #include "platform/Conversions.h"
 #include "serverlink/ServerAddress.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSynchronousShell.h"
 
 #include <QFileInfo>

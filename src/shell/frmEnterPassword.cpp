@@ -1,9 +1,9 @@
 #include "shell/frmEnterPassword.h"
 
 #include "platform/MsgBox.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/DialogGeometry.h"
 #include "shell/modSecurityPassword.h"
-#include "startup/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include <QCloseEvent>

@@ -4,7 +4,7 @@
 #include "client/frmClient.h"
 #include "platform/ErrorNumbers.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/OnScreenKeyboard.h"
 
 #include <QFile>

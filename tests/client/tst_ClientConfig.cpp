@@ -6,8 +6,8 @@
 #include "client/frmClient.h"
 #include "platform/Registry.h"
 #include "serverlink/SocketControl.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QComboBox>
 #include <QDir>

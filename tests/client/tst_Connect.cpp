@@ -4,7 +4,7 @@
 #include "client/frmMsRdpClient.h"
 #include "platform/ErrorNumbers.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"

@@ -1,9 +1,9 @@
 #include "client/Forms.h"
+#include "client/VbControls.h"
 #include "client/frmClient.h"
 #include "client/frmClient_Messages.h"
-#include "client/VbControls.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include "../support/Panel.h"

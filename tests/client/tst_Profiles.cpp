@@ -1,7 +1,7 @@
 #include "client/Forms.h"
 #include "client/frmClient.h"
 #include "platform/ErrorNumbers.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"

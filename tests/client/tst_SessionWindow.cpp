@@ -2,7 +2,7 @@
 #include "client/clsDeviceChange.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"

@@ -2,7 +2,7 @@
 #include "client/VbControls.h"
 #include "client/frmClient.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include "../support/Panel.h"
 #include "../support/RecordingSessionControl.h"

@@ -3,7 +3,7 @@
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include "../support/Panel.h"

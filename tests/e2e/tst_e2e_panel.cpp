@@ -12,8 +12,8 @@
 #include "client/frmMsRdpClient.h"
 #include "rdp/FreeRdpSessionControl.h"
 #include "serverlink/SocketControl.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include "../support/Panel.h"
 #include "../support/TestSupport.h"

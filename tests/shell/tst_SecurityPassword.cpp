@@ -2,8 +2,8 @@
 #include "../support/FileBytes.h"
 #include "../support/TestSupport.h"
 
+#include "settings/modGlobClientVar.h"
 #include "shell/modSecurityPassword.h"
-#include "startup/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include <QApplication>

@@ -6,9 +6,9 @@
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
 #include "serverlink/SocketControl.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmAboutClient.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QAction>
 #include <QApplication>

@@ -7,8 +7,8 @@
 
 #include "client/Forms.h"
 #include "client/frmClient.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,8 +4,8 @@
 
 #include "client/Forms.h"
 #include "client/frmClient.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 #include "startup/modStartClient.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 // The command line: words, switches and their effects, the usage text, the start values.
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 #include "startup/modStartClient.h"
 #include "../support/TestSupport.h"
 
@@ -166,7 +166,6 @@ private slots:
         const QString dir = QCoreApplication::applicationDirPath();
         QCOMPARE(gClientCfgFile, dir + "/Client.cfg");
         QCOMPARE(gUserCfgFile, dir + "/User.cfg");
-        QCOMPARE(gHelpFile, dir + "/Veskora.chm");
         QCOMPARE(gStartConnectLifeCnt, 3);
         QCOMPARE(gStartLifeCnt, 45);
         QCOMPARE(gSecurityEnabled, true);

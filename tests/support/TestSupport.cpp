@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "platform/Registry.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include <QDir>
 #include <QFile>
