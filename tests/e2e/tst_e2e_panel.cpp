@@ -221,7 +221,7 @@ void tst_e2e_panel::session()
 
     // The operator presses "Remote Desktop".
     QTRY_VERIFY(form.isActiveWindow() || !managed);
-    m_panel->click(centreOf(form.cmdRemoteDesktop));
+    m_panel->click(centreOf(form.findChild<QPushButton *>(QStringLiteral("cmdRemoteDesktop"))));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     frmMsRdpClient *window = Forms::MsRdpClient();
     auto *control = qobject_cast<FreeRdpSessionControl *>(window->msts);
