@@ -2,27 +2,43 @@
 
 #include "RecordingSessionControl.h"
 #include "TestSupport.h"
+#include "client/Forms.h"
+#include "client/frmClient.h"
+#include "client/frmMsRdpClient.h"
 #include "platform/MsgBox.h"
-
-class frmClient;
 
 // The forms under test.
 namespace TestSupport {
 
 // Records message boxes instead of showing them, while it lives.
-class MsgBoxRecorder
+struct MsgBoxRecorder
 {
-public:
-    MsgBoxRecorder();
-    ~MsgBoxRecorder();
     QList<MsgBox::Call> calls;
-    QStringList texts() const;
+    MsgBoxRecorder() { MsgBox::SetHandler([this](const MsgBox::Call &call) { calls.append(call); }); }
+    ~MsgBoxRecorder() { MsgBox::SetHandler({}); }
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const auto &c : calls)
+            t << c.text;
+        return t;
+    }
 };
 
 // Writes Client.cfg with [Client] and the given lines and loads the main window.
-frmClient &LoadPanel(const ProgramDir &dir, const QStringList &clientLines);
+inline frmClient &LoadPanel(const ProgramDir &dir, const QStringList &clientLines)
+{
+    dir.write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + clientLines);
+    return Forms::LoadClient();
+}
+
 // Unloads both windows and lets them go.
-void UnloadForms();
+inline void UnloadForms()
+{
+    Forms::UnloadClient();
+    Forms::UnloadMsRdpClient();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 // A control of a form, found by its name.
 template<typename T = QWidget>

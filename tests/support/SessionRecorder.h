@@ -3,10 +3,24 @@
 #include "client/SessionSettings.h"
 #include "platform/ErrorNumbers.h"
 
-#include <QList>
 #include <QPair>
 #include <QStringList>
 #include <QVariant>
+
+#include <type_traits>
+
+// A property that records each value it is given.
+#define RECORDED(Type, Name)                                                                                           \
+    void set##Name(std::conditional_t<std::is_same_v<Type, QString>, const QString &, Type> value) override            \
+    {                                                                                                                  \
+        record(#Name, value, m_##Name);                                                                                \
+    }                                                                                                                  \
+    Type Name() const override { return m_##Name; }                                                                    \
+                                                                                                                       \
+private:                                                                                                               \
+    Type m_##Name{};                                                                                                   \
+                                                                                                                       \
+public:
 
 // Records every setting written to a session control and every call, in order. A setting
 // named in refuseSetting is refused as the real control refuses a value; notifyError makes the
@@ -30,35 +44,21 @@ public:
         return names;
     }
 
-    void setServer(const QString &value) override { record("Server", value, m_server); }
-    QString Server() const override { return m_server; }
-    void setUserName(const QString &value) override { record("UserName", value, m_userName); }
-    QString UserName() const override { return m_userName; }
-    void setDesktopWidth(qint32 value) override { record("DesktopWidth", value, m_desktopWidth); }
-    qint32 DesktopWidth() const override { return m_desktopWidth; }
-    void setDesktopHeight(qint32 value) override { record("DesktopHeight", value, m_desktopHeight); }
-    qint32 DesktopHeight() const override { return m_desktopHeight; }
+    RECORDED(QString, Server)
+    RECORDED(QString, UserName)
+    RECORDED(qint32, DesktopWidth)
+    RECORDED(qint32, DesktopHeight)
+    RECORDED(qint32, FullScreen)
+    RECORDED(qint32, BitmapPeristence)
+    RECORDED(qint32, Compress)
+    RECORDED(qint32, PerformanceFlags)
+    RECORDED(bool, RedirectDrives)
+    RECORDED(bool, RedirectPorts)
+    RECORDED(bool, RedirectPrinters)
+    RECORDED(bool, RedirectSmartCards)
+    RECORDED(bool, DisplayConnectionBar)
+    RECORDED(bool, EnableAutoReconnect)
     void Connect() override { calls.append({QStringLiteral("Connect"), {}}); }
-    void setFullScreen(qint32 value) override { record("FullScreen", value, m_fullScreen); }
-    qint32 FullScreen() const override { return m_fullScreen; }
-    void setBitmapPeristence(qint32 value) override { record("BitmapPeristence", value, m_bitmap); }
-    qint32 BitmapPeristence() const override { return m_bitmap; }
-    void setCompress(qint32 value) override { record("Compress", value, m_compress); }
-    qint32 Compress() const override { return m_compress; }
-    void setPerformanceFlags(qint32 value) override { record("PerformanceFlags", value, m_perf); }
-    qint32 PerformanceFlags() const override { return m_perf; }
-    void setRedirectDrives(bool value) override { record("RedirectDrives", value, m_flags[0]); }
-    bool RedirectDrives() const override { return m_flags[0]; }
-    void setRedirectPorts(bool value) override { record("RedirectPorts", value, m_flags[1]); }
-    bool RedirectPorts() const override { return m_flags[1]; }
-    void setRedirectPrinters(bool value) override { record("RedirectPrinters", value, m_flags[2]); }
-    bool RedirectPrinters() const override { return m_flags[2]; }
-    void setRedirectSmartCards(bool value) override { record("RedirectSmartCards", value, m_flags[3]); }
-    bool RedirectSmartCards() const override { return m_flags[3]; }
-    void setDisplayConnectionBar(bool value) override { record("DisplayConnectionBar", value, m_flags[4]); }
-    bool DisplayConnectionBar() const override { return m_flags[4]; }
-    void setEnableAutoReconnect(bool value) override { record("EnableAutoReconnect", value, m_flags[5]); }
-    bool EnableAutoReconnect() const override { return m_flags[5]; }
     void setClearTextPassword(const QString &value) override { record("ClearTextPassword", value, m_password); }
     void NotifyRedirectDeviceChange(quint32 wParam, qint32 lParam) override
     {
@@ -76,11 +76,10 @@ private:
         calls.append({QString::fromLatin1(name), QVariant::fromValue(value)});
         field = value;
     }
-
-    QString m_server, m_userName, m_password;
-    qint32 m_desktopWidth = 0, m_desktopHeight = 0, m_fullScreen = 0, m_bitmap = 0, m_compress = 0, m_perf = 0;
-    bool m_flags[6] = {};
+    QString m_password;
 };
+
+#undef RECORDED
 
 // All of a session control's settings, without its window.
 class SessionSettingsDouble : public IMsRdpClient,
