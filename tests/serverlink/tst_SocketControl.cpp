@@ -58,8 +58,7 @@ private slots:
         QVERIFY(errors.isEmpty());
     }
 
-    // Refused, and ports no TCP port can be; never cut down to a port that listens. The
-    // largest port is tried.
+    // Refused, and ports no TCP port can be; never cut down to a port that listens.
     void failedAttempts_data()
     {
         QTest::addColumn<qint32>("port");
@@ -82,11 +81,10 @@ private slots:
         QCOMPARE(sendError(s), ErrorNumbers::SocketBadState.number);
         s.Close();
         QCOMPARE(s.State(), qint32(SocketControl::sckClosed));
-        QTcpServer largest;
-        if (largest.listen(QHostAddress::LocalHost, 65535)) {
-            s.Connect(kLoopback, 65535);
-            QTRY_COMPARE(s.State(), qint32(SocketControl::sckConnected));
-        }
+        errors.clear(); // the largest port is tried: refused or taken, never out of range
+        s.Connect(kLoopback, 65535);
+        QTRY_VERIFY(s.State() == SocketControl::sckConnected || !errors.isEmpty());
+        QVERIFY(errors.isEmpty() || errors.first().at(0).toInt() != 40021);
     }
 
     // Closed is raised only when the peer ends the link; after any end, sending raises at once.
