@@ -23,22 +23,6 @@ QString storedLine()
     return {};
 }
 
-// Above other windows, with the focus in its first field and the Tab order once round.
-void checkFocus(QWidget &w, QList<QWidget *> tabOrder)
-{
-    w.show();
-    QVERIFY(w.windowFlags() & Qt::WindowStaysOnTopHint);
-    QVERIFY(!w.isModal() && !w.parentWidget());
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTRY_COMPARE(w.focusWidget(), tabOrder.first());
-    QList<QWidget *> seen{w.focusWidget()};
-    for (int i = 0; i < tabOrder.size(); ++i) {
-        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
-        seen << w.focusWidget();
-    }
-    QCOMPARE(seen, tabOrder << tabOrder.first());
-}
-
 void checkBox(const MsgBox::Call &box, const QString &text, const char *owner)
 {
     QCOMPARE(box.text, text);
@@ -218,17 +202,6 @@ private slots:
         const QString result = define ? QStringLiteral("done") : QString::number(answerOk);
         QCOMPARE(order, (QStringList{"inner start", "inner " + result, "outer " + result}));
         QTRY_VERIFY(first.isNull());
-    }
-
-    void focusAndTabOrder()
-    {
-        frmEnterPassword &p = frmEnterPassword::Load();
-        checkFocus(p, {p.txtEnterPassword, p.cmdOk, p.cmdCancel});
-        p.Unload();
-        frmPassDefine &d = frmPassDefine::Load();
-        // Nothing can be typed that the accessor would not read back.
-        QCOMPARE(d.txtNewPassword->maxLength(), 254);
-        checkFocus(d, {d.txtOldPassword, d.txtNewPassword, d.txtVerifyNewPassword, d.cmdOk, d.cmdCancel});
     }
 
     // Checked in order: the old password, both entries alike, the file taking it; a refused

@@ -140,14 +140,9 @@ private slots:
         // The menu goes up only on request: no menu of the platform's own.
         QVERIFY(!t.trayIcon->contextMenu());
         QVERIFY(Forms::Client()->isVisible());
-        QCOMPARE(t.mnuTrayMenu->title(), QStringLiteral("TrayMenu"));
-        QStringList names, captions;
-        for (QAction *a : t.mnuTrayMenu->actions()) {
-            names << a->objectName();
+        QStringList captions;
+        for (QAction *a : t.mnuTrayMenu->actions())
             captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        }
-        QCOMPARE(names, (QStringList{"mnuConfiguration", "mnuSep1", "mnuSecConfig", "mnuSep2", "mnuAbout", "mnuSep3",
-                                     "mnuExit"}));
         QCOMPARE(captions, (QStringList{"Configuration", "-", "Security", "-", "About", "-", "Exit"}));
     }
 
