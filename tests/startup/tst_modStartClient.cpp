@@ -9,7 +9,6 @@
 #include "Panel.h"
 
 #include <QApplication>
-#include <QScreen>
 
 using namespace modGlobClientVar;
 
@@ -185,36 +184,22 @@ private slots:
         gRdpStarted = false;
     }
 
-    // With the real tray form: "/NOTMAX" first keeps the design size, after "/RUN" it comes too
-    // late; two "/RUN" load one tray form and one main window.
-    void windows_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<bool>("fullScreen");
-        QTest::newRow("no switch") << QString() << true;
-        QTest::newRow("/notmax /run keeps the design size") << "/notmax /run" << false;
-        QTest::newRow("/RUN /NOTMAX is full-screen already") << "/RUN /NOTMAX" << true;
-        QTest::newRow("/RUN twice") << "/RUN /RUN" << true;
-    }
+    // With the real tray form: two "/RUN" load one tray form and one main window.
     void windows()
     {
-        QFETCH(QString, line);
-        QFETCH(bool, fullScreen);
         TestSupport::ProgramDir dir;
         RecordingSessionControl::install();
         modStartClient::SetTrayLoader([&] {
             gClientCfgFile = dir.file(QStringLiteral("Client.cfg"));
             frmClientTrayIcon::Load();
         });
-        modStartClient::SetArgumentString(line);
+        modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
         modStartClient::Main();
         QVERIFY(frmClientTrayIcon::Instance() && !frmClientTrayIcon::Instance()->isVisible());
         int clients = 0;
         for (QWidget *w : QApplication::topLevelWidgets())
             clients += qobject_cast<frmClient *>(w) && w->isVisible();
         QCOMPARE(clients, 1);
-        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        QCOMPARE(Forms::Client()->frameGeometry() == QRect(QPoint(0, 0), screen), fullScreen);
         TestSupport::UnloadForms();
         delete frmClientTrayIcon::Instance();
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
