@@ -10,7 +10,7 @@
 #include "client/Forms.h"
 #include "client/frmClient.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include "../tests/support/RecordingSessionControl.h"
 #include "../tests/support/TestSupport.h"
@@ -94,7 +94,7 @@ int main(int argc, char **argv)
                QStringLiteral("txtPort=%1").arg(server.serverPort()), QStringLiteral("chkUserPass=1"),
                QStringLiteral("AutoConnect=1"), QStringLiteral("StartLifeCnt=45")});
     frmClient &form = Forms::LoadClient();
-    if (!waitFor([&] { return peer && form.Winsock->State() == SocketControl::sckConnected; }, 10000)) {
+    if (!waitFor([&] { return peer && form.findChild<SocketControl *>(QStringLiteral("Winsock"))->State() == SocketControl::sckConnected; }, 10000)) {
         std::fprintf(stderr, "the panel did not connect\n");
         return 1;
     }

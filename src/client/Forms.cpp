@@ -3,33 +3,27 @@
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
 
-#include <QPointer>
-
 namespace Forms {
 
 namespace {
-QPointer<frmClient> g_client;
-QPointer<frmMsRdpClient> g_msRdpClient;
+Instance<frmClient> g_client;
+Instance<frmMsRdpClient> g_msRdpClient;
+MainWindowHost *g_host = nullptr;
 } // namespace
 
 frmClient *Client()
 {
-    return g_client.data();
+    return g_client.get();
 }
 
 frmClient &LoadClient()
 {
-    if (!g_client) {
-        g_client = new frmClient;
-        g_client->Form_Load();
-    }
-    return *g_client;
+    return g_client.load();
 }
 
 void UnloadClient()
 {
-    if (frmClient *form = g_client.data()) {
-        g_client = nullptr;
+    if (frmClient *form = g_client.take()) {
         form->Form_Unload();
         // The window is often unloaded from inside one of its own handlers (Save reloads
         // it); it goes away once that handler has returned.
@@ -39,25 +33,30 @@ void UnloadClient()
 
 frmMsRdpClient *MsRdpClient()
 {
-    return g_msRdpClient.data();
+    return g_msRdpClient.get();
 }
 
 frmMsRdpClient &LoadMsRdpClient()
 {
-    if (!g_msRdpClient) {
-        g_msRdpClient = new frmMsRdpClient;
-        g_msRdpClient->Form_Load();
-    }
-    return *g_msRdpClient;
+    return g_msRdpClient.load();
 }
 
 void UnloadMsRdpClient()
 {
-    if (frmMsRdpClient *form = g_msRdpClient.data()) {
-        g_msRdpClient = nullptr;
+    if (frmMsRdpClient *form = g_msRdpClient.take()) {
         form->Form_Unload();
         delete form;
     }
+}
+
+MainWindowHost *Host()
+{
+    return g_host;
+}
+
+void SetHost(MainWindowHost *host)
+{
+    g_host = host;
 }
 
 } // namespace Forms

@@ -1,10 +1,16 @@
 #include "client/frmClient.h"
 
+#include "client/FormLayout.h"
 #include "client/Forms.h"
+#include "client/RemoteDesktopConnection.h"
 #include "client/SessionControl.h"
+#include "client/VbControls.h"
 #include "client/frmMsRdpClient.h"
+#include "serverlink/SideLinkMessages.h"
+#include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/ClientConfig.h"
+#include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
 #include <QApplication>
@@ -29,6 +35,7 @@
 #include <optional>
 
 using namespace modGlobClientVar;
+using FormLayout::Place;
 
 namespace {
 
@@ -40,37 +47,6 @@ constexpr int kStatusBarHeight = 20;
 // The host put into the server field before the configuration is read.
 const char *const kDefaultServer = "TSSERVER";
 const char *const kDefaultPort = "12559";
-
-// Design lengths are twips; the window and its frames place their children in pixels.
-int pixelsX(int twips)
-{
-    return qRound(twips / double(modSystemBasic::TwipsPerPixelX()));
-}
-
-int pixelsY(int twips)
-{
-    return qRound(twips / double(modSystemBasic::TwipsPerPixelY()));
-}
-
-void place(QWidget *w, int left, int top, int width, int height)
-{
-    w->setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
-}
-
-QFont baseFont()
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(8.25);
-    return f;
-}
-
-QFont bigButtonFont()
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(9.75);
-    f.setBold(true);
-    return f;
-}
 
 template<typename T>
 T *named(T *w, const char *name)
@@ -87,11 +63,6 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption)
     return l;
 }
 
-QLineEdit *textBox(QWidget *parent, const char *name)
-{
-    return named(new QLineEdit(parent), name);
-}
-
 // A label names the field it stands beside, for keyboard users and screen readers.
 void describe(QLabel *caption, QWidget *field)
 {
@@ -102,11 +73,12 @@ void describe(QLabel *caption, QWidget *field)
     field->setAccessibleName(name);
 }
 
-QLabel *picture(QWidget *parent, const char *name)
+QLabel *picture(QWidget *parent, const char *name, int left, int top)
 {
     QLabel *p = named(new QLabel(parent), name);
     p->setPixmap(QPixmap(QStringLiteral(":/veskora.xpm")));
     p->setScaledContents(true);
+    Place(p, left, top, 480, 480);
     return p;
 }
 
@@ -115,6 +87,19 @@ QFrame *borderlessFrame(QWidget *parent, const char *name)
     QFrame *f = named(new QFrame(parent), name);
     f->setFrameShape(QFrame::NoFrame);
     return f;
+}
+
+// One page of the configuration's tab control with its check boxes, one under the other.
+void optionPage(QTabWidget *tabs, const char *name, const QString &caption,
+                std::initializer_list<std::pair<const char *, const char *>> boxes)
+{
+    QFrame *page = borderlessFrame(tabs, name);
+    tabs->addTab(page, caption);
+    int top = 300;
+    for (const auto &[boxName, boxCaption] : boxes) {
+        Place(named(new CheckBox(QLatin1String(boxCaption), page), boxName), 240, top, 3600, 255);
+        top += 420;
+    }
 }
 
 // The application's style with less room beside each tab caption, so that all four tabs of
@@ -187,20 +172,11 @@ bool g_forwardingKey = false;
 
 } // namespace
 
-// Each status-bar panel is half the window's outer width. The frame is known only once the
-// window is on the screen, so this runs again then.
-static void fitPanelsToWindow(frmClient *f)
-{
-    const int half = f->frameGeometry().width() / 2;
-    if (f->stbPanel1->width() != half || f->stbPanel2->width() != half) {
-        f->stbPanel1->setFixedWidth(half);
-        f->stbPanel2->setFixedWidth(half);
-    }
-}
-
-frmClient::frmClient(QWidget *parent) : QWidget(parent)
+frmClient::frmClient(QWidget *parent) : QWidget(parent), mConnection(std::make_unique<RemoteDesktopConnection>())
 {
     buildControls();
+    mSupervisor = new SideLinkSupervisor(*Winsock, *timControl, *this, this);
+    mMessages = new SideLinkMessages(*Winsock, *mSupervisor, *this, this);
 }
 
 frmClient::~frmClient() = default;
@@ -209,153 +185,126 @@ void frmClient::buildControls()
 {
     setObjectName(QStringLiteral("frmClient"));
     setWindowTitle(QStringLiteral("Torvane Remote Desktop Client"));
-    setFont(baseFont());
+    setFont(FormLayout::Arial());
     // Fixed single border: the operator cannot resize the window.
     setFixedSize(kDesignWidth, kDesignHeight);
 
     // --- user frame
     Frame2 = named(new QGroupBox(this), "Frame2");
-    place(Frame2, 120, 60, 3300, 2700);
+    Place(Frame2, 120, 60, 3300, 2700);
 
     cboUsername = named(new QComboBox(Frame2), "cboUsername");
-    place(cboUsername, 1200, 240, 1980, 315);
+    Place(cboUsername, 1200, 240, 1980, 315);
     cboUsername->hide();
 
     chkUserPass = named(new CheckBox(QStringLiteral("Use Password"), Frame2), "chkUserPass");
-    place(chkUserPass, 1200, 1080, 1980, 255);
+    Place(chkUserPass, 1200, 1080, 1980, 255);
     chkUserPass->setValue(1);
 
-    txtPassword = textBox(Frame2, "txtPassword");
-    place(txtPassword, 1200, 660, 1980, 315);
+    txtPassword = named(new QLineEdit(Frame2), "txtPassword");
+    Place(txtPassword, 1200, 660, 1980, 315);
     txtPassword->setEchoMode(QLineEdit::Password);
-    // One "*" for each character, whatever the style would draw.
-    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    txtPassword->setStyleSheet(FormLayout::PasswordFieldStyle);
 
     cboResolution = named(new QComboBox(Frame2), "cboResolution");
-    place(cboResolution, 1200, 1440, 1980, 315);
+    Place(cboResolution, 1200, 1440, 1980, 315);
     cboResolution->setEditable(true);
     cboResolution->setInsertPolicy(QComboBox::NoInsert);
-    cboResolution->addItems({QStringLiteral("Full-Screen"), QStringLiteral("640 x 480"), QStringLiteral("800 x 600"),
-                             QStringLiteral("1024 x 768"), QStringLiteral("1152 x 864"), QStringLiteral("1280 x 1024"),
-                             QStringLiteral("1600 x 1024")});
+    cboResolution->addItems(ClientConfig::Resolutions());
 
     cmdRemoteDesktop = named(new QPushButton(QStringLiteral("Remote Desktop"), Frame2), "cmdRemoteDesktop");
-    place(cmdRemoteDesktop, 720, 1980, 2415, 495);
+    Place(cmdRemoteDesktop, 720, 1980, 2415, 495);
 
-    txtUserName = textBox(Frame2, "txtUserName");
-    place(txtUserName, 1200, 240, 1980, 315);
+    txtUserName = named(new QLineEdit(Frame2), "txtUserName");
+    Place(txtUserName, 1200, 240, 1980, 315);
 
     shpLockStatus = named(new Shape(Frame2), "shpLockStatus");
-    place(shpLockStatus, 2880, 2115, 225, 225);
+    Place(shpLockStatus, 2880, 2115, 225, 225);
 
     lblUsername = label(Frame2, "lblUsername", QStringLiteral("Username:"));
-    place(lblUsername, 120, 270, 1080, 255);
+    Place(lblUsername, 120, 270, 1080, 255);
     lblResolution = label(Frame2, "lblResolution", QStringLiteral("Resolution:"));
-    place(lblResolution, 120, 1470, 1080, 255);
+    Place(lblResolution, 120, 1470, 1080, 255);
     lblPassword = label(Frame2, "lblPassword", QStringLiteral("Password:"));
-    place(lblPassword, 120, 690, 1080, 255);
-
-    Image1 = picture(Frame2, "Image1");
-    place(Image1, 120, 1980, 480, 480);
+    Place(lblPassword, 120, 690, 1080, 255);
+    picture(Frame2, "Image1", 120, 1980);
 
     // --- client frame
     Frame1 = named(new QGroupBox(this), "Frame1");
-    place(Frame1, 120, 2820, 3300, 1980);
+    Place(Frame1, 120, 2820, 3300, 1980);
 
     cmdKeyboard = named(new QPushButton(QStringLiteral("On-Screen Keyboard"), Frame1), "cmdKeyboard");
-    place(cmdKeyboard, 720, 1260, 2415, 495);
+    Place(cmdKeyboard, 720, 1260, 2415, 495);
 
-    txtClientname = textBox(Frame1, "txtClientname");
-    place(txtClientname, 1200, 240, 1980, 315);
+    txtClientname = named(new QLineEdit(Frame1), "txtClientname");
+    Place(txtClientname, 1200, 240, 1980, 315);
     txtClientname->setEnabled(false);
 
-    txtClientIP = textBox(Frame1, "txtClientIP");
-    place(txtClientIP, 1200, 720, 1980, 315);
+    txtClientIP = named(new QLineEdit(Frame1), "txtClientIP");
+    Place(txtClientIP, 1200, 720, 1980, 315);
     txtClientIP->setEnabled(false);
 
-    Image2 = picture(Frame1, "Image2");
-    place(Image2, 120, 1260, 480, 480);
-
+    picture(Frame1, "Image2", 120, 1260);
     Label1 = label(Frame1, "Label1", QStringLiteral("Clientname:"));
-    place(Label1, 120, 270, 1080, 255);
+    Place(Label1, 120, 270, 1080, 255);
     Label2 = label(Frame1, "Label2", QStringLiteral("Client-IP:"));
-    place(Label2, 120, 750, 1080, 255);
+    Place(Label2, 120, 750, 1080, 255);
 
     // --- window
     cmdRestart = named(new QPushButton(QStringLiteral("Restart"), this), "cmdRestart");
-    place(cmdRestart, 120, 4920, 1560, 495);
+    Place(cmdRestart, 120, 4920, 1560, 495);
     cmdRestart->setEnabled(false);
 
     fraConfig = borderlessFrame(this, "fraConfig");
-    place(fraConfig, 3540, 60, 4110, 5220);
+    Place(fraConfig, 3540, 60, 4110, 5220);
     fraConfig->hide();
 
     cmdSetDefault = named(new QPushButton(QStringLiteral("Set Default"), fraConfig), "cmdSetDefault");
-    place(cmdSetDefault, 0, 4740, 1980, 420);
+    Place(cmdSetDefault, 0, 4740, 1980, 420);
     cmdSave = named(new QPushButton(QStringLiteral("Save"), fraConfig), "cmdSave");
-    place(cmdSave, 2130, 4740, 1980, 420);
+    Place(cmdSave, 2130, 4740, 1980, 420);
 
     SSTab1 = named(new QTabWidget(fraConfig), "SSTab1");
-    place(SSTab1, 0, 0, 4110, 4620);
+    Place(SSTab1, 0, 0, 4110, 4620);
     SSTab1->setUsesScrollButtons(false);
     auto *tabStyle = new NarrowTabStyle;
     tabStyle->setParent(SSTab1->tabBar());
     SSTab1->tabBar()->setStyle(tabStyle);
 
-    fraConfiguration = borderlessFrame(SSTab1, "fraConfiguration");
+    QFrame *fraConfiguration = borderlessFrame(SSTab1, "fraConfiguration");
     SSTab1->addTab(fraConfiguration, QStringLiteral("Configuration"));
     chkAutoConnect = named(new CheckBox(QStringLiteral("Connect to Server"), fraConfiguration), "chkAutoConnect");
-    place(chkAutoConnect, 240, 300, 3480, 255);
-    txtServer = textBox(fraConfiguration, "txtServer");
-    place(txtServer, 1080, 780, 2640, 315);
-    txtPort = textBox(fraConfiguration, "txtPort");
-    place(txtPort, 1080, 1260, 1200, 315);
+    Place(chkAutoConnect, 240, 300, 3480, 255);
+    txtServer = named(new QLineEdit(fraConfiguration), "txtServer");
+    Place(txtServer, 1080, 780, 2640, 315);
+    txtPort = named(new QLineEdit(fraConfiguration), "txtPort");
+    Place(txtPort, 1080, 1260, 1200, 315);
     lblServer = label(fraConfiguration, "lblServer", QStringLiteral("Server:"));
-    place(lblServer, 240, 810, 840, 255);
+    Place(lblServer, 240, 810, 840, 255);
     Label3 = label(fraConfiguration, "Label3", QStringLiteral("Port:"));
-    place(Label3, 240, 1290, 840, 255);
+    Place(Label3, 240, 1290, 840, 255);
 
-    auto optionBoxes = [](QFrame *page, std::initializer_list<std::pair<CheckBox **, std::pair<const char *, const char *>>> boxes) {
-        int top = 300;
-        for (const auto &[member, nameCaption] : boxes) {
-            *member = named(new CheckBox(QLatin1String(nameCaption.second), page), nameCaption.first);
-            place(*member, 240, top, 3600, 255);
-            top += 420;
-        }
-    };
-
-    fraPerformance = borderlessFrame(SSTab1, "fraPerformance");
-    SSTab1->addTab(fraPerformance, QStringLiteral("Performance"));
-    optionBoxes(fraPerformance, {
-        {&chkENABLE_ENHANCED_GRAPHICS, {"chkENABLE_ENHANCED_GRAPHICS", "Enable Enhanced Graphics"}},
-        {&chkDISABLE_THEMING, {"chkDISABLE_THEMING", "Disable Theming"}},
-        {&chkDISABLE_MENUANIMATIONS, {"chkDISABLE_MENUANIMATIONS", "Disable Menu Animation"}},
-        {&chkDISABLE_WALLPAPER, {"chkDISABLE_WALLPAPER", "Disable Wallpaper"}},
-        {&chkDISABLE_FULLWINDOWDRAG, {"chkDISABLE_FULLWINDOWDRAG", "Disable Full Window Drag"}},
-        {&chkDISABLE_CURSOR_SHADOW, {"chkDISABLE_CURSOR_SHADOW", "Disable Cursor Shadow"}},
-        {&chkDISABLE_CURSORSETTINGS, {"chkDISABLE_CURSORSETTINGS", "Disable Cursorsetting"}},
-    });
-
-    fraRedirection = borderlessFrame(SSTab1, "fraRedirection");
-    SSTab1->addTab(fraRedirection, QStringLiteral("Redirection"));
-    optionBoxes(fraRedirection, {
-        {&chkRedirectSmartCards, {"chkRedirectSmartCards", "Redirect SmartCards"}},
-        {&chkRedirectPrinters, {"chkRedirectPrinters", "Redirect Printers"}},
-        {&chkRedirectPorts, {"chkRedirectPorts", "Redirect Ports"}},
-        {&chkRedirectDrives, {"chkRedirectDrives", "Redirect Drives"}},
-    });
-
-    fraOther = borderlessFrame(SSTab1, "fraOther");
-    SSTab1->addTab(fraOther, QStringLiteral("Other"));
-    optionBoxes(fraOther, {
-        {&chkDisplayConnectionBar, {"chkDisplayConnectionBar", "Enable Display Connection Bar"}},
-        {&chkBitmap, {"chkBitmap", "Enable Cache Bitmaps"}},
-        {&chkCompress, {"chkCompress", "Enable Data Compression"}},
-        {&chkEnableAutoReconnect, {"chkEnableAutoReconnect", "Enable Auto Reconnect"}},
-    });
+    optionPage(SSTab1, "fraPerformance", QStringLiteral("Performance"),
+               {{"chkENABLE_ENHANCED_GRAPHICS", "Enable Enhanced Graphics"},
+                {"chkDISABLE_THEMING", "Disable Theming"},
+                {"chkDISABLE_MENUANIMATIONS", "Disable Menu Animation"},
+                {"chkDISABLE_WALLPAPER", "Disable Wallpaper"},
+                {"chkDISABLE_FULLWINDOWDRAG", "Disable Full Window Drag"},
+                {"chkDISABLE_CURSOR_SHADOW", "Disable Cursor Shadow"},
+                {"chkDISABLE_CURSORSETTINGS", "Disable Cursorsetting"}});
+    optionPage(SSTab1, "fraRedirection", QStringLiteral("Redirection"),
+               {{"chkRedirectSmartCards", "Redirect SmartCards"},
+                {"chkRedirectPrinters", "Redirect Printers"},
+                {"chkRedirectPorts", "Redirect Ports"},
+                {"chkRedirectDrives", "Redirect Drives"}});
+    optionPage(SSTab1, "fraOther", QStringLiteral("Other"),
+               {{"chkDisplayConnectionBar", "Enable Display Connection Bar"},
+                {"chkBitmap", "Enable Cache Bitmaps"},
+                {"chkCompress", "Enable Data Compression"},
+                {"chkEnableAutoReconnect", "Enable Auto Reconnect"}});
 
     cmdShutDown = named(new QPushButton(QStringLiteral("Turn Off"), this), "cmdShutDown");
-    place(cmdShutDown, 1740, 4920, 1560, 495);
+    Place(cmdShutDown, 1740, 4920, 1560, 495);
     cmdShutDown->setEnabled(false);
 
     stbStatusBar = named(new QStatusBar(this), "stbStatusBar");
@@ -380,23 +329,18 @@ void frmClient::buildControls()
     connect(Winsock, &SocketControl::Error, this, &frmClient::Winsock_Error);
     connect(Winsock, &SocketControl::DataArrival, this, &frmClient::Winsock_DataArrival);
 
-    lblText = label(this, "lblText", QString());
-    place(lblText, 120, 5520, 3420, 255);
-
+    Place(label(this, "lblText", QString()), 120, 5520, 3420, 255);
     lblServerVersionLabel = label(this, "lblServerVersionLabel", QStringLiteral("Server Version:"));
-    place(lblServerVersionLabel, 120, 5880, 1320, 255);
+    Place(lblServerVersionLabel, 120, 5880, 1320, 255);
     lblServerVersionLabel->hide();
     lblServerVersion = label(this, "lblServerVersion", QString());
-    place(lblServerVersion, 1440, 5880, 2040, 255);
+    Place(lblServerVersion, 1440, 5880, 2040, 255);
     lblServerVersion->hide();
-
-    Image3 = picture(this, "Image3");
-    place(Image3, 6480, 5400, 480, 480);
-    Image4 = picture(this, "Image4");
-    place(Image4, 7080, 5400, 480, 480);
+    picture(this, "Image3", 6480, 5400);
+    picture(this, "Image4", 7080, 5400);
 
     for (QPushButton *big : {cmdRemoteDesktop, cmdKeyboard, cmdRestart, cmdShutDown})
-        big->setFont(bigButtonFont());
+        big->setFont(FormLayout::Arial(9.75, true));
 
     describe(lblUsername, txtUserName);
     describe(lblPassword, txtPassword);
@@ -463,24 +407,19 @@ void frmClient::Form_Load()
     ReadConfigurationFromFile();
 
     // Layout, in pixels.
-    if (gNotMaximized) {
-        fitPanelsToWindow(this);
-    } else {
-        const int screenWidth = modSystemBasic::GetScreenWidth() / modSystemBasic::TwipsPerPixelX();
-        const int screenHeight = modSystemBasic::GetScreenHeight() / modSystemBasic::TwipsPerPixelY();
-        if (screenWidth > 0 && screenHeight > 0) {
-            const int outerHeight = frameGeometry().height();
-            for (QLabel *l : {lblServerVersion, lblServerVersionLabel})
-                l->move(l->x(), screenHeight - (outerHeight - l->y()));
-            // The window's outer edges are the screen's; it keeps its caption and fixed border,
-            // so that a window manager's panels and notification area stay within reach. The
-            // frame is known once the window is on the screen (fitToScreen).
-            mScreenSize = QSize(screenWidth, screenHeight);
-            setFixedSize(mScreenSize);
-            move(0, 0);
-        }
-        fitPanelsToWindow(this);
+    const QSize screen = screenPixels();
+    if (!gNotMaximized && !screen.isEmpty()) {
+        const int outerHeight = frameGeometry().height();
+        for (QLabel *l : {lblServerVersion, lblServerVersionLabel})
+            l->move(l->x(), screen.height() - (outerHeight - l->y()));
+        // The window's outer edges are the screen's; it keeps its caption and fixed border,
+        // so that a window manager's panels and notification area stay within reach. The
+        // frame is known once the window is on the screen (fitToScreen).
+        mScreenSize = screen;
+        setFixedSize(mScreenSize);
+        move(0, 0);
     }
+    fitPanelsToWindow();
 
     show();
 }
@@ -507,9 +446,8 @@ void frmClient::Form_Activate()
     cboResolution->setEnabled(false);
 
     // The button ends 60 twips before the lamp.
-    const int tppX = modSystemBasic::TwipsPerPixelX();
-    const int widthTwips = (shpLockStatus->x() - cmdRemoteDesktop->x()) * tppX - 60;
-    cmdRemoteDesktop->resize(qRound(widthTwips / double(tppX)), cmdRemoteDesktop->height());
+    const int widthTwips = (shpLockStatus->x() - cmdRemoteDesktop->x()) * modSystemBasic::TwipsPerPixelX() - 60;
+    cmdRemoteDesktop->resize(modSystemBasic::TwipsToPixelsX(widthTwips), cmdRemoteDesktop->height());
 
     if (!gNotMaximized) {
         // The full-screen panel stays where it is: it has no frame to drag, and whatever
@@ -527,19 +465,14 @@ void frmClient::Form_Unload()
 {
     mUnloading = true;
     mMoveLocked = false;
-    timControl->stop();
     disconnect(Winsock, nullptr, this, nullptr);
-    Winsock->Close();
+    mSupervisor->Unload();
     hide();
 }
 
 void frmClient::timControl_Timer()
 {
-    if (mLifeCnt > 0) {
-        --mLifeCnt;
-        return;
-    }
-    ConnectSideLink();
+    mSupervisor->timControl_Timer();
 }
 
 QString frmClient::PanelText(int panel) const
@@ -560,6 +493,33 @@ void frmClient::setPanelText(int panel, const QString &text)
         stbPanel1->setText(text);
     else if (panel == 2)
         stbPanel2->setText(text);
+}
+
+void frmClient::ShowConfigurationFrame()
+{
+    fraConfig->setVisible(true);
+}
+
+void frmClient::CloseSideLink()
+{
+    Winsock->Close();
+}
+
+QSize frmClient::screenPixels()
+{
+    return QSize(modSystemBasic::GetScreenWidth() / modSystemBasic::TwipsPerPixelX(),
+                 modSystemBasic::GetScreenHeight() / modSystemBasic::TwipsPerPixelY());
+}
+
+// Each status-bar panel is half the window's outer width. The frame is known only once the
+// window is on the screen, so this runs again then.
+void frmClient::fitPanelsToWindow()
+{
+    const int half = frameGeometry().width() / 2;
+    if (stbPanel1->width() != half || stbPanel2->width() != half) {
+        stbPanel1->setFixedWidth(half);
+        stbPanel2->setFixedWidth(half);
+    }
 }
 
 bool frmClient::event(QEvent *e)
@@ -584,7 +544,7 @@ bool frmClient::event(QEvent *e)
     case QEvent::Move:
         if (isVisible()) {
             fitToScreen();
-            fitPanelsToWindow(this);
+            fitPanelsToWindow();
         }
         if (mMoveLocked && pos() != QPoint(0, 0))
             QTimer::singleShot(0, this, [this] {
@@ -625,7 +585,7 @@ void frmClient::showEvent(QShowEvent *e)
 {
     QWidget::showEvent(e);
     fitToScreen();
-    fitPanelsToWindow(this);
+    fitPanelsToWindow();
     if (e->spontaneous())
         return;
     // Without a window manager no window is ever activated; the window still has to take up

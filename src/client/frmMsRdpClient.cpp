@@ -6,7 +6,7 @@
 #include "client/clsDeviceChange.h"
 #include "client/frmClient.h"
 #include "platform/VbError.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include <QCloseEvent>
 #include <QIcon>

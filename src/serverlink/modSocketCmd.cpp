@@ -1,6 +1,7 @@
 #include "serverlink/modSocketCmd.h"
 
 #include "platform/Conversions.h"
+#include "serverlink/SideLinkCommand.h"
 
 namespace modSocketCmd {
 
@@ -17,17 +18,6 @@ const QString kUsername = QStringLiteral("Username:");
 const QString kPassword = QStringLiteral("Password:");
 const QString kResolution = QStringLiteral("Resolution:");
 const QString kConnect = QStringLiteral("Connnect:"); // three n, as the server writes it
-
-// The commands the panel itself sends without extra fields.
-bool isPlainCommand(qint32 cmd)
-{
-    switch (cmd) {
-    case 2: case 3: case 4: case 7: case 9: case 10: case 11: case 12: case 13:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // A missing field reads as empty text, which the general conversion refuses.
 qint32 numberField(const QString &frame, const QString &key)
@@ -52,7 +42,7 @@ const QStringList &FieldKeys()
 
 void BuildCommandFrame(const SocketCmd &command, QString &frame)
 {
-    if (!isPlainCommand(command.Cmd))
+    if (!IsPlainCommand(command.Cmd))
         return;
     QString built;
     BeginFrame(built, command);
@@ -128,7 +118,7 @@ SocketCmd ParseCommandFrame(const QString &frame)
     SocketCmd command;
     if (isWholeFrame(frame))
         command = GetCommand(frame);
-    if (command.Cmd >= 2 && command.Cmd <= 13)
+    if (command.Cmd >= Number(FirstSideLinkCommand) && command.Cmd <= Number(LastSideLinkCommand))
         return command;
     return {};
 }

@@ -32,12 +32,6 @@ std::vector<clsUsersConfig::Entry>::const_iterator clsUsersConfig::find(const QV
     return m_colUserConfig.begin() + (position - 1);
 }
 
-void clsUsersConfig::Remove(const QVariant &Index)
-{
-    auto it = find(Index);
-    m_colUserConfig.erase(m_colUserConfig.begin() + (it - m_colUserConfig.cbegin()));
-}
-
 clsUsersConfig::Profile clsUsersConfig::Item(const QVariant &Index) const
 {
     return find(Index)->profile;

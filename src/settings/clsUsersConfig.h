@@ -19,7 +19,6 @@ public:
     Profile Add(const Profile &UserCfg, const QString &mName);
 
     // Index: a position from 1 (a number) or a key (text). A missing entry raises an error.
-    void Remove(const QVariant &Index);
     Profile Item(const QVariant &Index) const;
     qint32 Count() const { return qint32(m_colUserConfig.size()); }
 

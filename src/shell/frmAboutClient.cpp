@@ -1,17 +1,19 @@
 #include "shell/frmAboutClient.h"
 
 #include "Version.h"
-#include "shell/DialogGeometry.h"
+#include "client/FormLayout.h"
 
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 
+using FormLayout::Place;
+
 namespace {
-QPointer<frmAboutClient> g_box;
+
+Forms::Instance<frmAboutClient> g_box;
 
 QLabel *label(QWidget *parent, const char *name, const QString &caption)
 {
@@ -19,70 +21,60 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption)
     l->setObjectName(QLatin1String(name));
     return l;
 }
+
+// "#00": at least two digits, every further digit in full.
+QString twoDigits(int number)
+{
+    return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace
 
 frmAboutClient *frmAboutClient::Instance()
 {
-    return g_box.data();
+    return g_box.get();
 }
 
 frmAboutClient &frmAboutClient::ShowBox()
 {
-    if (!g_box) {
-        g_box = new frmAboutClient;
-        g_box->Form_Load();
-    }
-    g_box->show();
-    g_box->raise();
-    g_box->activateWindow();
-    return *g_box;
+    frmAboutClient &box = g_box.load();
+    box.show();
+    box.raise();
+    box.activateWindow();
+    return box;
 }
 
-QString frmAboutClient::VersionText(int major, int minor)
+frmAboutClient::frmAboutClient() : QDialog(nullptr, FormLayout::FixedDialogFlags)
 {
-    return QStringLiteral("%1.%2").arg(major, 2, 10, QLatin1Char('0')).arg(minor, 2, 10, QLatin1Char('0'));
-}
-
-QString frmAboutClient::BuildText(int revision)
-{
-    return QString::number(revision);
-}
-
-frmAboutClient::frmAboutClient() : QDialog(nullptr, DialogGeometry::FixedDialogFlags)
-{
-    using namespace DialogGeometry;
     setObjectName(QStringLiteral("frmAboutClient"));
     setWindowTitle(QStringLiteral("About Torvane Remote Desktop Client"));
     setWindowIcon(QIcon(QStringLiteral(":/veskora.xpm")));
-    // The layout was drawn for a small dialog font.
-    setFont(dialogFont());
+    setFont(FormLayout::Arial());
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(twipsSize(4680, 1965));
+    setFixedSize(FormLayout::TwipsSize(4680, 1965));
 
     cmdOk = new QPushButton(QStringLiteral("&OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
     cmdOk->setDefault(true);
-    place(cmdOk, 1680, 1440, 1215, 375);
+    Place(cmdOk, 1680, 1440, 1215, 375);
 
-    Picture1 = new QLabel(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    place(Picture1, 240, 240, 720, 720);
+    Picture1 = label(this, "Picture1", QString());
+    Place(Picture1, 240, 240, 720, 720);
     Picture1->setAlignment(Qt::AlignCenter);
     Picture1->setPixmap(QPixmap(QStringLiteral(":/veskora.xpm"))
                             .scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     Label1 = label(this, "Label1", QStringLiteral("Torvane Remote Desktop Client"));
-    place(Label1, 1320, 240, 2415, 330);
-
+    Place(Label1, 1320, 240, 2415, 330);
     lblVersion = label(this, "lblVersion", QString());
-    place(lblVersion, 1920, 600, 495, 330);
+    Place(lblVersion, 1920, 600, 495, 330);
     Label2 = label(this, "Label2", QStringLiteral("Version:"));
-    place(Label2, 1320, 600, 615, 330);
+    Place(Label2, 1320, 600, 615, 330);
     Label3 = label(this, "Label3", QStringLiteral("Build:"));
-    place(Label3, 2520, 600, 375, 330);
+    Place(Label3, 2520, 600, 375, 330);
     lblBuild = label(this, "lblBuild", QString());
-    place(lblBuild, 3000, 600, 495, 330);
+    Place(lblBuild, 3000, 600, 495, 330);
     // A caption may be wider in the desktop's font than in the one the box was drawn for:
     // it keeps its place and gets the room it needs rather than being cut.
     for (QLabel *caption : {Label1, Label2, Label3})
@@ -92,12 +84,10 @@ frmAboutClient::frmAboutClient() : QDialog(nullptr, DialogGeometry::FixedDialogF
     cmdOk->setFocus();
 }
 
-frmAboutClient::~frmAboutClient() = default;
-
 void frmAboutClient::Form_Load()
 {
-    lblVersion->setText(VersionText(Version::Major, Version::Minor));
-    lblBuild->setText(BuildText(Version::Revision));
+    lblVersion->setText(twoDigits(Version::Major) + u'.' + twoDigits(Version::Minor));
+    lblBuild->setText(QString::number(Version::Revision));
 }
 
 void frmAboutClient::cmdOk_Click()
@@ -109,8 +99,7 @@ void frmAboutClient::cmdOk_Click()
 void frmAboutClient::closeEvent(QCloseEvent *e)
 {
     e->accept();
-    if (g_box == this)
-        g_box = nullptr;
+    g_box.forget(this);
 }
 
 void frmAboutClient::reject()

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "client/Forms.h"
+
 #include <QDialog>
-#include <QString>
 
 class QLabel;
 class QPushButton;
@@ -16,13 +17,6 @@ public:
     static frmAboutClient *Instance();
     // Shows the about box modeless with no owner; an open box is shown again, not a second one.
     static frmAboutClient &ShowBox();
-
-    // "#00" "." "#00": at least two digits each, every further digit in full.
-    static QString VersionText(int major, int minor);
-    // Plain decimal, no leading zeros.
-    static QString BuildText(int revision);
-
-    ~frmAboutClient() override;
 
     void Form_Load();
     void cmdOk_Click();
@@ -40,5 +34,6 @@ protected:
     void reject() override;
 
 private:
+    friend class Forms::Instance<frmAboutClient>;
     frmAboutClient();
 };

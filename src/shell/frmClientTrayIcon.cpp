@@ -3,7 +3,6 @@
 #include "client/Forms.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
-#include "serverlink/SocketControl.h"
 #include "shell/frmAboutClient.h"
 #include "shell/frmEnterPassword.h"
 #include "shell/frmPassDefine.h"
@@ -20,7 +19,7 @@
 #include <QSystemTrayIcon>
 
 namespace {
-frmClientTrayIcon *g_instance = nullptr;
+Forms::Instance<frmClientTrayIcon> g_instance;
 
 std::function<void()> &endProgram()
 {
@@ -105,22 +104,19 @@ frmClientTrayIcon::frmClientTrayIcon()
 
 frmClientTrayIcon::~frmClientTrayIcon()
 {
-    if (g_instance == this)
-        g_instance = nullptr;
+    g_instance.forget(this);
+    if (Forms::Host() == this)
+        Forms::SetHost(nullptr);
 }
 
 frmClientTrayIcon *frmClientTrayIcon::Instance()
 {
-    return g_instance;
+    return g_instance.get();
 }
 
 frmClientTrayIcon &frmClientTrayIcon::Load()
 {
-    if (!g_instance) {
-        g_instance = new frmClientTrayIcon;
-        g_instance->Form_Load();
-    }
-    return *g_instance;
+    return g_instance.load();
 }
 
 void frmClientTrayIcon::SetEndProgram(std::function<void()> end)
@@ -130,6 +126,7 @@ void frmClientTrayIcon::SetEndProgram(std::function<void()> end)
 
 void frmClientTrayIcon::Form_Load()
 {
+    Forms::SetHost(this);
     CreateTrayIcon(1, QStringLiteral("Veskora"));
     // The main window decides by itself what it shows.
     Forms::LoadClient();
@@ -150,13 +147,6 @@ void frmClientTrayIcon::attachMainWindow()
     }
 }
 
-void frmClientTrayIcon::setIconRecord(qint32 imageIndex, const QString &tip)
-{
-    if (imageIndex >= 1 && imageIndex <= ImageListIcon.size())
-        trayIcon->setIcon(QIcon(ImageListIcon.at(imageIndex - 1)));
-    trayIcon->setToolTip(tip.left(TipLength));
-}
-
 void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)
 {
     if (!trayIcon) {
@@ -172,16 +162,10 @@ void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)
             },
             Qt::QueuedConnection);
     }
-    setIconRecord(imageIndex, tip);
+    if (imageIndex >= 1 && imageIndex <= ImageListIcon.size())
+        trayIcon->setIcon(QIcon(ImageListIcon.at(imageIndex - 1)));
+    trayIcon->setToolTip(tip.left(TipLength));
     trayIcon->show();
-}
-
-void frmClientTrayIcon::UpdateTrayIcon(qint32 imageIndex, const QString &tip)
-{
-    // Modifying changes an icon that is there; it adds none.
-    if (!trayIcon)
-        return;
-    setIconRecord(imageIndex, tip);
 }
 
 void frmClientTrayIcon::RemoveFromTray()
@@ -228,13 +212,18 @@ void frmClientTrayIcon::Form_MouseMove(int code)
     }
 }
 
+bool frmClientTrayIcon::CheckSecurityPassword()
+{
+    return modSecurityPassword::CheckSecurityPassword();
+}
+
 void frmClientTrayIcon::mnuConfiguration_Click()
 {
     if (!modSecurityPassword::CheckSecurityPassword())
         return;
     RefreshMainForm();
     if (frmClient *client = Forms::Client())
-        client->fraConfig->setVisible(true);
+        client->ShowConfigurationFrame();
 }
 
 void frmClientTrayIcon::mnuSecConfig_Click()
@@ -251,10 +240,10 @@ void frmClientTrayIcon::mnuExit_Click()
 {
     // The gate may end with this form already unloaded (a second Exit sharing the prompt).
     QPointer<frmClientTrayIcon> self(this);
-    if (!modSecurityPassword::CheckSecurityPassword() || !self || g_instance != self)
+    if (!modSecurityPassword::CheckSecurityPassword() || !self || g_instance.get() != self)
         return;
     if (frmClient *client = Forms::Client())
-        client->Winsock->Close();
+        client->CloseSideLink();
     RemoveFromTray();
     Forms::UnloadMsRdpClient();
     Forms::UnloadClient();
@@ -266,8 +255,9 @@ void frmClientTrayIcon::mnuExit_Click()
         prompt->Unload();
     if (frmAboutClient *about = frmAboutClient::Instance())
         about->close();
-    if (g_instance == this)
-        g_instance = nullptr;
+    g_instance.forget(this);
+    if (Forms::Host() == this)
+        Forms::SetHost(nullptr);
     hide();
     deleteLater();
     if (endProgram())

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "client/Forms.h"
+#include "client/MainWindowHost.h"
+
 #include <QWidget>
 #include <functional>
 
@@ -8,7 +11,7 @@ class QAction;
 class QSystemTrayIcon;
 
 // The hidden form that owns the notification-area icon, its menu and the main window.
-class frmClientTrayIcon : public QWidget
+class frmClientTrayIcon : public QWidget, public MainWindowHost
 {
     Q_OBJECT
 
@@ -28,9 +31,10 @@ public:
 
     void Form_Load();
     void CreateTrayIcon(qint32 imageIndex, const QString &tip);
-    void UpdateTrayIcon(qint32 imageIndex, const QString &tip);
     void RemoveFromTray();
-    void RefreshMainForm();
+    void RefreshMainForm() override;
+    // The main window's gate.
+    bool CheckSecurityPassword() override;
     void Form_MouseMove(int code);
     void mnuConfiguration_Click();
     void mnuSecConfig_Click();
@@ -48,9 +52,8 @@ public:
     QAction *mnuExit = nullptr;
 
 private:
+    friend class Forms::Instance<frmClientTrayIcon>;
     frmClientTrayIcon();
     // Gives a new main window what it needs of the tray form.
     void attachMainWindow();
-    // Steps 2 and 3 of filling the icon record: picture and tip.
-    void setIconRecord(qint32 imageIndex, const QString &tip);
 };

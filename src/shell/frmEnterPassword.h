@@ -1,15 +1,11 @@
 #pragma once
 
-#include <QDialog>
-#include <QString>
+#include "client/Forms.h"
+#include "shell/PasswordDialog.h"
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
-// The security password prompt: one password field, Ok and Cancel. Modeless and above all
-// other windows; the gate waits for it by processing events.
-class frmEnterPassword : public QDialog
+// The security password prompt: one password field, Ok and Cancel. The gate waits for it by
+// processing events.
+class frmEnterPassword : public PasswordDialog
 {
     Q_OBJECT
 
@@ -19,34 +15,14 @@ public:
     // Loads the prompt (its Form_Load runs) unless it is loaded.
     static frmEnterPassword &Load();
 
-    ~frmEnterPassword() override;
-
-    // Runs Form_Unload, closes the window and destroys it once control is back in an event
-    // loop; the prompt counts as unloaded at once.
-    void Unload();
-
-    void Form_Load();
-    void Form_Activate();
-    void cmdOk_Click();
-    void cmdCancel_Click();
-    void Form_Unload();
+    void Form_Activate() override;
+    void cmdOk_Click() override;
 
     QLabel *Label4 = nullptr;
     QLineEdit *txtEnterPassword = nullptr;
-    QPushButton *cmdOk = nullptr;
-    QPushButton *cmdCancel = nullptr;
-
-    // The expected password as read on load; empty when none is defined.
-    QString mSecurityPassword;
-
-protected:
-    bool event(QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-    // Esc.
-    void reject() override;
 
 private:
+    friend class Forms::Instance<frmEnterPassword>;
     frmEnterPassword();
-
-    bool mUnloaded = false;
+    void forget() override;
 };

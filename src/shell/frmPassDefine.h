@@ -1,15 +1,11 @@
 #pragma once
 
-#include <QDialog>
-#include <QString>
-
-class QLabel;
-class QLineEdit;
-class QPushButton;
+#include "client/Forms.h"
+#include "shell/PasswordDialog.h"
 
 // The password definition dialog: old password (when one is defined), new password and its
-// verification. Modeless and above all other windows.
-class frmPassDefine : public QDialog
+// verification.
+class frmPassDefine : public PasswordDialog
 {
     Q_OBJECT
 
@@ -22,17 +18,9 @@ public:
     // Loads the dialog (its Form_Load runs) unless it is loaded.
     static frmPassDefine &Load();
 
-    ~frmPassDefine() override;
-
-    // Runs Form_Unload, closes the window and destroys it once control is back in an event
-    // loop; the dialog counts as unloaded at once.
-    void Unload();
-
-    void Form_Load();
-    void Form_Activate();
-    void cmdOk_Click();
-    void cmdCancel_Click();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Activate() override;
+    void cmdOk_Click() override;
 
     QLabel *Label4 = nullptr;
     QLineEdit *txtOldPassword = nullptr;
@@ -40,20 +28,9 @@ public:
     QLineEdit *txtNewPassword = nullptr;
     QLabel *Label1 = nullptr;
     QLineEdit *txtVerifyNewPassword = nullptr;
-    QPushButton *cmdOk = nullptr;
-    QPushButton *cmdCancel = nullptr;
-
-    // The expected old password as read on load; empty when none is defined.
-    QString mSecurityPassword;
-
-protected:
-    bool event(QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-    // Esc.
-    void reject() override;
 
 private:
+    friend class Forms::Instance<frmPassDefine>;
     frmPassDefine();
-
-    bool mUnloaded = false;
+    void forget() override;
 };

@@ -1,10 +1,10 @@
 #include "shell/modSecurityPassword.h"
 
 #include "platform/IniFile.h"
+#include "settings/modGlobClientVar.h"
 #include "settings/modSettings.h"
 #include "shell/frmEnterPassword.h"
 #include "shell/frmPassDefine.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

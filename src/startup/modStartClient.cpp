@@ -1,8 +1,8 @@
 #include "startup/modStartClient.h"
 
 #include "platform/MsgBox.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -167,7 +167,6 @@ void InitClientGlobals()
     const QString dir = programDirectory();
     gClientCfgFile = dir + QStringLiteral("/Client.cfg");
     gUserCfgFile = dir + QStringLiteral("/User.cfg");
-    gHelpFile = dir + QStringLiteral("/Veskora.chm");
     gStartConnectLifeCnt = 3;
     gStartLifeCnt = 45;
     gSecurityEnabled = true;

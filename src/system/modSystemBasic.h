@@ -55,5 +55,8 @@ qint32 GetScreenWidth();  // twips
 qint32 GetScreenHeight(); // twips
 int TwipsPerPixelX();
 int TwipsPerPixelY();
+// A length in twips in whole pixels of the screen, rounded to the nearest (halves away from 0).
+int TwipsToPixelsX(int twips);
+int TwipsToPixelsY(int twips);
 
 } // namespace modSystemBasic

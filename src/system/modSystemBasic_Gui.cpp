@@ -58,7 +58,7 @@ int twipsPerPixel(qreal dpi)
 {
     if (dpi <= 0)
         return 15;
-    return qRound(1440.0 / dpi);
+    return qMax(1, qRound(1440.0 / dpi));
 }
 
 } // namespace
@@ -116,6 +116,16 @@ int TwipsPerPixelY()
 {
     QScreen *screen = primaryScreen();
     return screen ? twipsPerPixel(screen->logicalDotsPerInchY()) : 15;
+}
+
+int TwipsToPixelsX(int twips)
+{
+    return qRound(twips / double(TwipsPerPixelX()));
+}
+
+int TwipsToPixelsY(int twips)
+{
+    return qRound(twips / double(TwipsPerPixelY()));
 }
 
 qint32 GetScreenWidth()

@@ -1,31 +1,41 @@
+// Removable media coming and going reach the session control as device-change messages.
+#include "client/Forms.h"
 #include "client/clsDeviceChange.h"
+#include "client/frmClient.h"
+#include "client/frmMsRdpClient.h"
+#include "settings/modGlobClientVar.h"
 #include "system/RemovableMedia.h"
 
-#include "../support/TestSupport.h"
+#include "Panel.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+
+using namespace modGlobClientVar;
+using RemovableMedia::MountEntry;
+using TestSupport::TmpfsMount;
 
 namespace {
 
-using RemovableMedia::MountEntry;
-using TestSupport::TmpfsMount;
 constexpr quint32 DC = clsDeviceChange::WM_DEVICECHANGE;
 
 // The kernel's id of the mount at path; -1 when nothing is mounted there.
 qint32 mountIdOf(const QString &path)
 {
-    QFile f(QStringLiteral("/proc/self/mountinfo"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
     qint32 id = -1;
-    for (const MountEntry &e : RemovableMedia::ParseMountInfo(f.readAll()))
+    for (const MountEntry &e : RemovableMedia::ParseMountInfo(TestSupport::readBytes(QStringLiteral("/proc/self/mountinfo"))))
         if (e.mountPoint == path)
             id = e.id; // the last one is on top
     return id;
+}
+
+QList<QVariantList> notifications(const RecordingSessionControl *control)
+{
+    QList<QVariantList> n;
+    for (const auto &c : control->calls)
+        if (c.first == QLatin1String("NotifyRedirectDeviceChange"))
+            n << c.second.toList();
+    return n;
 }
 
 } // namespace
@@ -34,49 +44,27 @@ class tst_DeviceChange : public QObject
 {
     Q_OBJECT
 
-    RemovableMedia::RemovableStorageRule m_savedRule;
     QTemporaryDir m_media; // the test's own place for removable storage
     QString m_root;
 
 private slots:
     void initTestCase()
     {
-        m_savedRule = RemovableMedia::Rule();
         m_root = QFileInfo(m_media.path()).canonicalFilePath();
-    }
-
-    void init()
-    {
         // Only mounts below the test's directory count, whatever the machine has mounted.
         RemovableMedia::Rule().mountRoots = {m_root};
         RemovableMedia::Rule().sysDevBlock.clear();
     }
 
-    void cleanupTestCase() { RemovableMedia::Rule() = m_savedRule; }
-
-    void parseMountInfo_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<qint32>("id"); // 0: the line is skipped
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("mountPoint");
-        QTest::newRow("escaped blank, tab, backslash")
-            << QByteArray("90 27 8:33 / /media/My\\040Disk\\011A\\134B rw shared:7 master:2 - exfat /dev/sdc1 rw") << 90 << "8:33"
-            << "/media/My Disk\tA\\B";
-        QTest::newRow("no separator") << QByteArray("93 27 0:50 / /mnt/a rw tmpfs tmpfs rw") << 0 << "" << "";
-    }
-
     void parseMountInfo()
     {
-        QFETCH(QByteArray, line);
-        QFETCH(qint32, id);
-        const auto entries = RemovableMedia::ParseMountInfo(line + "\n\n");
-        QCOMPARE(entries.size(), id ? 1 : 0);
-        if (!id)
-            return;
-        QCOMPARE(entries.first().id, id);
-        QTEST(QStringLiteral("%1:%2").arg(entries.first().major).arg(entries.first().minor), "device");
-        QTEST(entries.first().mountPoint, "mountPoint");
+        const auto entries = RemovableMedia::ParseMountInfo(
+            "90 27 8:33 / /media/My\\040Disk\\011A\\134B rw shared:7 master:2 - exfat /dev/sdc1 rw\n"
+            "93 27 0:50 / /mnt/a rw tmpfs tmpfs rw\n\n"); // no separator: skipped
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().id, 90);
+        QCOMPARE(QStringLiteral("%1:%2").arg(entries.first().major).arg(entries.first().minor), QStringLiteral("8:33"));
+        QCOMPARE(entries.first().mountPoint, QStringLiteral("/media/My Disk\tA\\B"));
     }
 
     void removableStorage_data()
@@ -90,7 +78,6 @@ private slots:
         QTest::newRow("removable disk without partitions") << "/srv/b" << "8:32" << true;
         QTest::newRow("partition of a fixed disk") << "/srv/c" << "8:1" << false;
     }
-
     void removableStorage()
     {
         QFETCH(QString, mountPoint);
@@ -98,21 +85,15 @@ private slots:
         // A small sysfs of our own: dev/block links to device directories as the kernel's
         // do; a partition lives inside its disk and says so.
         QTemporaryDir sys;
-        const QList<std::pair<QString, QByteArray>> files{{"devices/sda/removable", "0\n"},
-                                                          {"devices/sda/sda1/partition", "1\n"},
-                                                          {"devices/sdb/removable", "1\n"},
-                                                          {"devices/sdb/sdb1/partition", "1\n"},
-                                                          {"devices/sdc/removable", "1\n"}};
-        for (const auto &[file, text] : files) {
+        for (const auto &[file, text] : {std::pair{"devices/sda/removable", "0\n"}, {"devices/sda/sda1/partition", "1\n"},
+                                         {"devices/sdb/removable", "1\n"}, {"devices/sdb/sdb1/partition", "1\n"},
+                                         {"devices/sdc/removable", "1\n"}}) {
             QDir().mkpath(QFileInfo(sys.filePath(file)).path());
-            QFile f(sys.filePath(file));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+            TestSupport::writeBytes(sys.filePath(file), text);
         }
         QDir().mkpath(sys.filePath("dev/block"));
         for (const auto &[target, name] : {std::pair{"sda/sda1", "8:1"}, {"sdb/sdb1", "8:17"}, {"sdc", "8:32"}})
-            QVERIFY(QFile::link(sys.filePath(QStringLiteral("devices/") + target),
-                                sys.filePath(QStringLiteral("dev/block/") + name)));
-
+            QVERIFY(QFile::link(sys.filePath(QStringLiteral("devices/") + target), sys.filePath(QStringLiteral("dev/block/") + name)));
         RemovableMedia::RemovableStorageRule rule;
         rule.mountRoots = {QStringLiteral("/media"), QStringLiteral("/mnt")};
         rule.sysDevBlock = sys.filePath(QStringLiteral("dev/block"));
@@ -123,95 +104,105 @@ private slots:
         QTEST(RemovableMedia::IsRemovableStorage(e, rule), "removable");
     }
 
-    void attachOnceDetachRemovesTheMarker()
+    // A window is watched by one watcher at most; a watcher takes one window; its end leaves
+    // the window as it found it.
+    void attachOnce()
     {
         QWidget window, other;
         auto first = std::make_unique<clsDeviceChange>();
         clsDeviceChange second;
         QSignalSpy firstSpy(first.get(), &clsDeviceChange::DeviceChanged);
-        QSignalSpy secondSpy(&second, &clsDeviceChange::DeviceChanged);
         first->SubClass(&window);
-        QVERIFY(window.property(clsDeviceChange::MarkerProperty).isValid());
-
-        // A second attach, by the same or another watcher, changes nothing; nor does a watcher
-        // take a second window while it watches one.
-        first->SubClass(&window);
-        second.SubClass(&window);
         first->SubClass(&other);
+        second.SubClass(&window);
+        second.SubClass(nullptr);
         QCOMPARE(modDeviceChange::MonitorFromWindow(&window), first.get());
         QCOMPARE(modDeviceChange::MonitorFromWindow(&other), nullptr);
-        modDeviceChange::DeviceChangeProc(&window, DC, 0x8000, 5);
-        QCOMPARE(firstSpy.size(), 1);
-        QCOMPARE(secondSpy.size(), 0);
-        {
-            // A refused watcher going away leaves the marker alone.
-            clsDeviceChange refused;
-            refused.SubClass(&window);
-        }
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), first.get());
-
+        QCOMPARE(second.hWndMonitored(), nullptr);
         first.reset();
         QVERIFY(!window.property(clsDeviceChange::MarkerProperty).isValid());
         QCOMPARE(modDeviceChange::DeviceChangeProc(&window, DC, 0x8000, 1), 0);
-        QCOMPARE(firstSpy.size(), 1);
-    }
-
-    void windowsThatCannotBeWatched()
-    {
-        clsDeviceChange watcher;
-        watcher.SubClass(nullptr);
-        QCOMPARE(watcher.hWndMonitored(), nullptr);
-        QCOMPARE(modDeviceChange::DeviceChangeProc(nullptr, DC, 0x8000, 1), 0);
+        QCOMPARE(firstSpy.size(), 0);
         QWidget foreign;
         foreign.setProperty(clsDeviceChange::MarkerProperty, 42); // a marker of another kind
         QCOMPARE(modDeviceChange::MonitorFromWindow(&foreign), nullptr);
-        {
-            QWidget gone;
-            watcher.SubClass(&gone);
-        }
-        QCOMPARE(watcher.hWndMonitored(), nullptr); // and its end must not touch the window
     }
 
-    void messages_data()
+    // Arrivals and removals reach the session window's control, nothing else does; a control
+    // that refuses the notification changes nothing.
+    void sessionWindowNotifiesTheControl_data()
     {
         QTest::addColumn<quint32>("uMsg");
         QTest::addColumn<quint32>("wParam");
-        QTest::addColumn<int>("events");
-        QTest::newRow("arrival") << DC << 0x8000u << 1;
-        QTest::newRow("removal complete") << DC << 0x8004u << 1;
-        QTest::newRow("query remove 0x8001") << DC << 0x8001u << 0;
-        QTest::newRow("another message with the arrival code") << 0x0218u << 0x8000u << 0;
+        QTest::addColumn<bool>("notified");
+        QTest::newRow("arrival") << DC << 0x8000u << true;
+        QTest::newRow("removal complete") << DC << 0x8004u << true;
+        QTest::newRow("query remove") << DC << 0x8001u << false;
+        QTest::newRow("another message with the arrival code") << 0x0218u << 0x8000u << false;
     }
-
-    void messages()
+    void sessionWindowNotifiesTheControl()
     {
         QFETCH(quint32, uMsg);
         QFETCH(quint32, wParam);
-        QFETCH(int, events);
-        QWidget window;
-        clsDeviceChange watcher;
-        QSignalSpy spy(&watcher, &clsDeviceChange::DeviceChanged);
-        watcher.SubClass(&window);
-        QCOMPARE(modDeviceChange::DeviceChangeProc(&window, uMsg, wParam, -123456), 0);
-        QCOMPARE(spy.size(), events);
-        if (events)
-            QCOMPARE(spy.first(), (QVariantList{wParam, -123456}));
+        QFETCH(bool, notified);
+        RecordingSessionControl::install();
+        frmMsRdpClient &session = Forms::LoadMsRdpClient();
+        auto *control = RecordingSessionControl::last();
+        control->notifyError = 40006; // no session connected
+        QCOMPARE(modDeviceChange::DeviceChangeProc(&session, uMsg, wParam, -123456), 0);
+        const QList<QVariantList> expected{{wParam, -123456}};
+        QCOMPARE(notifications(control), notified ? expected : QList<QVariantList>());
+        Forms::UnloadMsRdpClient();
+    }
+
+    // The session window's life: a connection it did not start is not counted; every end of a
+    // session, and every close request, brings the main window back.
+    void sessionWindow()
+    {
+        RecordingSessionControl::install();
+        TestSupport::ProgramDir dir;
+        frmClient &main = TestSupport::LoadPanel(dir, {"AutoConnect=0"});
+        frmMsRdpClient *session = Forms::MsRdpClient();
+        auto *control = RecordingSessionControl::last();
+        QCOMPARE(control->objectName(), QStringLiteral("msts"));
+        control->raiseConnected();
+        QVERIFY(!gRdpConnected);
+        for (const bool connected : {true, false}) {
+            gRdpStarted = true;
+            main.hide();
+            session->show();
+            control->raiseConnected();
+            QCOMPARE(gRdpConnected, true);
+            if (connected) {
+                QVERIFY(!session->close()); // a running session ends through the control
+                QVERIFY(control->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
+                control->raiseDisconnected(2);
+            } else {
+                gRdpStarted = false;
+                QVERIFY(!session->close()); // none running: back at once
+            }
+            QVERIFY(!session->isVisible() && main.isVisible() && control->isHidden());
+            QVERIFY(!gRdpStarted && !gRdpConnected);
+        }
+        QCOMPARE(Forms::MsRdpClient(), session); // stays loaded; the next connection replaces it
+        gRdpStarted = gRdpConnected = true;
+        Forms::UnloadMsRdpClient();
+        QVERIFY(!gRdpStarted && !gRdpConnected);
+        TestSupport::UnloadForms();
     }
 
     void realMountsBecomeMessages()
     {
-        if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
+        if (const QString why = TmpfsMount::refusal(); !why.isEmpty())
             QSKIP(qPrintable(why));
         QTemporaryDir elsewhere;
         TmpfsMount present(m_root + QStringLiteral("/PRESENT"));
         QVERIFY2(present.mounted(), qPrintable(present.error()));
         const qint32 presentId = mountIdOf(m_root + QStringLiteral("/PRESENT"));
-
         QWidget window;
-        clsDeviceChange watcher;
-        QSignalSpy spy(&watcher, &clsDeviceChange::DeviceChanged);
-        watcher.SubClass(&window);
-
+        auto watcher = std::make_unique<clsDeviceChange>();
+        QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
+        watcher->SubClass(&window);
         // A mount outside the media directory comes first, so that a message it caused
         // would be there by the time the stick's arrives. A mount present at attach time
         // was not announced either.
@@ -221,32 +212,17 @@ private slots:
         const qint32 id = mountIdOf(m_root + QStringLiteral("/STICK"));
         QVERIFY(spy.wait(5000));
         QCOMPARE(spy, (QList<QVariantList>{{clsDeviceChange::DBT_DEVICEARRIVAL, id}}));
-
         QVERIFY(other.unmount() && stick.unmount() && present.unmount());
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 5000);
-        const QList<QVariantList> removals{spy.at(1), spy.at(2)};
-        QVERIFY(removals.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, id}));
-        QVERIFY(removals.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, presentId}));
-    }
+        QVERIFY(spy.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, id}));
+        QVERIFY(spy.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, presentId}));
 
-    void handlerMayEndTheWatch()
-    {
-        if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        QWidget window;
-        auto watcher = std::make_unique<clsDeviceChange>();
-        int events = 0;
-        connect(watcher.get(), &clsDeviceChange::DeviceChanged, this, [&] {
-            ++events;
-            watcher.reset(); // as an unloading window does
-        });
-        watcher->SubClass(&window);
-        // The second arrival, in the same reading of the table or a later one, must not
-        // reach the watcher that is gone.
+        // A handler may end the watch: a second arrival must not reach the watcher that is gone.
+        connect(watcher.get(), &clsDeviceChange::DeviceChanged, this, [&] { watcher.reset(); });
         TmpfsMount a(m_root + QStringLiteral("/A")), b(m_root + QStringLiteral("/B"));
         QVERIFY(a.mounted() && b.mounted());
         QTRY_VERIFY_WITH_TIMEOUT(!watcher, 5000);
-        QCOMPARE(events, 1);
+        QCOMPARE(spy.size(), 4);
         QVERIFY(!window.property(clsDeviceChange::MarkerProperty).isValid());
     }
 };

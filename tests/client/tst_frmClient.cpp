@@ -1,132 +1,67 @@
+// The main window as the operator and the side link meet it: its modes, its fields and
+// their filters, the profile list, the configuration it loads and saves, the connection it
+// opens and the requests its buttons send.
 #include "client/Forms.h"
-#include "client/SessionControl.h"
+#include "client/MainWindowHost.h"
+#include "client/VbControls.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
+#include "platform/Registry.h"
+#include "serverlink/SideLinkMessages.h"
+#include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SocketControl.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
+#include "system/OnScreenKeyboard.h"
 #include "system/modSystemBasic.h"
 
-#include "../support/Panel.h"
-#include "../support/RecordingSessionControl.h"
+#include "Panel.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QGroupBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
-#include <QStackedWidget>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
-#include <iterator>
-#include <memory>
 
 using namespace modGlobClientVar;
-using TestSupport::LoopbackServer;
+using TestSupport::child;
+using TestSupport::kWait;
 
 namespace {
 
-int px(int twips) { return qRound(twips / double(modSystemBasic::TwipsPerPixelX())); }
-int py(int twips) { return qRound(twips / double(modSystemBasic::TwipsPerPixelY())); }
+const char *const kChildSwitch = "-activation-child";
 
-const QString kChildSwitch = QStringLiteral("-activation-child");
-
-// Every control of the window as designed; checked is -1 for anything but a check box.
-struct Design
+// The tray form in the program: the gate and the rebuild after Save.
+class Host : public MainWindowHost
 {
-    const char *name, *kind, *caption, *container;
-    bool visible = true, enabled = true;
-    int checked = -1;
-};
-const Design kDesign[] = {
-    {"Frame2", "QGroupBox", "", "frmClient"},
-    {"cboUsername", "QComboBox", "", "Frame2", false},
-    {"chkUserPass", "CheckBox", "Use Password", "Frame2", true, true, 1},
-    {"txtPassword", "QLineEdit", "", "Frame2"},
-    {"cboResolution", "QComboBox", "", "Frame2"},
-    {"cmdRemoteDesktop", "QPushButton", "Remote Desktop", "Frame2"},
-    {"txtUserName", "QLineEdit", "", "Frame2"},
-    {"shpLockStatus", "Shape", "", "Frame2"},
-    {"lblUsername", "QLabel", "Username:", "Frame2"},
-    {"lblResolution", "QLabel", "Resolution:", "Frame2"},
-    {"lblPassword", "QLabel", "Password:", "Frame2"},
-    {"Image1", "QLabel", "", "Frame2"},
-    {"Frame1", "QGroupBox", "", "frmClient"},
-    {"cmdKeyboard", "QPushButton", "On-Screen Keyboard", "Frame1"},
-    {"txtClientname", "QLineEdit", "", "Frame1", true, false},
-    {"txtClientIP", "QLineEdit", "", "Frame1", true, false},
-    {"Image2", "QLabel", "", "Frame1"},
-    {"Label1", "QLabel", "Clientname:", "Frame1"},
-    {"Label2", "QLabel", "Client-IP:", "Frame1"},
-    {"cmdRestart", "QPushButton", "Restart", "frmClient", true, false},
-    {"fraConfig", "QFrame", "", "frmClient", false},
-    {"cmdSetDefault", "QPushButton", "Set Default", "fraConfig"},
-    {"cmdSave", "QPushButton", "Save", "fraConfig"},
-    {"SSTab1", "QTabWidget", "", "fraConfig"},
-    {"fraConfiguration", "QFrame", "", "SSTab1"},
-    {"chkAutoConnect", "CheckBox", "Connect to Server", "fraConfiguration", true, true, 0},
-    {"txtServer", "QLineEdit", "", "fraConfiguration"},
-    {"txtPort", "QLineEdit", "", "fraConfiguration"},
-    {"lblServer", "QLabel", "Server:", "fraConfiguration"},
-    {"Label3", "QLabel", "Port:", "fraConfiguration"},
-    {"fraPerformance", "QFrame", "", "SSTab1"},
-    {"chkENABLE_ENHANCED_GRAPHICS", "CheckBox", "Enable Enhanced Graphics", "fraPerformance", true, true, 0},
-    {"chkDISABLE_THEMING", "CheckBox", "Disable Theming", "fraPerformance", true, true, 0},
-    {"chkDISABLE_MENUANIMATIONS", "CheckBox", "Disable Menu Animation", "fraPerformance", true, true, 0},
-    {"chkDISABLE_WALLPAPER", "CheckBox", "Disable Wallpaper", "fraPerformance", true, true, 0},
-    {"chkDISABLE_FULLWINDOWDRAG", "CheckBox", "Disable Full Window Drag", "fraPerformance", true, true, 0},
-    {"chkDISABLE_CURSOR_SHADOW", "CheckBox", "Disable Cursor Shadow", "fraPerformance", true, true, 0},
-    {"chkDISABLE_CURSORSETTINGS", "CheckBox", "Disable Cursorsetting", "fraPerformance", true, true, 0},
-    {"fraRedirection", "QFrame", "", "SSTab1"},
-    {"chkRedirectSmartCards", "CheckBox", "Redirect SmartCards", "fraRedirection", true, true, 0},
-    {"chkRedirectPrinters", "CheckBox", "Redirect Printers", "fraRedirection", true, true, 0},
-    {"chkRedirectPorts", "CheckBox", "Redirect Ports", "fraRedirection", true, true, 0},
-    {"chkRedirectDrives", "CheckBox", "Redirect Drives", "fraRedirection", true, true, 0},
-    {"fraOther", "QFrame", "", "SSTab1"},
-    {"chkDisplayConnectionBar", "CheckBox", "Enable Display Connection Bar", "fraOther", true, true, 0},
-    {"chkBitmap", "CheckBox", "Enable Cache Bitmaps", "fraOther", true, true, 0},
-    {"chkCompress", "CheckBox", "Enable Data Compression", "fraOther", true, true, 0},
-    {"chkEnableAutoReconnect", "CheckBox", "Enable Auto Reconnect", "fraOther", true, true, 0},
-    {"cmdShutDown", "QPushButton", "Turn Off", "frmClient", true, false},
-    {"stbStatusBar", "QStatusBar", "", "frmClient"},
-    {"stbPanel1", "QLabel", "", "stbStatusBar"},
-    {"stbPanel2", "QLabel", "", "stbStatusBar"},
-    {"timControl", "QTimer", "", "frmClient"},
-    {"Winsock", "SocketControl", "", "frmClient"},
-    {"lblText", "QLabel", "", "frmClient"},
-    {"lblServerVersionLabel", "QLabel", "Server Version:", "frmClient", false},
-    {"lblServerVersion", "QLabel", "", "frmClient", false},
-    {"Image3", "QLabel", "", "frmClient"},
-    {"Image4", "QLabel", "", "frmClient"},
+public:
+    bool grant = true;
+    std::function<void()> duringGate;
+    int refreshes = 0;
+    bool CheckSecurityPassword() override
+    {
+        if (duringGate)
+            duringGate();
+        return grant;
+    }
+    void RefreshMainForm() override { ++refreshes; }
 };
 
-// A tab page's container is the tab control, not the stack inside it.
-QString containerOf(const QObject *o)
-{
-    const QObject *p = o->parent();
-    if (qobject_cast<const QStackedWidget *>(p) && qobject_cast<const QTabWidget *>(p->parent()))
-        p = p->parent();
-    return p ? p->objectName() : QString();
-}
-
-// The text a control shows: the title of a group box, the text of anything else that has one.
-QString captionOf(const QObject *o)
-{
-    return o->property(qobject_cast<const QGroupBox *>(o) ? "title" : "text").toString();
-}
-
-bool isTabPage(const QWidget *w) { return qobject_cast<const QStackedWidget *>(w->parentWidget()); }
+CheckBox *box(const frmClient &f, const char *name) { return child<CheckBox>(&f, name); }
+QLineEdit *field(const frmClient &f, const char *name) { return child<QLineEdit>(&f, name); }
+QComboBox *list(const frmClient &f, const char *name) { return child<QComboBox>(&f, name); }
+QPushButton *button(const frmClient &f, const char *name) { return child<QPushButton>(&f, name); }
 
 // Operator mode: "Connect to Server" checked, the side link to 127.0.0.1.
 frmClient &loadOperator(const TestSupport::ProgramDir &dir, quint16 port, bool notMaximized)
@@ -143,256 +78,89 @@ class tst_frmClient : public QObject
     Q_OBJECT
 
     std::unique_ptr<TestSupport::ProgramDir> m_dir;
+    std::unique_ptr<TestSupport::MsgBoxRecorder> m_boxes;
+    Host m_host;
 
-    frmClient &load(bool notMaximized)
+    frmClient &configurationMode()
     {
-        gNotMaximized = notMaximized;
-        return Forms::LoadClient();
-    }
-    static void waitForActivation(frmClient &f)
-    {
-        QTRY_VERIFY(f.isActiveWindow());
-        QCoreApplication::processEvents();
+        gNotMaximized = true;
+        frmClient &f = TestSupport::LoadPanel(*m_dir, {"AutoConnect=0", "txtServer=ts.example", "txtUserName=operator",
+                                                       "txtPassword=secret", "chkUserPass=1", "cboResolution=3"});
+        if (!QTest::qWaitFor([&] { return child(&f, "fraConfig")->isVisible(); }))
+            qFatal("the window took up no mode");
+        return f;
     }
 
 private slots:
     void initTestCase()
     {
-        qApp->setQuitOnLastWindowClosed(false);
-        RecordingSessionControl::install();
         frmClient::TimerIntervalMs = 3600 * 1000; // the tests tick by hand
-        gStartConnectLifeCnt = 3;
-        gStartLifeCnt = 45;
+        QCOMPARE(QGuiApplication::primaryScreen()->geometry().size(), QSize(1280, 1024));
     }
 
-    void init() { m_dir = std::make_unique<TestSupport::ProgramDir>(); }
+    void init()
+    {
+        RecordingSessionControl::install();
+        m_dir = std::make_unique<TestSupport::ProgramDir>();
+        m_boxes = std::make_unique<TestSupport::MsgBoxRecorder>();
+        m_host = Host();
+        Forms::SetHost(&m_host);
+        gStartConnectLifeCnt = 3;
+        gStartLifeCnt = 45;
+        gRdpStarted = gRdpConnected = false;
+        gUsersConfig.reset();
+        OnScreenKeyboard::SetProgram(QString());
+    }
 
     void cleanup()
     {
         TestSupport::UnloadForms();
+        Forms::SetHost(nullptr);
+        m_boxes.reset();
         m_dir.reset();
-    }
-
-    void designControls_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kDesign)); ++i)
-            QTest::newRow(kDesign[i].name) << i;
-    }
-    void designControls()
-    {
-        QFETCH(int, row);
-        const Design &d = kDesign[row];
-        frmClient f;
-        const QList<QObject *> found = f.findChildren<QObject *>(QLatin1String(d.name));
-        QCOMPARE(found.size(), 1);
-        QObject *o = found.first();
-        QVERIFY2(o->inherits(d.kind), o->metaObject()->className());
-        QCOMPARE(captionOf(o), QString::fromLatin1(d.caption));
-        QCOMPARE(containerOf(o), QString::fromLatin1(d.container));
-        if (auto *w = qobject_cast<QWidget *>(o)) {
-            if (!isTabPage(w)) // the tab control shows one page at a time
-                QCOMPARE(!w->isHidden(), d.visible);
-            QCOMPARE(w->isEnabled(), d.enabled);
-            // Arial 8.25 throughout; the four large buttons 9.75 bold.
-            const bool big = QByteArrayList{"cmdRemoteDesktop", "cmdKeyboard", "cmdRestart", "cmdShutDown"}.contains(d.name);
-            QCOMPARE(w->font().family(), QStringLiteral("Arial"));
-            QCOMPARE(w->font().pointSizeF(), big ? 9.75 : 8.25);
-            QCOMPARE(w->font().bold(), big);
-        }
-        if (d.checked >= 0) // a CheckBox, as checked above
-            QCOMPARE(static_cast<CheckBox *>(o)->Value(), d.checked);
-    }
-
-    void designWindow()
-    {
-        frmClient f;
-        QCOMPARE(f.windowTitle(), QStringLiteral("Torvane Remote Desktop Client"));
-        for (const QSize &s : {f.size(), f.minimumSize(), f.maximumSize()})
-            QCOMPARE(s, QSize(518, 431));
-
-        const QList<QFrame *> pages{f.fraConfiguration, f.fraPerformance, f.fraRedirection, f.fraOther};
-        QCOMPARE(f.SSTab1->count(), 4);
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(f.SSTab1->tabText(i), QStringLiteral("Configuration|Performance|Redirection|Other").section(u'|', i, i));
-            QCOMPARE(f.SSTab1->widget(i), pages.at(i));
-            QCOMPARE(pages.at(i)->frameShape(), QFrame::NoFrame);
-        }
-        QCOMPARE(f.fraConfig->frameShape(), QFrame::NoFrame);
-        QCOMPARE(f.SSTab1->currentIndex(), 0);
-
-        QStringList entries;
-        for (int i = 0; i < f.cboResolution->count(); ++i)
-            entries << f.cboResolution->itemText(i);
-        QCOMPARE(entries, QStringLiteral("Full-Screen|640 x 480|800 x 600|1024 x 768|1152 x 864|1280 x 1024|1600 x 1024")
-                              .split(u'|'));
-        // A typed resolution does not grow the list.
-        QVERIFY(f.cboResolution->isEditable());
-        f.cboResolution->lineEdit()->setText(QStringLiteral("1000 x 700"));
-        QTest::keyClick(f.cboResolution->lineEdit(), Qt::Key_Return);
-        QCOMPARE(f.cboResolution->count(), 7);
-        QCOMPARE(f.cboResolution->currentText(), QStringLiteral("1000 x 700"));
-        QVERIFY(!f.cboUsername->isEditable());
-
-        QCOMPARE(f.cmdRemoteDesktop->x(), px(720));
-        QCOMPARE(f.cmdRemoteDesktop->width(), px(2415));
-        QCOMPARE(f.shpLockStatus->x(), px(2880));
-        QCOMPARE(f.shpLockStatus->size(), QSize(px(225), py(225)));
-        QCOMPARE(f.lblServerVersionLabel->y(), py(5880));
-        QCOMPARE(f.lblServerVersion->y(), py(5880));
-        QCOMPARE(f.cboUsername->geometry(), f.txtUserName->geometry());
-
-        f.txtPassword->setText(QStringLiteral("secret"));
-        QCOMPARE(f.txtPassword->displayText(), QStringLiteral("******"));
-        for (QLabel *image : {f.Image1, f.Image2, f.Image3, f.Image4})
-            QVERIFY2(!image->pixmap().isNull() && !image->size().isEmpty(), qPrintable(image->objectName()));
-
-        // Each field is named by the label before it, for the keyboard and for screen readers.
-        static const char *const buddies[][2] = {{"lblUsername", "txtUserName"}, {"lblPassword", "txtPassword"},
-                                                 {"lblResolution", "cboResolution"}, {"Label1", "txtClientname"},
-                                                 {"Label2", "txtClientIP"}, {"lblServer", "txtServer"},
-                                                 {"Label3", "txtPort"}};
-        for (const auto &[label, field] : buddies) {
-            auto *l = f.findChild<QLabel *>(QLatin1String(label));
-            QWidget *w = f.findChild<QWidget *>(QLatin1String(field));
-            QVERIFY2(l && w && l->buddy() == w, label);
-            QVERIFY2(!w->accessibleName().isEmpty() && l->text().startsWith(w->accessibleName()), label);
-        }
-
-        // Two status bar panels, addressed 1 and 2.
-        QCOMPARE(f.stbStatusBar->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly).size(), 2);
-        f.setPanelText(2, QStringLiteral("error:5 x"));
-        f.setPanelText(3, QStringLiteral("nowhere"));
-        QCOMPARE(f.stbPanel2->text(), QStringLiteral("error:5 x"));
-        QCOMPARE(f.PanelText(3), QString());
-        // The only button no other test clicks: its handler is connected to it.
-        QVERIFY(disconnect(f.cmdRemoteDesktop, &QPushButton::clicked, &f, &frmClient::cmdRemoteDesktop_Click));
-    }
-
-    // The key filter lets through what it must: Ctrl+V (code 22) only in the server field, the
-    // arrows in the profile list.
-    void keysPassingTheFilter()
-    {
-        frmClient f;
-        QGuiApplication::clipboard()->setText(QStringLiteral("99"));
-        for (QLineEdit *edit : {f.txtPort, f.txtServer}) {
-            edit->setText(QStringLiteral("1"));
-            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
-        }
-        QCOMPARE(f.txtPort->text(), QStringLiteral("1"));
-        QCOMPARE(f.txtServer->text(), QStringLiteral("199"));
-        f.cboUsername->addItems({QStringLiteral("alice"), QStringLiteral("bob")});
-        f.cboUsername->setCurrentIndex(0);
-        QTest::keyClick(f.cboUsername, Qt::Key_Down);
-        QCOMPARE(f.cboUsername->currentIndex(), 1);
     }
 
     void loadFillsIdentityAndRefusesClose()
     {
-        // Without a configuration path the reader leaves the start values in place.
-        gClientCfgFile.clear();
-        gUserCfgFile.clear();
+        gClientCfgFile.clear(); // without a configuration the start values stay
         gRdpStarted = gRdpConnected = true;
-        frmClient &f = load(true);
-        QVERIFY(modSystemBasic::IsCloseRemoved(&f));
+        gNotMaximized = true;
+        frmClient &f = Forms::LoadClient();
         QVERIFY(!gRdpStarted && !gRdpConnected);
-        QCOMPARE(f.txtClientname->text(), modSystemBasic::GetLocalComputerName());
-        QCOMPARE(f.txtClientIP->text(), SocketControl().LocalIP());
-        QVERIFY(!f.txtServer->text().isEmpty());
-        QCOMPARE(f.txtPort->text(), QStringLiteral("12559"));
-        QCOMPARE(f.txtUserName->text() + f.txtPassword->text(), QString());
-        QCOMPARE(f.cboResolution->currentText(), QStringLiteral("Full-Screen"));
-        QCOMPARE(f.mLifeCnt, 0);
-        // The session window is loaded hidden, its control invisible.
+        QCOMPARE(field(f, "txtClientname")->text(), modSystemBasic::GetLocalComputerName());
+        QCOMPARE(field(f, "txtClientIP")->text(), SocketControl().LocalIP());
+        QVERIFY(!field(f, "txtServer")->text().isEmpty());
+        QCOMPARE(field(f, "txtPort")->text(), QStringLiteral("12559"));
+        QCOMPARE(list(f, "cboResolution")->currentText(), QStringLiteral("Full-Screen"));
         frmMsRdpClient *session = Forms::MsRdpClient();
-        QVERIFY(session && session->msts && !session->isVisible() && session->msts->isHidden());
-
-        waitForActivation(f);
+        QVERIFY(session && !session->isVisible() && session->msts->isHidden());
+        QTRY_VERIFY(f.isActiveWindow());
         QVERIFY(!f.close());
-        QVERIFY(f.windowHandle());
         QVERIFY(!f.windowHandle()->close());
         QVERIFY(f.isVisible());
     }
 
-    // Configuration mode in both layouts, and with "Connect to Server" checked when the frame is
-    // shown before the activation (as after the tray menu's "Configuration").
-    void configurationMode_data()
+    // Configuration mode, also with "Connect to Server" checked when the frame is shown before
+    // the activation (as after the tray menu's "Configuration"): the link stays closed.
+    void configurationModeKeepsTheLinkClosed_data()
     {
-        QTest::addColumn<bool>("notMaximized");
         QTest::addColumn<bool>("autoConnect");
-        QTest::newRow("not maximized") << true << false;
-        QTest::newRow("full screen") << false << false;
-        QTest::newRow("connect to server, frame shown") << true << true;
+        QTest::newRow("connect to server cleared") << false;
+        QTest::newRow("connect to server, frame shown") << true;
     }
-    void configurationMode()
+    void configurationModeKeepsTheLinkClosed()
     {
-        QFETCH(bool, notMaximized);
         QFETCH(bool, autoConnect);
-        LoopbackServer server;
-        frmClient design;
-        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : load(notMaximized);
-        f.fraConfig->setVisible(autoConnect);
-        f.cboUsername->show();
-        waitForActivation(f);
-        f.Form_Activate();
-        QVERIFY(f.fraConfig->isVisible());
-        QVERIFY(f.txtUserName->isVisible());
-        QVERIFY(!f.cboUsername->isVisible());
-        QVERIFY(!f.shpLockStatus->isVisible());
-        for (QWidget *w : QList<QWidget *>{f.txtUserName, f.txtPassword, f.chkUserPass, f.cboResolution})
-            QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
-        QCOMPARE(f.Winsock->State(), qint32(SocketControl::sckClosed));
-        QVERIFY(!f.timControl->isActive());
-        QCOMPARE(f.PanelText(1), QString());
-
-        // Covering the screen by its outer edges, the window keeps its frame and fixed border.
-        const QSize frame = f.frameGeometry().size() - f.size();
-        QVERIFY(!frame.isEmpty() && !(f.windowFlags() & Qt::FramelessWindowHint));
-        const QSize size = notMaximized ? design.size() : QGuiApplication::primaryScreen()->geometry().size() - frame;
-        QCOMPARE(f.size(), size);
-        if (!notMaximized) {
-            QCOMPARE(f.frameGeometry(), QRect(QPoint(0, 0), size + frame));
-            QCOMPARE(f.minimumSize(), size);
-            QCOMPARE(f.maximumSize(), size);
-        }
-        // The server version keeps its distance from the lower edge; the panels halve the width.
-        const int down = size.height() - design.height();
-        QCOMPARE(f.lblServerVersion->geometry(), design.lblServerVersion->geometry().translated(0, down));
-        QCOMPARE(f.lblServerVersionLabel->geometry(), design.lblServerVersionLabel->geometry().translated(0, down));
-        QCOMPARE(f.stbPanel1->width(), f.frameGeometry().width() / 2);
-        QCOMPARE(f.stbPanel2->width(), f.frameGeometry().width() / 2);
-        const int barHeight = design.stbStatusBar->height();
-        QCOMPARE(f.stbStatusBar->geometry(), QRect(0, size.height() - barHeight, size.width(), barHeight));
-
-        // Everything else stays where it was designed, inside its container, captions not cut,
-        // clear of the status bar, no overlaps but the two on purpose: the profile list stands
-        // in for the user name field, the lamp shows only beside the shortened button of
-        // operator mode.
-        const QSet<QString> shared{QStringLiteral("cboUsername txtUserName"), QStringLiteral("cmdRemoteDesktop shpLockStatus")};
-        QList<QWidget *> placed; // no tab pages, nothing of the status bar
-        for (const Design &d : kDesign)
-            if (auto *w = f.findChild<QWidget *>(QLatin1String(d.name));
-                w && !isTabPage(w) && w != f.stbStatusBar && w->parentWidget() != f.stbStatusBar)
-                placed << w;
-        for (qsizetype i = 0; i < placed.size(); ++i) {
-            QWidget *w = placed.at(i);
-            const QByteArray name = w->objectName().toLatin1();
-            if (w != f.lblServerVersion && w != f.lblServerVersionLabel)
-                QVERIFY2(w->geometry() == design.findChild<QWidget *>(w->objectName())->geometry(), name.constData());
-            // The tab control lays out only the page it shows; all pages have its size.
-            const QRect inside = isTabPage(w->parentWidget()) ? f.SSTab1->currentWidget()->rect() : w->parentWidget()->rect();
-            QVERIFY2(inside.contains(w->geometry()), name.constData());
-            if ((qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w)) && !captionOf(w).isEmpty())
-                QVERIFY2(w->sizeHint().width() <= w->width() && w->fontMetrics().height() <= w->height(), name.constData());
-            if (w->parentWidget() == &f)
-                QVERIFY2(!w->geometry().intersects(f.stbStatusBar->geometry()), name.constData());
-            for (QWidget *b : placed.mid(i + 1)) // after w in design order
-                if (b->parentWidget() == w->parentWidget() && !shared.contains(w->objectName() + u' ' + b->objectName()))
-                    QVERIFY2(!w->geometry().intersects(b->geometry()),
-                             qPrintable(w->objectName() + QStringLiteral(" overlaps ") + b->objectName()));
-        }
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(f.SSTab1->tabBar()->tabRect(i).right() < f.SSTab1->width());
+        TestSupport::LoopbackServer server;
+        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), false) : Forms::LoadClient();
+        if (autoConnect)
+            f.ShowConfigurationFrame();
+        QTRY_VERIFY(f.isActiveWindow());
+        QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
+        QVERIFY(!list(f, "cboUsername")->isVisible() && !child(&f, "shpLockStatus")->isVisible());
+        QCOMPARE(f.Supervisor().LifeCnt(), 0);
+        QCOMPARE(child<SocketControl>(&f, "Winsock")->State(), qint32(SocketControl::sckClosed));
+        QVERIFY(server.peers.isEmpty());
     }
 
     // Operator mode in both layouts, from the load to the unload.
@@ -405,87 +173,270 @@ private slots:
     void operatorMode()
     {
         QFETCH(bool, notMaximized);
-        LoopbackServer server;
+        TestSupport::LoopbackServer server;
         frmClient &f = loadOperator(*m_dir, server.port(), notMaximized);
+        QTRY_VERIFY(!field(f, "txtUserName")->isEnabled());
+        QVERIFY(!child(&f, "fraConfig")->isVisible());
+        QVERIFY(!field(f, "txtPassword")->isEnabled() && !list(f, "cboResolution")->isEnabled());
+        QVERIFY(box(f, "chkUserPass")->Value() == 1 && !box(f, "chkUserPass")->isEnabled());
 
-        QTRY_VERIFY(!f.txtUserName->isEnabled());
-        QVERIFY(!f.fraConfig->isVisible());
-        QVERIFY(!f.txtPassword->isEnabled());
-        QCOMPARE(f.chkUserPass->Value(), 1);
-        QVERIFY(!f.chkUserPass->isEnabled());
-        QVERIFY(!f.cboResolution->isEnabled());
-        // The button ends 60 twips before the lamp: 2100 twips with the design positions.
-        QCOMPARE(f.cmdRemoteDesktop->width(), px(2100));
-        QCOMPARE(f.shpLockStatus->x() - f.cmdRemoteDesktop->geometry().right() - 1, px(60));
-
-        // The supervisor ran at once: the server has the side link.
-        QTRY_COMPARE(server.peers.size(), 1);
-        QTRY_COMPARE(f.Winsock->State(), qint32(SocketControl::sckConnected));
-        QVERIFY(f.timControl->isActive());
-        QVERIFY(f.PanelText(1).startsWith(QStringLiteral("Connected ")));
-
-        // With the timer running, a new activation leaves the link to the timer.
+        // The supervisor ran at once; with the timer running a new activation leaves it alone.
+        auto *winsock = child<SocketControl>(&f, "Winsock");
+        QTRY_COMPARE(winsock->State(), qint32(SocketControl::sckConnected));
+        QVERIFY(child<QTimer>(&f, "timControl")->isActive());
         f.Form_Activate();
         QCoreApplication::processEvents();
-        QCOMPARE(f.Winsock->State(), qint32(SocketControl::sckConnected));
         QCOMPARE(server.peers.size(), 1);
-        QVERIFY(server.peer() && server.peer()->state() == QAbstractSocket::ConnectedState);
 
         // Only the full-screen panel is held in the top-left corner.
-        const QPoint expected = notMaximized ? QPoint(40, 30) : QPoint(0, 0);
         f.move(40, 30);
-        QTRY_COMPARE(f.pos(), expected);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QCOMPARE(f.pos(), expected);
+        QTRY_COMPARE(f.pos(), notMaximized ? QPoint(40, 30) : QPoint(0, 0));
 
-        // A countdown below zero counts as run out: the next tick reopens the link.
-        f.mLifeCnt = -2;
-        f.timControl_Timer();
-        QTRY_COMPARE(server.peers.size(), 2);
-        QTRY_COMPARE(f.Winsock->State(), qint32(SocketControl::sckConnected));
-        QCOMPARE(f.mLifeCnt, gStartLifeCnt);
-
-        // Unloading stops the timer and closes the link; the window itself goes once control is
-        // back in the event loop, the session window stays.
+        // Unloading stops the timer and closes the link; the window goes once control is back
+        // in the event loop.
         QPointer<frmClient> gone = &f;
-        QPointer<QTcpSocket> peer = server.peer();
         Forms::UnloadClient();
-        QVERIFY(!Forms::Client());
-        QVERIFY(gone && !gone->isVisible() && !gone->timControl->isActive());
-        QCOMPARE(gone->Winsock->State(), qint32(SocketControl::sckClosed));
-        QTRY_VERIFY(!peer || peer->state() == QAbstractSocket::UnconnectedState);
+        QVERIFY(!Forms::Client() && gone && !gone->isVisible());
+        QVERIFY(!child<QTimer>(gone, "timControl")->isActive());
+        QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
         QTRY_VERIFY(!gone);
-        QVERIFY(Forms::MsRdpClient());
+        QTRY_VERIFY(!server.peer() || server.peer()->state() == QAbstractSocket::UnconnectedState);
     }
 
+    // A bare X server without a window manager never activates a window: the window must take
+    // up its mode all the same. Run in a child process of this test on its own X server.
     void activationWithoutWindowManager_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::newRow("configuration") << "configuration";
         QTest::newRow("operator") << "operator";
     }
-    // A bare X server without a window manager never activates a window: the window must take
-    // up its mode all the same. Run in a child process of this test on its own X server.
     void activationWithoutWindowManager()
     {
         QFETCH(QString, mode);
         const QString xvfbRun = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
         if (xvfbRun.isEmpty())
             QSKIP("xvfb-run is not installed (scripts/install-deps installs it)");
-
-        LoopbackServer server;
-        QProcess child;
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(xvfbRun, {"-a", "-s", "-screen 0 1024x768x24 -nolisten tcp", QCoreApplication::applicationFilePath(),
-                              "-platform", "xcb", kChildSwitch, mode, QString::number(server.port())});
-        QVERIFY(child.waitForStarted(10000));
-        // Keep our server answering while the child runs.
-        QTRY_VERIFY_WITH_TIMEOUT(child.state() == QProcess::NotRunning, 60000);
-        const QString output = QString::fromLocal8Bit(child.readAll());
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
+        TestSupport::LoopbackServer server;
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(xvfbRun, {"-a", "-s", "-screen 0 1024x768x24 -nolisten tcp", QCoreApplication::applicationFilePath(),
+                                "-platform", "xcb", kChildSwitch, mode, QString::number(server.port())});
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        const QString output = QString::fromLocal8Bit(process.readAll());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(output));
         QVERIFY2(output.contains(QStringLiteral("no active window")), qPrintable(output));
         QCOMPARE(server.peers.size(), mode == QStringLiteral("operator") ? 1 : 0);
+    }
+
+    // The limits as the operator meets them: digits only in the port, six characters; 31 in
+    // the server field, paste too; Backspace is a character key and is discarded at the limit,
+    // while Delete and the cursor keys still work. The profile list takes no typing.
+    void typing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("port") << "txtPort" << "1a2+3-4.5 678" << "123456";
+        const QString server = QStringLiteral("terminal-server.example+1-2.plant.local");
+        QTest::newRow("server") << "txtServer" << server << server.left(31);
+    }
+    void typing()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        frmClient &f = configurationMode();
+        QLineEdit *edit = field(f, qPrintable(name));
+        edit->clear();
+        edit->setFocus();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(edit->text(), shown);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), shown);
+        QTest::keyClick(edit, Qt::Key_Home);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClick(edit, Qt::Key_End);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), shown.mid(1).chopped(1));
+        QGuiApplication::clipboard()->setText(QStringLiteral("99"));
+        edit->setText(QStringLiteral("1"));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier); // Ctrl+V is a character: refused in the port
+        QCOMPARE(edit->text(), name == u"txtPort" ? QStringLiteral("1") : QStringLiteral("199"));
+    }
+
+    // Profiles from the server: each shown as it arrives, the list after the last; picking an
+    // entry fills the fields, a resolution outside the list leaves the selection.
+    void profileList()
+    {
+        frmClient &f = configurationMode();
+        SideLinkMessages &messages = f.Messages();
+        messages.ReceiveUserProfile(1, QStringLiteral("anna"), QStringLiteral("a-pw"), 1);
+        QCOMPARE(field(f, "txtUserName")->text() + field(f, "txtPassword")->text(), QStringLiteral("annaa-pw"));
+        messages.ReceiveUserProfile(2, QStringLiteral("bert"), QStringLiteral("b-pw"), 4);
+        QCOMPARE(TestSupport::errorOf([&] { messages.ReceiveUserProfile(3, QStringLiteral("carl"), QString(), 7); }),
+                 ErrorNumbers::InvalidPropertyValue.number);
+        QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("carl")); // set before the resolution failed
+        f.ShowUserList();
+        QComboBox *users = list(f, "cboUsername");
+        QVERIFY(users->isVisible() && !field(f, "txtUserName")->isVisible());
+        QCOMPARE(users->pos(), field(f, "txtUserName")->pos());
+        QCOMPARE(users->count(), 3);
+        QCOMPARE(list(f, "cboResolution")->currentIndex(), 1); // profile 1 in the fields
+        for (const char *name : {"cmdRemoteDesktop", "cmdShutDown", "cmdRestart"})
+            QVERIFY(button(f, name)->isEnabled());
+        users->setCurrentIndex(2);
+        QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("carl"));
+        QCOMPARE(list(f, "cboResolution")->currentIndex(), 1);
+        users->setFocus();
+        QTest::keyClicks(users, QStringLiteral("ab")); // typing chooses nothing
+        QCOMPARE(users->currentIndex(), 2);
+        QTest::keyClick(users, Qt::Key_Up);
+        QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("bert"));
+    }
+
+    // Every control carries its key: what the window holds is written and read back whole;
+    // "Set Default" writes nothing by itself; "Save" with the box cleared closes the link.
+    void configurationThroughTheWindow()
+    {
+        frmClient &f = configurationMode();
+        const QList<CheckBox *> boxes = f.findChildren<CheckBox *>();
+        QCOMPARE(boxes.size(), 17);
+        for (qsizetype i = 0; i < boxes.size(); ++i)
+            boxes.at(i)->setValue(int(i % 3));
+        field(f, "txtPort")->setText(QStringLiteral("4000"));
+        list(f, "cboResolution")->setCurrentIndex(5);
+        QStringList held;
+        for (CheckBox *b : boxes)
+            held << b->objectName() + u'=' + QString::number(b->Value());
+        f.WriteConfigurationToFile();
+        f.cmdSetDefault_Click();
+        QCOMPARE(field(f, "txtServer")->text(), QStringLiteral("SERVERNAME"));
+        f.ReadConfigurationFromFile();
+        for (CheckBox *b : boxes)
+            held.removeOne(b->objectName() + u'=' + QString::number(b->Value()));
+        QCOMPARE(held, QStringList());
+        QCOMPARE(field(f, "txtPort")->text(), QStringLiteral("4000"));
+        QCOMPARE(list(f, "cboResolution")->currentIndex(), 5);
+
+        TestSupport::LoopbackServer peer;
+        auto *winsock = child<SocketControl>(&f, "Winsock");
+        winsock->Connect(QStringLiteral("127.0.0.1"), peer.port());
+        QTRY_COMPARE(winsock->State(), qint32(SocketControl::sckConnected));
+        box(f, "chkAutoConnect")->setValue(2); // grayed keeps the link
+        f.cmdSave_Click();
+        QCOMPARE(winsock->State(), qint32(SocketControl::sckConnected));
+        box(f, "chkAutoConnect")->setValue(0);
+        child<QTimer>(&f, "timControl")->start();
+        f.cmdSave_Click();
+        QVERIFY(!child<QTimer>(&f, "timControl")->isActive());
+        QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
+        QCOMPARE(f.PanelText(1), QStringLiteral("Not connected"));
+        QTRY_COMPARE(m_host.refreshes, 2);
+    }
+
+    // "Remote Desktop": a refused entry only says why; with the server in charge the request
+    // names the chosen profile, and a link that is down says so and is opened again.
+    void remoteDesktopButton()
+    {
+        frmClient &f = configurationMode();
+        field(f, "txtServer")->clear();
+        f.cmdRemoteDesktop_Click();
+        QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("Please enter a Server address")});
+        QCOMPARE(m_boxes->calls.first().style, int(MsgBox::OkOnly));
+        QCOMPARE(f.focusWidget(), field(f, "txtServer"));
+
+        TestSupport::LoopbackServer server;
+        field(f, "txtServer")->setText(QStringLiteral("127.0.0.1"));
+        field(f, "txtPort")->setText(QString::number(server.port()));
+        box(f, "chkAutoConnect")->setValue(1);
+        f.cmdRemoteDesktop_Click(); // the link is down
+        QCOMPARE(f.PanelText(2),
+                 QStringLiteral("error:40006 Wrong protocol or connection state for the requested transaction or request"));
+        QTRY_VERIFY(child<SocketControl>(&f, "Winsock")->State() == SocketControl::sckConnected && server.peer());
+        f.Messages().ReceiveUserProfile(1, QStringLiteral("anna"), QStringLiteral("secret"), 3);
+        f.Messages().ReceiveUserProfile(2, QStringLiteral("bert"), QStringLiteral("secret"), 3);
+        f.ShowUserList();
+        list(f, "cboUsername")->setCurrentIndex(1);
+        f.cmdRemoteDesktop_Click();
+        QTRY_COMPARE(server.received, QByteArray("@#cmd:10##Argument:2###@"));
+        QVERIFY(f.isVisible() && !gRdpStarted && m_boxes->calls.size() == 1);
+    }
+
+    // Each connection gets a fresh session window, placed with its frame's corner at (1, 1)
+    // and the control exactly the desktop; a refused value brings the main window back.
+    void connectToServer()
+    {
+        frmClient &f = configurationMode();
+        f.cmdRemoteDesktop_Click();
+        QPointer<RecordingSessionControl> first = RecordingSessionControl::last();
+        frmMsRdpClient *session = Forms::MsRdpClient();
+        QVERIFY(first && session->msts == first && first->callNames().contains(QStringLiteral("Connect")));
+        QVERIFY(!f.isVisible() && session->isVisible() && first->isVisible() && gRdpStarted);
+        QCOMPARE(session->frameGeometry().topLeft(), QPoint(1, 1));
+        QCOMPARE(first->geometry(), QRect(0, 0, 1024, 768));
+        QCOMPARE(session->size(), first->size());
+        first->raiseConnected();
+        QVERIFY(gRdpConnected);
+
+        // The server may order a new connection while one runs: the old window goes first.
+        SessionControlFactory::Set([](QWidget *parent) {
+            auto *c = new RecordingSessionControl(parent);
+            c->refuseSetting = QStringLiteral("DesktopWidth");
+            return c;
+        });
+        QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);
+        QVERIFY(!first);
+        QVERIFY(f.isVisible() && !Forms::MsRdpClient()->isVisible() && !gRdpStarted && !gRdpConnected);
+
+        // A resolution the session cannot take changes no window.
+        list(f, "cboResolution")->setEditText(QStringLiteral("800"));
+        session = Forms::MsRdpClient();
+        QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);
+        QCOMPARE(Forms::MsRdpClient(), session);
+    }
+
+    // Restart and Turn Off ask the server only after the gate, and not from a window that went
+    // meanwhile; the keyboard needs no gate and says when it cannot start.
+    void panelButtons()
+    {
+        frmClient &f = configurationMode();
+        TestSupport::LoopbackServer server;
+        auto *winsock = child<SocketControl>(&f, "Winsock");
+        winsock->Connect(QStringLiteral("127.0.0.1"), server.port());
+        QTRY_VERIFY(winsock->State() == SocketControl::sckConnected && server.peer());
+        button(f, "cmdRestart")->setEnabled(true);
+        button(f, "cmdShutDown")->setEnabled(true);
+        QTest::mouseClick(button(f, "cmdRestart"), Qt::LeftButton);
+        m_host.grant = false;
+        QTest::mouseClick(button(f, "cmdShutDown"), Qt::LeftButton);
+        m_host.grant = true;
+        QTest::mouseClick(button(f, "cmdShutDown"), Qt::LeftButton);
+        OnScreenKeyboard::SetProgram(QStringLiteral("veskora-no-such-keyboard"));
+        m_host.grant = false;
+        QTest::mouseClick(button(f, "cmdKeyboard"), Qt::LeftButton);
+        QVERIFY(f.PanelText(2).startsWith(QLatin1String("On-Screen Keyboard could not be started")));
+        QVERIFY(f.PanelText(2).contains(QLatin1String("veskora-no-such-keyboard")));
+        m_host.grant = true;
+        m_host.duringGate = [] { Forms::UnloadClient(); };
+        f.cmdRestart_Click();
+        QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
+    }
+
+    // Status texts carry names from the side link: they are shown as text, never as markup.
+    void statusTextIsPlain()
+    {
+        QTemporaryDir pictures;
+        const QString red = pictures.filePath(QStringLiteral("red.png"));
+        QImage image(40, 40, QImage::Format_RGB32);
+        image.fill(qRgb(255, 0, 0));
+        QVERIFY(image.save(red));
+        frmClient &f = configurationMode();
+        f.setPanelText(2, QStringLiteral("Client <img src=\"%1\"><b>OP4</b> connected!").arg(red));
+        const QImage panel = child(&f, "stbPanel2")->grab().toImage();
+        for (int y = 0; y < panel.height(); ++y)
+            for (int x = 0; x < panel.width(); ++x)
+                QVERIFY(panel.pixel(x, y) != qRgb(255, 0, 0));
     }
 };
 
@@ -497,22 +448,20 @@ static int runActivationChild(const QString &mode, const QString &port)
     TestSupport::ProgramDir dir;
     const bool operatorMode = mode == QStringLiteral("operator");
     frmClient &f = operatorMode ? loadOperator(dir, port.toUShort(), false) : (gNotMaximized = true, Forms::LoadClient());
-    auto fail = [&f](const char *what, int code) {
-        std::printf("%s: active window %s, fraConfig %d, txtUserName enabled %d, socket %d, geometry %d,%d %dx%d\n",
-                    what, QApplication::activeWindow() ? "present" : "none", f.fraConfig->isVisible(),
-                    f.txtUserName->isEnabled(), f.Winsock->State(), f.x(), f.y(), f.width(), f.height());
-        return code;
+    const auto fail = [&f](const char *what) {
+        std::printf("%s: active window %s, geometry %d,%d %dx%d\n", what, QApplication::activeWindow() ? "present" : "none",
+                    f.x(), f.y(), f.width(), f.height());
+        return 1;
     };
-    if (!QTest::qWaitFor([&] { return operatorMode ? !f.txtUserName->isEnabled() : f.fraConfig->isVisible(); }, 20000))
-        return fail("no mode taken up", 1);
+    if (!QTest::qWaitFor([&] { return operatorMode ? !field(f, "txtUserName")->isEnabled() : child(&f, "fraConfig")->isVisible(); },
+                         20000))
+        return fail("no mode taken up");
     if (QApplication::activeWindow())
-        return fail("a window was activated, so this proves nothing", 2);
-    if (operatorMode) {
-        if (!QTest::qWaitFor([&] { return f.Winsock->State() == SocketControl::sckConnected; }, 20000))
-            return fail("side link not opened", 3);
-        if (f.geometry() != QRect(QPoint(0, 0), QGuiApplication::primaryScreen()->geometry().size()))
-            return fail("not covering the screen", 4);
-    }
+        return fail("a window was activated, so this proves nothing");
+    if (operatorMode && !QTest::qWaitFor([&] { return child<SocketControl>(&f, "Winsock")->State() == SocketControl::sckConnected; }, 20000))
+        return fail("side link not opened");
+    if (operatorMode && f.geometry() != QRect(QPoint(0, 0), QGuiApplication::primaryScreen()->geometry().size()))
+        return fail("not covering the screen");
     std::printf("no active window on %s\n", qPrintable(QGuiApplication::platformName()));
     TestSupport::UnloadForms();
     return 0;
@@ -520,8 +469,16 @@ static int runActivationChild(const QString &mode, const QString &port)
 
 int main(int argc, char **argv)
 {
+    // A panel screen of 1280 x 1024 at 96 dots per inch, with window frames.
+    QTemporaryFile config(QDir::tempPath() + QStringLiteral("/tst_frmClient-XXXXXX.json"));
+    if (!config.open())
+        return 1;
+    config.write(R"({"windowFrameMargins": true, "screens": [{"name": "panel", "x": 0, "y": 0,
+                 "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    config.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
     QApplication app(argc, argv);
-    if (const QStringList args = app.arguments(); args.size() == 4 && args.at(1) == kChildSwitch)
+    if (const QStringList args = app.arguments(); args.size() == 4 && args.at(1) == QLatin1String(kChildSwitch))
         return runActivationChild(args.at(2), args.at(3));
     tst_frmClient test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -11,8 +11,8 @@
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
 #include "rdp/FreeRdpSessionControl.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include "../support/Panel.h"
 #include "../support/TestSupport.h"

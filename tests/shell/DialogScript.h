@@ -75,13 +75,11 @@ private:
             return;
         if (finished() || m_clock.elapsed() > 15000) {
             m_timer.stop();
-            if (finished())
-                return;
-            m_timedOut = true;
-            if (frmEnterPassword *p = frmEnterPassword::Instance())
-                p->cmdCancel_Click();
-            if (frmPassDefine *d = frmPassDefine::Instance())
-                d->cmdCancel_Click();
+            m_timedOut = !finished();
+            for (PasswordDialog *open : {static_cast<PasswordDialog *>(frmEnterPassword::Instance()),
+                                         static_cast<PasswordDialog *>(frmPassDefine::Instance())})
+                if (open && m_timedOut)
+                    open->cmdCancel_Click();
             return;
         }
         m_running = true;

@@ -1,14 +1,13 @@
-#include "DialogScript.h"
-#include "../support/FileBytes.h"
-#include "../support/TestSupport.h"
-
+// The security password: the gate's prompt and the definition dialog, as the operator
+// answers them while the caller waits.
+#include "settings/modGlobClientVar.h"
 #include "shell/modSecurityPassword.h"
-#include "startup/modGlobClientVar.h"
-#include "system/modSystemBasic.h"
+
+#include "DialogScript.h"
+#include "Panel.h"
 
 #include <QApplication>
 #include <QPointer>
-#include <QScreen>
 
 using namespace modGlobClientVar;
 using modSecurityPassword::CheckSecurityPassword;
@@ -22,31 +21,6 @@ QString storedLine()
         if (line.trimmed().startsWith("SecurityPassword"))
             return QString::fromUtf8(line.trimmed());
     return {};
-}
-
-// Fixed, centred, above other windows, password fields, focus and Tab order once round.
-void checkDialog(QWidget &w, const char *title, QSize size, QPushButton *ok, QList<QWidget *> tabOrder)
-{
-    w.show();
-    QCOMPARE(w.windowTitle(), QString::fromLatin1(title));
-    QCOMPARE(w.font().family() + QString::number(w.font().pointSizeF()), QStringLiteral("Arial8.25"));
-    QCOMPARE(w.minimumSize(), size);
-    QCOMPARE(w.maximumSize(), size);
-    QVERIFY(ok->isDefault());
-    for (QLineEdit *field : w.findChildren<QLineEdit *>())
-        QCOMPARE(field->echoMode(), QLineEdit::Password);
-    const Qt::WindowFlags kept = Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint;
-    QCOMPARE(w.windowFlags() & (kept | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint), kept);
-    QVERIFY(!w.isModal() && !w.parentWidget());
-    QVERIFY((w.geometry().center() - w.screen()->geometry().center()).manhattanLength() <= 2);
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTRY_COMPARE(w.focusWidget(), tabOrder.first());
-    QList<QWidget *> seen{w.focusWidget()};
-    for (int i = 0; i < tabOrder.size(); ++i) {
-        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
-        seen << w.focusWidget();
-    }
-    QCOMPARE(seen, tabOrder << tabOrder.first());
 }
 
 void checkBox(const MsgBox::Call &box, const QString &text, const char *owner)
@@ -228,20 +202,6 @@ private slots:
         const QString result = define ? QStringLiteral("done") : QString::number(answerOk);
         QCOMPARE(order, (QStringList{"inner start", "inner " + result, "outer " + result}));
         QTRY_VERIFY(first.isNull());
-    }
-
-    void dialogLayouts()
-    {
-        QCOMPARE(modSystemBasic::TwipsPerPixelX(), 15);
-        frmEnterPassword &p = frmEnterPassword::Load();
-        checkDialog(p, "Password", {331, 110}, p.cmdOk, {p.txtEnterPassword, p.cmdOk, p.cmdCancel});
-        p.Unload();
-        frmPassDefine &d = frmPassDefine::Load();
-        // Nothing can be typed that the accessor would not read back.
-        QCOMPARE(d.txtNewPassword->maxLength(), 254);
-        QCOMPARE(d.txtVerifyNewPassword->maxLength(), 254);
-        checkDialog(d, "Password Definition", {318, 173}, d.cmdOk,
-                    {d.txtOldPassword, d.txtNewPassword, d.txtVerifyNewPassword, d.cmdOk, d.cmdCancel});
     }
 
     // Checked in order: the old password, both entries alike, the file taking it; a refused

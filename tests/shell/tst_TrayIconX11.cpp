@@ -2,13 +2,12 @@
 // (trayer) and no window manager, as on a bare panel. Skipped where either is missing.
 
 #include "DialogScript.h"
-#include "../support/RecordingSessionControl.h"
-#include "../support/TestSupport.h"
+#include "Panel.h"
 
 #include "client/Forms.h"
 #include "client/frmClient.h"
+#include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-#include "startup/modGlobClientVar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -176,7 +175,7 @@ private slots:
         QTRY_VERIFY(before.isNull());
         QVERIFY(Forms::Client());
         QTRY_VERIFY(Forms::Client()->isVisible());
-        QVERIFY(Forms::Client()->fraConfig->isVisible());
+        QVERIFY(TestSupport::child(Forms::Client(), "fraConfig")->isVisible());
     }
 
     void exitRemovesTheIcon()

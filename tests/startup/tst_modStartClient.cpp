@@ -1,12 +1,14 @@
-// The command line: words, switches and their effects, the usage text, the start values.
-#include "startup/modGlobClientVar.h"
+// The command line: words, switches and their effects on the windows, the usage text, the
+// start values.
+#include "client/Forms.h"
+#include "client/frmClient.h"
+#include "settings/modGlobClientVar.h"
+#include "shell/frmClientTrayIcon.h"
 #include "startup/modStartClient.h"
-#include "../support/TestSupport.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include "Panel.h"
+
+#include <QApplication>
 
 using namespace modGlobClientVar;
 
@@ -156,47 +158,51 @@ private slots:
         QCOMPARE(box.owner, nullptr);
     }
 
-    void initClientGlobalsSetsPathsAndStartValues()
+    // Every /RUN sets the paths and start values again before the tray form loads; the tray
+    // form and the main window are loaded once.
+    void everyRunSetsTheStartValues()
     {
         gStartConnectLifeCnt = gStartLifeCnt = gTryConnectCount = gTryConnectActionCnt = gMaxTryConnectActionCnt = -7;
         gSecurityEnabled = false;
         gUserProcessName = QStringLiteral("/bin/true");
-        gRdpStarted = gRdpConnected = true;
-        modStartClient::InitClientGlobals();
-        const QString dir = QCoreApplication::applicationDirPath();
-        QCOMPARE(gClientCfgFile, dir + "/Client.cfg");
-        QCOMPARE(gUserCfgFile, dir + "/User.cfg");
-        QCOMPARE(gHelpFile, dir + "/Veskora.chm");
-        QCOMPARE(gStartConnectLifeCnt, 3);
-        QCOMPARE(gStartLifeCnt, 45);
-        QCOMPARE(gSecurityEnabled, true);
-        QCOMPARE(gUserProcessName, QString());
-        QCOMPARE(gTryConnectCount, 0);
-        QCOMPARE(gTryConnectActionCnt, 3);
-        QCOMPARE(gMaxTryConnectActionCnt, 50);
-        // Not start-up's to touch.
-        QCOMPARE(gRdpStarted, true);
-        QCOMPARE(gRdpConnected, true);
-        gRdpStarted = gRdpConnected = false;
-    }
-
-    void everyRunSetsTheStartValuesBeforeLoading()
-    {
-        // The first load reads a configuration; the second /RUN sets the start values again.
-        QList<qint32> lifeAtLoad;
-        QStringList cfgAtLoad;
+        gRdpStarted = true;
+        QStringList atLoad;
         modStartClient::SetTrayLoader([&] {
-            lifeAtLoad << gStartLifeCnt;
-            cfgAtLoad << gClientCfgFile;
+            atLoad << QStringList{gClientCfgFile, gUserCfgFile, gUserProcessName}.join(u'|')
+                          + QStringLiteral("|%1 %2 %3 %4 %5 %6").arg(gStartConnectLifeCnt).arg(gStartLifeCnt)
+                                .arg(gTryConnectCount).arg(gTryConnectActionCnt).arg(gMaxTryConnectActionCnt)
+                                .arg(gSecurityEnabled);
             gStartLifeCnt = 120;
             gClientCfgFile.clear();
         });
-        gClientCfgFile.clear();
         modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
         modStartClient::Main();
-        QCOMPARE(lifeAtLoad, (QList<qint32>{45, 45}));
-        const QString cfg = QCoreApplication::applicationDirPath() + "/Client.cfg";
-        QCOMPARE(cfgAtLoad, (QStringList{cfg, cfg}));
+        const QString dir = QCoreApplication::applicationDirPath();
+        const QString expected = dir + "/Client.cfg|" + dir + "/User.cfg||3 45 0 3 50 1";
+        QCOMPARE(atLoad, (QStringList{expected, expected}));
+        QVERIFY(gRdpStarted); // not start-up's to touch
+        gRdpStarted = false;
+    }
+
+    // With the real tray form: two "/RUN" load one tray form and one main window.
+    void windows()
+    {
+        TestSupport::ProgramDir dir;
+        RecordingSessionControl::install();
+        modStartClient::SetTrayLoader([&] {
+            gClientCfgFile = dir.file(QStringLiteral("Client.cfg"));
+            frmClientTrayIcon::Load();
+        });
+        modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
+        modStartClient::Main();
+        QVERIFY(frmClientTrayIcon::Instance() && !frmClientTrayIcon::Instance()->isVisible());
+        int clients = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            clients += qobject_cast<frmClient *>(w) && w->isVisible();
+        QCOMPARE(clients, 1);
+        TestSupport::UnloadForms();
+        delete frmClientTrayIcon::Instance();
+        QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     void instanceLockNamesTheProgram()

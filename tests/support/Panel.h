@@ -1,51 +1,50 @@
 #pragma once
 
+#include "RecordingSessionControl.h"
 #include "TestSupport.h"
+#include "client/Forms.h"
+#include "client/frmClient.h"
+#include "client/frmMsRdpClient.h"
+#include "platform/MsgBox.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTime>
-
-class frmClient;
-
-// The main window against a loopback server, shared by the window tests.
+// The forms under test.
 namespace TestSupport {
 
-constexpr int kWait = 10000;
-
-// The text is prefix + the system's long time of a moment between from and to.
-bool stampedBetween(const QString &text, const QString &prefix, const QTime &from, const QTime &to);
-
-// The companion program's end of the side link on 127.0.0.1: keeps every accepted peer and
-// collects what the newest one sends.
-class LoopbackServer
+// Records message boxes instead of showing them, while it lives.
+struct MsgBoxRecorder
 {
-public:
-    explicit LoopbackServer(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
-    quint16 port() const { return server.serverPort(); }
-    QTcpSocket *peer() const { return peers.isEmpty() ? nullptr : peers.last().data(); }
-    void send(const QByteArray &bytes);
-
-    QTcpServer server;
-    bool listening = false;
-    QList<QPointer<QTcpSocket>> peers;
-    QByteArray received;
+    QList<MsgBox::Call> calls;
+    MsgBoxRecorder() { MsgBox::SetHandler([this](const MsgBox::Call &call) { calls.append(call); }); }
+    ~MsgBoxRecorder() { MsgBox::SetHandler({}); }
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const auto &c : calls)
+            t << c.text;
+        return t;
+    }
 };
 
 // Writes Client.cfg with [Client] and the given lines and loads the main window.
-frmClient &LoadPanel(const ProgramDir &dir, const QStringList &clientLines);
-// Unloads both windows and lets them go.
-void UnloadForms();
-
-struct Profile
+inline frmClient &LoadPanel(const ProgramDir &dir, const QStringList &clientLines)
 {
-    QString name, password;
-    qint32 resolution;
-};
-// A whole profile series as the side link delivers it; the list follows the last one.
-void ReceiveSeries(frmClient &form, const QList<Profile> &series);
+    dir.write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + clientLines);
+    return Forms::LoadClient();
+}
+
+// Unloads both windows and lets them go.
+inline void UnloadForms()
+{
+    Forms::UnloadClient();
+    Forms::UnloadMsRdpClient();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A control of a form, found by its name.
+template<typename T = QWidget>
+T *child(const QObject *form, const char *name)
+{
+    return form->findChild<T *>(QLatin1String(name));
+}
 
 } // namespace TestSupport

@@ -1,11 +1,10 @@
 #include "TestSupport.h"
 
 #include "platform/Registry.h"
-#include "startup/modGlobClientVar.h"
+#include "settings/modGlobClientVar.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QLocale>
 
 #include <sys/mount.h>
 
@@ -14,22 +13,12 @@
 
 namespace TestSupport {
 
-MsgBoxRecorder::MsgBoxRecorder()
+bool stampedBetween(const QString &text, const QString &prefix, const QTime &from, const QTime &to)
 {
-    MsgBox::SetHandler([this](const MsgBox::Call &call) { calls.append(call); });
-}
-
-MsgBoxRecorder::~MsgBoxRecorder()
-{
-    MsgBox::SetHandler({});
-}
-
-QStringList MsgBoxRecorder::texts() const
-{
-    QStringList t;
-    for (const auto &c : calls)
-        t << c.text;
-    return t;
+    for (QTime t = from.addMSecs(-from.msec()); t <= to.addSecs(1); t = t.addSecs(1))
+        if (text == prefix + QLocale::system().toString(t, QLocale::LongFormat))
+            return true;
+    return false;
 }
 
 ProgramDir::ProgramDir()
@@ -54,6 +43,33 @@ void ProgramDir::write(const QString &name, const QStringList &lines) const
     QFile f(file(name));
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+}
+
+LoopbackServer::LoopbackServer(quint16 port, const QHostAddress &address)
+{
+    listening = server.listen(address, port);
+    QObject::connect(&server, &QTcpServer::newConnection, [this] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            peers << socket;
+            received.clear();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
+                if (socket == peer())
+                    received += socket->readAll();
+            });
+        }
+    });
+}
+
+void LoopbackServer::send(const QByteArray &bytes)
+{
+    peer()->write(bytes);
+    peer()->flush();
+}
+
+quint16 refusingPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 TmpfsMount::TmpfsMount(const QString &dir) : m_dir(QFile::encodeName(dir))

@@ -1,14 +1,21 @@
 #pragma once
 
-#include "platform/MsgBox.h"
+#include "FileBytes.h"
 #include "platform/VbError.h"
 
 #include <QList>
+#include <QPointer>
 #include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
 
-// Small helpers the tests share.
+// What the tests share, none of it needing a window.
 namespace TestSupport {
+
+constexpr int kWait = 10000;
 
 // The error number an operation raises, 0 when it raises none.
 template<typename F>
@@ -22,15 +29,8 @@ int errorOf(F &&f)
     return 0;
 }
 
-// Records message boxes instead of showing them, while it lives.
-class MsgBoxRecorder
-{
-public:
-    MsgBoxRecorder();
-    ~MsgBoxRecorder();
-    QList<MsgBox::Call> calls;
-    QStringList texts() const;
-};
+// The text is prefix + the system's long time of a moment between from and to.
+bool stampedBetween(const QString &text, const QString &prefix, const QTime &from, const QTime &to);
 
 // A temporary program directory: the globals point Client.cfg and User.cfg into it, and the
 // registry store and autostart directories are redirected into it while it lives.
@@ -47,6 +47,25 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// The companion program's end of the side link on 127.0.0.1: keeps every accepted peer and
+// collects what the newest one sends.
+class LoopbackServer
+{
+public:
+    explicit LoopbackServer(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
+    quint16 port() const { return server.serverPort(); }
+    QTcpSocket *peer() const { return peers.isEmpty() ? nullptr : peers.last().data(); }
+    void send(const QByteArray &bytes);
+
+    QTcpServer server;
+    bool listening = false;
+    QList<QPointer<QTcpSocket>> peers;
+    QByteArray received;
+};
+
+// A loopback port on which nobody listens: connections to it are refused at once.
+quint16 refusingPort();
 
 // A tmpfs mounted for the length of a test (root only), unmounted however the test ends.
 class TmpfsMount

@@ -1,5 +1,6 @@
 #include "ConsoleCommand.h"
 
+#include "serverlink/SideLinkCommand.h"
 #include "serverlink/modSocketCmd.h"
 
 #include <QRegularExpression>
@@ -40,10 +41,10 @@ bool readInt(const QString &text, qint32 &value)
     return true;
 }
 
-QString plainFrame(qint32 cmd, qint32 argument)
+QString plainFrame(SideLinkCommand cmd, qint32 argument)
 {
     QString frame;
-    modSocketCmd::BuildCommandFrame(SocketCmd{cmd, argument}, frame);
+    modSocketCmd::BuildCommandFrame(SocketCmd{Number(cmd), argument}, frame);
     return frame;
 }
 
@@ -81,7 +82,7 @@ ConsoleCommand parseIdentify(const QStringList &args)
     QString error;
     if (args.size() == 1 && !ParseVersion(args[0], number, error))
         return refuse(QStringLiteral("identify: ") + error);
-    return send({plainFrame(4, number)});
+    return send({plainFrame(SideLinkCommand::IdentifyRequest, number)});
 }
 
 ConsoleCommand parseUsers(const QStringList &args)
@@ -123,7 +124,7 @@ ConsoleCommand parseUsers(const QStringList &args)
     for (qint32 n = 1; n <= count; ++n) {
         const Profile &profile = profiles[n - 1];
         QString frame;
-        modSocketCmd::BeginFrame(frame, SocketCmd{6, n});
+        modSocketCmd::BeginFrame(frame, SocketCmd{Number(SideLinkCommand::UserProfile), n});
         modSocketCmd::AppendField(frame, QStringLiteral("NrOfUsers:"), QString::number(count));
         modSocketCmd::AppendField(frame, QStringLiteral("Username:"), profile.name);
         modSocketCmd::AppendField(frame, QStringLiteral("Password:"), profile.password);
@@ -160,7 +161,7 @@ ConsoleCommand parseLock(const QStringList &args)
     if (!problem.isEmpty())
         return refuse(QStringLiteral("lock: ") + problem);
     QString frame;
-    modSocketCmd::BeginFrame(frame, SocketCmd{8, argument});
+    modSocketCmd::BeginFrame(frame, SocketCmd{Number(SideLinkCommand::RemoteStatus), argument});
     modSocketCmd::AppendField(frame, QStringLiteral("ClientName:"), client);
     modSocketCmd::AppendField(frame, QStringLiteral("Connnect:"), connected); // three n on the wire
     modSocketCmd::EndFrame(frame);
@@ -227,9 +228,9 @@ ConsoleCommand parseGrant(const QStringList &args)
 
 } // namespace
 
-QString SignOfLifeFrame(qint32 argument) { return plainFrame(2, argument); }
-QString ConnectFrame(qint32 profile) { return plainFrame(11, profile); }
-QString ExitFrame(qint32 mode) { return plainFrame(13, mode); }
+QString SignOfLifeFrame(qint32 argument) { return plainFrame(SideLinkCommand::SignOfLifeRequest, argument); }
+QString ConnectFrame(qint32 profile) { return plainFrame(SideLinkCommand::ConnectOrder, profile); }
+QString ExitFrame(qint32 mode) { return plainFrame(SideLinkCommand::ExitOrder, mode); }
 
 bool ParseVersion(const QString &text, qint32 &number, QString &error)
 {

@@ -1,5 +1,8 @@
 #include "FrameDescription.h"
 
+#include "serverlink/SideLinkCommand.h"
+#include "serverlink/VersionNumbers.h"
+
 #include <QList>
 #include <QPair>
 
@@ -35,38 +38,37 @@ bool strictInt(const QString &text, qint32 &value)
 
 QString meaning(qint32 cmd, qint32 argument)
 {
-    switch (cmd) {
-    case 3:
+    switch (SideLinkCommand(cmd)) {
+    case SideLinkCommand::SignOfLife:
         switch (argument) {
         case 0: return QStringLiteral("no remote desktop session");
         case 1: return QStringLiteral("session started, not yet connected");
         case 3: return QStringLiteral("session connected");
         default: return QStringLiteral("unknown session state");
         }
-    case 4: {
+    case SideLinkCommand::IdentifyRequest: {
         if (argument == 0)
             return QStringLiteral("no server version");
-        return QStringLiteral("server version %1.%2 build %3")
-            .arg(argument / 1000000 % 1000).arg(argument / 1000 % 1000).arg(argument % 1000);
+        const VersionNumbers::Parts version = VersionNumbers::DecodeServerVersion(argument);
+        return QStringLiteral("server version %1.%2 build %3").arg(version.major).arg(version.minor).arg(version.build);
     }
-    case 5:
+    case SideLinkCommand::Identity:
         return QStringLiteral("panel version ") + PanelVersionText(argument);
-    case 6:
-    case 7:
+    case SideLinkCommand::UserProfile:
+    case SideLinkCommand::ProfileReceived:
+    case SideLinkCommand::ConnectOrder:
         return QStringLiteral("profile %1").arg(argument);
-    case 8:
+    case SideLinkCommand::RemoteStatus:
         return (argument & 1) ? QStringLiteral("locked") : QStringLiteral("free");
-    case 10:
+    case SideLinkCommand::ConnectionRequest:
         return argument == 0 ? QStringLiteral("no profile chosen") : QStringLiteral("profile %1").arg(argument);
-    case 11:
-        return QStringLiteral("profile %1").arg(argument);
-    case 12:
+    case SideLinkCommand::ExitRequest:
         switch (argument) {
         case 1: return QStringLiteral("restart");
         case 3: return QStringLiteral("turn off");
         default: return QStringLiteral("unknown request");
         }
-    case 13:
+    case SideLinkCommand::ExitOrder:
         switch (argument) {
         case 0: return QStringLiteral("log off");
         case 1: return QStringLiteral("restart");
@@ -83,28 +85,27 @@ QString meaning(qint32 cmd, qint32 argument)
 
 QString CommandName(qint32 cmd)
 {
-    switch (cmd) {
-    case 2: return QStringLiteral("sign-of-life request");
-    case 3: return QStringLiteral("sign of life");
-    case 4: return QStringLiteral("identify request");
-    case 5: return QStringLiteral("panel identity");
-    case 6: return QStringLiteral("user profile");
-    case 7: return QStringLiteral("profile received");
-    case 8: return QStringLiteral("remote status");
-    case 9: return QStringLiteral("remote status received");
-    case 10: return QStringLiteral("connection request");
-    case 11: return QStringLiteral("connect order");
-    case 12: return QStringLiteral("exit request");
-    case 13: return QStringLiteral("exit order");
-    default: return {};
+    switch (SideLinkCommand(cmd)) {
+    case SideLinkCommand::SignOfLifeRequest: return QStringLiteral("sign-of-life request");
+    case SideLinkCommand::SignOfLife: return QStringLiteral("sign of life");
+    case SideLinkCommand::IdentifyRequest: return QStringLiteral("identify request");
+    case SideLinkCommand::Identity: return QStringLiteral("panel identity");
+    case SideLinkCommand::UserProfile: return QStringLiteral("user profile");
+    case SideLinkCommand::ProfileReceived: return QStringLiteral("profile received");
+    case SideLinkCommand::RemoteStatus: return QStringLiteral("remote status");
+    case SideLinkCommand::RemoteStatusReceived: return QStringLiteral("remote status received");
+    case SideLinkCommand::ConnectionRequest: return QStringLiteral("connection request");
+    case SideLinkCommand::ConnectOrder: return QStringLiteral("connect order");
+    case SideLinkCommand::ExitRequest: return QStringLiteral("exit request");
+    case SideLinkCommand::ExitOrder: return QStringLiteral("exit order");
     }
+    return {};
 }
 
 QString PanelVersionText(qint32 argument)
 {
-    // The panel adds -2^31 to major * 1000000 + minor * 1000 + revision.
-    const qint64 number = qint64(argument) + (qint64(1) << 31);
-    return QStringLiteral("%1.%2.%3").arg(number / 1000000).arg(number / 1000 % 1000).arg(number % 1000);
+    const VersionNumbers::Parts version = VersionNumbers::DecodePanelVersion(argument);
+    return QStringLiteral("%1.%2.%3").arg(version.major).arg(version.minor).arg(version.build);
 }
 
 QString Describe(const QString &frame, bool maskPasswords)

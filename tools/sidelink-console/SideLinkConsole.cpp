@@ -4,6 +4,7 @@
 #include "FrameDescription.h"
 
 #include "platform/VbError.h"
+#include "serverlink/SideLinkCommand.h"
 #include "serverlink/modSocketCmd.h"
 
 #include <QTcpServer>
@@ -175,14 +176,14 @@ void SideLinkConsole::handleRequest(QTcpSocket *socket, const QString &frame)
     } catch (const VbError &) {
         return; // shown above as it is; nothing to answer
     }
-    if (command.Cmd == 10) {
+    if (command.Cmd == Number(SideLinkCommand::ConnectionRequest)) {
         if (!m_grantConnect)
             print(QStringLiteral("   (not answered: type connect N, or grant connect on)"));
         else if (command.Argument < 1)
             print(QStringLiteral("   not granted: the panel chose no profile"));
         else
             sendFrame(socket, ConsoleCommands::ConnectFrame(command.Argument));
-    } else if (command.Cmd == 12) {
+    } else if (command.Cmd == Number(SideLinkCommand::ExitRequest)) {
         if (!m_grantExit)
             print(QStringLiteral("   (not answered: type restart or shutdown force, or grant exit on)"));
         else if (command.Argument != 1 && command.Argument != 3)

@@ -13,7 +13,6 @@ inline QStringList gCommandArgs;        // index 0 is always empty, words from 1
 inline bool gNotMaximized = false;      // "/NOTMAX": the main window keeps its design size
 inline QString gClientCfgFile;          // program directory + "/Client.cfg"
 inline QString gUserCfgFile;            // program directory + "/User.cfg"
-inline QString gHelpFile;               // program directory + "/Veskora.chm"
 inline bool gSecurityEnabled = false;   // the security password gate is active
 inline qint32 gStartConnectLifeCnt = 0; // ticks to wait after a side-link attempt
 inline qint32 gStartLifeCnt = 0;        // ticks the side link may stay silent

@@ -1,0 +1,163 @@
+// The check of an entered connection and what a session control is given for it.
+#include "client/RemoteDesktopConnection.h"
+#include "platform/ErrorNumbers.h"
+
+#include "SessionRecorder.h"
+#include "TestSupport.h"
+
+using Call = SessionRecorder<SessionSettingsDouble>::Call;
+
+namespace {
+
+const QStringList kPerformance{"chkDISABLE_CURSOR_SHADOW", "chkDISABLE_CURSORSETTINGS", "chkDISABLE_FULLWINDOWDRAG",
+                               "chkDISABLE_MENUANIMATIONS", "chkDISABLE_THEMING", "chkDISABLE_WALLPAPER",
+                               "chkENABLE_ENHANCED_GRAPHICS"};
+const QStringList kOthers{"chkBitmap", "chkCompress", "chkRedirectDrives", "chkRedirectPorts", "chkRedirectPrinters",
+                          "chkRedirectSmartCards", "chkDisplayConnectionBar", "chkEnableAutoReconnect"};
+
+// An entry that passes every check, changed by "name=value" fields; boxes take numbers.
+ConnectionEntry entry(const QStringList &fields)
+{
+    ConnectionEntry e;
+    e.resolution = QStringLiteral("1024 x 768");
+    for (const QString &field : QStringList{"txtServer=ts.example", "txtUserName=operator", "txtPassword=secret",
+                                            "chkUserPass=1", "AutoConnect=0"}
+                                    + fields) {
+        const QString name = field.section(u'=', 0, 0), value = field.section(u'=', 1);
+        if (name == u"resolution")
+            e.resolution = value;
+        else if (name.startsWith(u"txt"))
+            e.fields.setValue(name, value);
+        else
+            e.fields.setValue(name, value.toInt());
+    }
+    return e;
+}
+
+QStringList valued(const QStringList &boxes, int value)
+{
+    QStringList fields;
+    for (const QString &box : boxes)
+        fields << box + u'=' + QString::number(value);
+    return fields;
+}
+
+// What a control receives for one connection, in order.
+struct Expected
+{
+    qint32 fullScreen = 0, bitmap = 0, compress = 0;
+    QList<qint32> performance{0}; // every value PerformanceFlags is given
+    QList<bool> redirections = QList<bool>(6, false);
+    QString password = QStringLiteral("secret"); // null: none given
+    qint32 width = 1024, height = 768;
+
+    QList<Call> calls() const
+    {
+        QList<Call> c{{"FullScreen", fullScreen}, {"BitmapPeristence", bitmap}, {"Compress", compress}};
+        for (qint32 p : performance)
+            c << Call{"PerformanceFlags", p};
+        const QStringList names{"RedirectDrives", "RedirectPorts", "RedirectPrinters", "RedirectSmartCards",
+                                "DisplayConnectionBar", "EnableAutoReconnect"};
+        for (int i = 0; i < 6; ++i)
+            c << Call{names.at(i), redirections.at(i)};
+        if (!password.isNull())
+            c << Call{"ClearTextPassword", password};
+        return c << Call{"Server", QStringLiteral("ts.example")} << Call{"UserName", QStringLiteral("operator")}
+                 << Call{"DesktopHeight", height} << Call{"DesktopWidth", width} << Call{"Connect", QVariant()};
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Expected)
+
+class tst_Connection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void check_data()
+    {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QString>("message"); // empty: passes
+        QTest::addColumn<QString>("focus");
+        const char *res = "cboResolution", *chooseRes = "Please choose a Resolution";
+        const auto row = [](const char *name, const QStringList &fields, const char *message, const char *focus = "") {
+            QTest::newRow(name) << fields << message << focus;
+        };
+        row("everything given", {}, "");
+        row("everything empty: server first", {"txtServer=", "txtUserName=", "txtPassword=", "resolution="},
+            "Please enter a Server address", "txtServer");
+        row("user empty", {"txtUserName=", "txtPassword=", "chkUserPass=0", "AutoConnect=1", "resolution="},
+            "Please enter a UserName", "txtUserName");
+        row("password missing", {"txtPassword=", "resolution="}, "Please enter a Password");
+        row("password missing, server in charge", {"txtPassword=", "AutoConnect=1"}, "");
+        row("password missing, box grayed", {"txtPassword=", "chkUserPass=2"}, "");
+        row("password without the box, server in charge", {"chkUserPass=0", "AutoConnect=1"},
+            "Please check the Use Password Check Box");
+        row("resolution empty", {"resolution="}, chooseRes, res);
+        row("resolution too large", {"resolution=99999999999 x 768"}, chooseRes, res);
+        row("resolution without blanks", {"resolution=1024x768"}, chooseRes, res);
+        row("resolution upper-case X", {"resolution=1024 X 768"}, chooseRes, res);
+        row("full screen in another case", {"resolution=full-screen"}, chooseRes, res);
+        row("parts after the second ignored", {"resolution=1024 x 768 x 16"}, "");
+        row("resolution checked with the server in charge too", {"txtPassword=", "AutoConnect=1", "resolution=wide"},
+            chooseRes, res);
+    }
+    void check()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, message);
+        RemoteDesktopConnection connection;
+        const auto refusal = connection.Check(entry(fields));
+        QCOMPARE(refusal ? refusal->message : QString(), message);
+        QTEST(refusal ? refusal->focus : QString(), "focus");
+    }
+
+    void settingsInOrder_data()
+    {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<Expected>("expected");
+        QTest::newRow("1024 x 768") << QStringList() << Expected{};
+        QTest::newRow("Full-Screen") << QStringList{"resolution=Full-Screen"}
+                                     << Expected{.fullScreen = 1, .width = 1280, .height = 1024};
+        QTest::newRow("all performance boxes: 0x7F, in the table's order")
+            << valued(kPerformance, 1) << Expected{.performance = {0, 0x20, 0x60, 0x62, 0x66, 0x6E, 0x6F, 0x7F}};
+        QTest::newRow("wallpaper and theming: 0x09")
+            << valued({"chkDISABLE_WALLPAPER", "chkDISABLE_THEMING"}, 1) << Expected{.performance = {0, 0x08, 0x09}};
+        QTest::newRow("every other box")
+            << valued(kOthers, 1) << Expected{.bitmap = 1, .compress = 1, .redirections = QList<bool>(6, true)};
+        QTest::newRow("grayed boxes count as cleared") << valued(kPerformance + kOthers, 2) << Expected{};
+        QTest::newRow("empty password: none given") << QStringList{"txtPassword="} << Expected{.password = QString()};
+    }
+    void settingsInOrder()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(Expected, expected);
+        const ConnectionEntry e = entry(fields);
+        SessionRecorder<SessionSettingsDouble> control;
+        RemoteDesktopConnection connection;
+        connection.ResolutionSize(e, QSize(1280, 1024), control);
+        connection.mRdpNonScriptable = &control;
+        QCOMPARE(connection.DesktopSize(), QSize(expected.width, expected.height));
+        connection.ApplySettings(e, control);
+        connection.Connect(e, control);
+        QCOMPARE(control.calls, expected.calls());
+    }
+
+    // A value the control refuses ends the preparation there.
+    void refusedSetting()
+    {
+        SessionRecorder<SessionSettingsDouble> control;
+        control.refuseSetting = QStringLiteral("DesktopHeight");
+        RemoteDesktopConnection connection;
+        connection.ResolutionSize(entry({}), QSize(), control);
+        connection.mRdpNonScriptable = &control;
+        QCOMPARE(TestSupport::errorOf([&] { connection.Connect(entry({}), control); }),
+                 ErrorNumbers::InvalidPropertyValue.number);
+        QCOMPARE(control.callNames(), (QStringList{"FullScreen", "ClearTextPassword", "Server", "UserName"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Connection)
+#include "tst_Connection.moc"
