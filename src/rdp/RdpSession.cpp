@@ -5,6 +5,8 @@
 #include "rdp/RdpDrives.h"
 #include "rdp/RdpFrame.h"
 
+#include "platform/Logging.h"
+
 #include <freerdp/channels/channels.h>
 #include <freerdp/client.h>
 #include <freerdp/client/cmdline.h>
@@ -71,6 +73,12 @@ struct RdpSession::Callbacks
         return TRUE;
     }
     static BOOL desktopResize(rdpContext *context) { return of(context)->onDesktopResize(context); }
+    static BOOL receiveChannelData(freerdp *instance, UINT16 channelId, const BYTE *data, size_t size, UINT32 flags,
+                                   size_t totalSize)
+    {
+        of(instance->context)->onChannelData(instance, channelId);
+        return freerdp_channels_data(instance, channelId, data, size, flags, totalSize);
+    }
     // The graphics pipeline draws nothing unless the drawing code is attached to it.
     static void channelConnected(void *ctx, ChannelConnectedEventArgs *e)
     {
@@ -187,13 +195,17 @@ qint32 RdpSession::runSession()
 
     const bool configured = RdpSettings::apply(context->settings, m_config);
     m_config.wipePassword();
+    qCInfo(lcSession, "connecting to %s port %u", m_config.host.c_str(), unsigned(m_config.port));
     qint32 reason = configured ? m_connection.connect(instance) : ReasonConnectFailed;
     if (!reason) {
         if (!m_config.autoReconnect)
             RdpSettings::wipePassword(context->settings);
+        qCInfo(lcSession, "connected to %s port %u", m_config.host.c_str(), unsigned(m_config.port));
         emit connected();
         reason = runEventLoop(context);
     }
+    qCInfo(lcSession, "session ended: reason %d, library error 0x%08x", int(reason),
+           unsigned(freerdp_get_last_error(context)));
 
     m_connection.close();
     RdpSettings::wipePassword(context->settings);
@@ -276,11 +288,7 @@ bool RdpSession::onPreConnect(rdpContext *context)
     PubSub_SubscribeChannelDisconnected(context->pubSub, Callbacks::channelDisconnected);
     if (m_drives && !m_drives->prepare(context->settings))
         return false;
-    if (!freerdp_client_load_addins(context->channels, context->settings))
-        return false;
-    // The loader adds a sound channel to every device redirection; this session plays no sound.
-    freerdp_settings_set_bool(context->settings, FreeRDP_AudioPlayback, FALSE);
-    return true;
+    return freerdp_client_load_addins(context->channels, context->settings);
 }
 
 bool RdpSession::onPostConnect(rdpContext *context)
@@ -291,6 +299,9 @@ bool RdpSession::onPostConnect(rdpContext *context)
     instance->update->BeginPaint = Callbacks::beginPaint;
     instance->update->EndPaint = Callbacks::endPaint;
     instance->update->DesktopResize = Callbacks::desktopResize;
+    m_openedChannels.clear();
+    if (lcSession().isInfoEnabled())
+        instance->ReceiveChannelData = Callbacks::receiveChannelData;
     if (m_drives)
         m_drives->attach(instance);
     rdpGdi *gdi = context->gdi;
@@ -311,6 +322,14 @@ bool RdpSession::onDesktopResize(rdpContext *context)
     publish(context, QRect(0, 0, gdi->width, gdi->height));
     emit resized(QSize(gdi->width, gdi->height));
     return true;
+}
+
+void RdpSession::onChannelData(freerdp *instance, quint16 channelId)
+{
+    if (m_openedChannels.contains(channelId))
+        return;
+    m_openedChannels.insert(channelId);
+    qCInfo(lcSession, "channel %s opened by the server", freerdp_channels_get_name_by_id(instance, channelId));
 }
 
 void RdpSession::publish(rdpContext *context, const QRect &rect)

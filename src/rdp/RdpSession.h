@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <QSet>
 
 #include <deque>
 #include <memory>
@@ -14,6 +15,7 @@
 class RdpDrives;
 class RdpFrame;
 struct rdp_context;
+struct rdp_freerdp;
 
 // One input event for the session, queued from the user-interface thread.
 struct RdpInputEvent
@@ -69,6 +71,8 @@ private:
     bool onPreConnect(rdp_context *context);
     bool onPostConnect(rdp_context *context);
     bool onDesktopResize(rdp_context *context);
+    // The first data on each channel is noted in the diagnostics: the channels the server uses.
+    void onChannelData(rdp_freerdp *instance, quint16 channelId);
     int onVerifyCertificate(rdp_context *context, const unsigned char *pem, size_t length);
 
     RdpFrame &m_frame;
@@ -82,4 +86,5 @@ private:
     QList<QPair<QString, QString>> m_pendingDrives; // guarded by m_inputMutex
     bool m_drivesChanged = false;
     std::unique_ptr<RdpDrives> m_drives;
+    QSet<quint16> m_openedChannels; // worker thread only
 };

@@ -63,9 +63,13 @@ bool apply(rdpSettings *s, const RdpSessionConfig &config)
     setBool(FreeRDP_AutoReconnectionEnabled, config.autoReconnect);
     setU32(FreeRDP_AutoReconnectMaxRetries, RdpReconnectTries);
 
+    // The server's sound plays here, through the desktop's sound server where one runs (the
+    // library tries PulseAudio first, which PipeWire also serves, then ALSA, and plays into
+    // nothing where there is no sound device at all).
+    setBool(FreeRDP_AudioPlayback, true);
+
     // Everything the session must not have is switched off here, not left to defaults.
     setBool(FreeRDP_RedirectClipboard, false);
-    setBool(FreeRDP_AudioPlayback, false);
     setBool(FreeRDP_AudioCapture, false);
     setBool(FreeRDP_RemoteConsoleAudio, false);
     setBool(FreeRDP_RedirectHomeDrive, false);

@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSslCertificate>
@@ -34,6 +36,16 @@ QMessageBox *prompt()
         if (w->objectName() == QLatin1String("certificatePrompt") && w->isVisible())
             return qobject_cast<QMessageBox *>(w);
     return nullptr;
+}
+
+// The session's diagnostics, as an administrator turning them on would read them.
+QStringList g_sessionLog;
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (qstrcmp(context.category, "veskora.session") == 0)
+        g_sessionLog << message;
+    else if (type != QtDebugMsg)
+        fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 QString fingerprint(const QString &pemFile)
@@ -72,6 +84,14 @@ void tst_e2e_rdp_session::initTestCase()
 {
     // The panel's certificate store lives under here.
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    // A panel without any sound device: no sound server, and ALSA knows no device either. The
+    // session plays the server's sound into nothing, and connects as it would without sound.
+    qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
+    QFile alsa(m_config.filePath(QStringLiteral("asound.conf")));
+    QVERIFY(alsa.open(QIODevice::WriteOnly));
+    qputenv("ALSA_CONFIG_PATH", alsa.fileName().toUtf8());
+    QLoggingCategory::setFilterRules(QStringLiteral("veskora.session.info=true"));
+    qInstallMessageHandler(collect);
     m_display = std::make_unique<RdpTestEnvironment::Display>();
     m_probe = std::make_unique<Probe>(m_display->name());
     QVERIFY2(m_probe->isOpen(), "Xvfb did not start");
@@ -105,6 +125,8 @@ void tst_e2e_rdp_session::inputAndPicture()
     control->Connect();
     QVERIFY(connected.wait(kWait));
     QTRY_COMPARE_WITH_TIMEOUT(pixel(control->screenImage(), 1018, 762), kBlue, kWait);
+    // The sound channel was announced, and the server uses it.
+    QTRY_VERIFY_WITH_TIMEOUT(g_sessionLog.contains(QStringLiteral("channel rdpsnd opened by the server")), kWait);
     // A change on the server reaches the widget, which paints it.
     m_probe->fill(kRed);
     QTRY_COMPARE_WITH_TIMEOUT(pixel(control->screenImage(), 1018, 762), kRed, kWait);
