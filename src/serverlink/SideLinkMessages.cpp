@@ -3,16 +3,16 @@
 #include "Version.h"
 #include "platform/Conversions.h"
 #include "platform/ErrorNumbers.h"
+#include "platform/Logging.h"
 #include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SideLinkView.h"
 #include "serverlink/SocketControl.h"
+#include "serverlink/StatusText.h"
 #include "serverlink/VersionNumbers.h"
 #include "settings/modGlobClientVar.h"
 #include "system/modSystemBasic.h"
 
-#include <QLocale>
 #include <QScopeGuard>
-#include <QTime>
 
 #include <memory>
 
@@ -24,11 +24,6 @@ namespace {
 constexpr qint32 kRed = 255;
 constexpr qint32 kGreen = 65280;
 constexpr qint32 kYellow = 65535;
-
-QString stamped(const QString &text)
-{
-    return text + QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
-}
 
 } // namespace
 
@@ -78,6 +73,8 @@ void SideLinkMessages::HandleFrame(const QString &frame)
 {
     try {
         const SocketCmd command = modSocketCmd::ParseCommandFrame(frame);
+        // The number and argument only: other fields may hold a profile's password.
+        qCInfo(lcSideLink, "received command %d, argument %d", int(command.Cmd), int(command.Argument));
         QString answer;
 
         switch (SideLinkCommand(command.Cmd)) {
@@ -86,7 +83,7 @@ void SideLinkMessages::HandleFrame(const QString &frame)
             GetRdpState(state);
             modSocketCmd::BuildCommandFrame(state, answer);
             reply(answer);
-            mView.setPanelText(1, stamped(QStringLiteral("SignOfLife ")));
+            mView.setPanelText(1, StatusText::Stamped(QStringLiteral("SignOfLife ")));
             mSupervisor.SignOfLife();
             break;
         }
@@ -98,7 +95,7 @@ void SideLinkMessages::HandleFrame(const QString &frame)
                                      VersionNumbers::PanelVersionNumber(Version::Major, Version::Minor, Version::Revision)};
             modSocketCmd::BuildClientNameFrame(identity, answer, modSystemBasic::GetLocalComputerName());
             reply(answer);
-            mView.setPanelText(1, stamped(QStringLiteral("MachineName")));
+            mView.setPanelText(1, StatusText::Stamped(QStringLiteral("MachineName")));
             mSupervisor.SignOfLife();
             break;
         }
@@ -110,7 +107,7 @@ void SideLinkMessages::HandleFrame(const QString &frame)
             ReceiveUserProfile(n, profile.Username, profile.Password, profile.Resolution);
             modSocketCmd::BuildCommandFrame(SocketCmd{Number(SideLinkCommand::ProfileReceived), n}, answer);
             reply(answer);
-            mView.setPanelText(1, stamped(QStringLiteral("Get Remotedata")));
+            mView.setPanelText(1, StatusText::Stamped(QStringLiteral("Get Remotedata")));
             mSupervisor.SignOfLife();
             if (n >= profile.NrOfUsers)
                 mView.ShowUserList();
@@ -149,7 +146,7 @@ void SideLinkMessages::HandleFrame(const QString &frame)
                 ErrorNumbers::raise(ErrorNumbers::InvalidPropertyValue);
             mView.SelectUser(entry);
             mView.ShowUserConfig(n);
-            mView.setPanelText(1, stamped(QStringLiteral("RemoteConnection")));
+            mView.setPanelText(1, StatusText::Stamped(QStringLiteral("RemoteConnection")));
             mSupervisor.SignOfLife();
             mView.ConnectToServer();
             break;
@@ -163,6 +160,7 @@ void SideLinkMessages::HandleFrame(const QString &frame)
             break;
         }
     } catch (const VbError &error) {
+        qCInfo(lcSideLink) << "frame refused:" << error.statusText();
         mView.setPanelText(2, error.statusText());
     }
 }
@@ -174,9 +172,11 @@ bool SideLinkMessages::Send(SideLinkCommand command, qint32 argument)
     try {
         mSocket.SendData(frame);
     } catch (const VbError &error) {
+        qCInfo(lcSideLink) << "command" << Number(command) << "not sent:" << error.statusText();
         mView.setPanelText(2, error.statusText());
         return false;
     }
+    qCInfo(lcSideLink, "sent command %d, argument %d", int(Number(command)), int(argument));
     return true;
 }
 

@@ -1,15 +1,15 @@
 #include "serverlink/SideLinkSupervisor.h"
 
 #include "platform/Conversions.h"
+#include "platform/Logging.h"
 #include "serverlink/ServerAddress.h"
 #include "serverlink/SideLinkView.h"
 #include "serverlink/SocketControl.h"
+#include "serverlink/StatusText.h"
 #include "settings/modGlobClientVar.h"
 #include "system/modSynchronousShell.h"
 
 #include <QFileInfo>
-#include <QLocale>
-#include <QTime>
 #include <QTimer>
 
 #include <limits>
@@ -33,11 +33,6 @@ void switchOn(QTimer &timer)
 {
     if (!timer.isActive())
         timer.start();
-}
-
-QString stamped(const QString &text)
-{
-    return text + QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
 }
 
 } // namespace
@@ -67,7 +62,7 @@ void SideLinkSupervisor::ConnectSideLink()
     mLastAttempt.start();
 
     mView.HideServerVersion();
-    mView.setPanelText(1, stamped(QStringLiteral("Try to reconnect ")));
+    mView.setPanelText(1, StatusText::Stamped(QStringLiteral("Try to reconnect ")));
     mView.EnableServerButtons(false);
     mView.HideLockStatus();
 
@@ -76,7 +71,10 @@ void SideLinkSupervisor::ConnectSideLink()
     // its own.
     mSocket.Close();
     mFrameOnLink = false;
-    mSocket.Connect(ServerAddress::Host(mView.ServerText()), portNumber(mView.PortText()));
+    const QString host = ServerAddress::Host(mView.ServerText());
+    const qint32 port = portNumber(mView.PortText());
+    qCInfo(lcSideLink) << "connecting to" << host << "port" << port;
+    mSocket.Connect(host, port);
 
     switchOn(mTimer);
     mLifeCnt = gStartConnectLifeCnt;
@@ -109,7 +107,8 @@ void SideLinkSupervisor::Unload()
 void SideLinkSupervisor::connected()
 {
     mAttemptPending = false;
-    mView.setPanelText(1, stamped(QStringLiteral("Connected ")));
+    qCInfo(lcSideLink, "connected");
+    mView.setPanelText(1, StatusText::Stamped(QStringLiteral("Connected ")));
     mLifeCnt = gStartLifeCnt;
     switchOn(mTimer);
 }
@@ -118,6 +117,8 @@ void SideLinkSupervisor::failed()
 {
     mAttemptPending = false;
     ++gTryConnectCount;
+    qCInfo(lcSideLink, "connect failed, %d of %d before the failure action", int(gTryConnectCount),
+           int(gTryConnectActionCnt));
     if (gTryConnectCount < gTryConnectActionCnt)
         return;
 
@@ -133,6 +134,7 @@ void SideLinkSupervisor::runFailureAction()
 {
     QString program = gUserProcessName;
     if (!program.isEmpty() && QFileInfo(program).isFile()) {
+        qCInfo(lcSideLink) << "running the failure action" << program;
         qint32 noLimit = -1;
         bool hidden = false;
         modSynchronousShell::RunProcessAndWait(program, noLimit, hidden);
@@ -153,6 +155,7 @@ void SideLinkSupervisor::Winsock_Connect()
 
 void SideLinkSupervisor::Winsock_Close()
 {
+    qCInfo(lcSideLink) << (mFrameOnLink ? "link closed" : "link closed before any frame");
     mView.setPanelText(1, QStringLiteral("Not Connected"));
     const bool quietAgain = mQuietClose && !mFrameOnLink;
     mQuietClose = !mFrameOnLink;
@@ -166,8 +169,9 @@ void SideLinkSupervisor::Winsock_Close()
         ConnectSideLink();
 }
 
-void SideLinkSupervisor::Winsock_Error(qint32, const QString &)
+void SideLinkSupervisor::Winsock_Error(qint32 number, const QString &description)
 {
+    qCInfo(lcSideLink) << "socket error" << number << description;
     // The error itself changes nothing; it only settles an attempt that is waiting for it.
     if (mAttemptPending && mSocket.State() == SocketControl::sckError)
         failed();

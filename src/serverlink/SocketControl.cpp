@@ -1,6 +1,7 @@
 #include "serverlink/SocketControl.h"
 
 #include "platform/ErrorNumbers.h"
+#include "platform/Logging.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -214,6 +215,8 @@ void SocketControl::SendData(const QString &data)
     m_socket->flush();
     if (m_socket->bytesToWrite() <= MaxPendingOutput)
         return;
+    qCInfo(lcSideLink, "the server reads no more: link closed with %lld bytes unsent",
+           static_cast<long long>(m_socket->bytesToWrite()));
     const quint64 attempt = ++m_attempt;
     dropSocket();
     m_state = sckClosing;
