@@ -126,9 +126,7 @@ void frmClient::runFailureAction()
 {
     QString program = gUserProcessName;
     if (!program.isEmpty() && QFileInfo(program).isFile()) {
-        qint32 noLimit = -1;
-        bool hidden = false;
-        modSynchronousShell::RunProcessAndWait(program, noLimit, hidden);
+        modSynchronousShell::RunProcessAndWait(program, -1);
     }
     if (mUnloading)
         return;
