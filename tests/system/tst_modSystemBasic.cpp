@@ -122,6 +122,7 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         const QString lookup = QStringLiteral("GetSessionByPID %1").arg(QCoreApplication::applicationPid());
         QTest::newRow("restart, forced") << 7u << true << QStringList{"Reboot false"};
+        QTest::newRow("shut down, forced") << 5u << true << QStringList{"PowerOff false"};
         QTest::newRow("log off") << 0u << true << QStringList{lookup, "Terminate"};
         QTest::newRow("log off outside a session") << 0u << false << QStringList{lookup};
     }
