@@ -21,26 +21,27 @@ int scanNumber(const QString &text, qsizetype &pos, QString &out, Skip skip)
 {
     int digits = 0;
     auto at = [&](qsizetype i) { return i < text.size() ? text.at(i) : QChar(); };
+    // A run of ASCII digits from p onwards, the skipped characters between them left out.
+    auto takeDigits = [&](qsizetype &p, QString &into) {
+        int n = 0;
+        for (; at(p).isDigit() && at(p).unicode() < 128; ++n) {
+            into += at(p++);
+            skip(p);
+        }
+        return n;
+    };
     skip(pos);
     if (at(pos) == u'+' || at(pos) == u'-') {
         out += at(pos);
         ++pos;
         skip(pos);
     }
-    while (at(pos).isDigit() && at(pos).unicode() < 128) {
-        out += at(pos++);
-        ++digits;
-        skip(pos);
-    }
+    digits += takeDigits(pos, out);
     if (at(pos) == u'.') {
         out += u'.';
         ++pos;
         skip(pos);
-        while (at(pos).isDigit() && at(pos).unicode() < 128) {
-            out += at(pos++);
-            ++digits;
-            skip(pos);
-        }
+        digits += takeDigits(pos, out);
     }
     if (digits > 0 && (at(pos) == u'e' || at(pos) == u'E' || at(pos) == u'd' || at(pos) == u'D')) {
         qsizetype p = pos + 1;
@@ -50,13 +51,7 @@ int scanNumber(const QString &text, qsizetype &pos, QString &out, Skip skip)
             exp += at(p++);
             skip(p);
         }
-        int expDigits = 0;
-        while (at(p).isDigit() && at(p).unicode() < 128) {
-            exp += at(p++);
-            ++expDigits;
-            skip(p);
-        }
-        if (expDigits > 0) {
+        if (takeDigits(p, exp) > 0) {
             out += exp;
             pos = p;
         }

@@ -1,17 +1,12 @@
 #include "platform/IniFile.h"
 
+#include "platform/FileWrite.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QStringDecoder>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace IniFile {
 
@@ -201,127 +196,7 @@ bool breaksLines(const QString &text)
     return text.contains(u'\n') || text.contains(u'\r');
 }
 
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t w = ::write(fd, p, size_t(left));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += w;
-        left -= w;
-    }
-    return true;
-}
-
-void syncDirectory(const QByteArray &dir)
-{
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Follows symbolic links to the path they finally name, which need not exist, so that a
-// write changes the file a link points at and leaves the link. False for a loop of links.
-bool resolveLinks(QByteArray &path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st{};
-        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        QByteArray target(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(path.constData(), target.data(), size_t(target.size()));
-        if (n < 0 || n >= target.size())
-            return false;
-        target.truncate(n);
-        if (!target.startsWith('/'))
-            target.prepend(path.left(path.lastIndexOf('/') + 1));
-        path = target;
-    }
-    return false;
-}
-
-enum class Replace { Done, Failed, NotHere };
-
-// Replaces the file by a temporary one beside it, flushed and renamed over it, so an
-// interrupted write leaves the old file whole. The new file takes the old one's owner, group
-// and mode; NotHere when the directory takes no new file or that ownership cannot be kept
-// (another user's file, a group the writer is not in).
-Replace replaceAtomically(const QByteArray &path, const QByteArray &data, const struct stat *old, unsigned newFilePerms)
-{
-    QByteArray tmpl = path + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC); // created 0600
-    if (fd < 0)
-        return Replace::NotHere;
-    // Owner first: a change of owner clears the set-id bits that the mode then restores.
-    if (old && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
-        ::close(fd);
-        ::unlink(tmpl.constData());
-        return Replace::NotHere;
-    }
-    bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : mode_t(newFilePerms & 07777)) == 0;
-    ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmpl.constData(), path.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpl.constData());
-        return Replace::Failed;
-    }
-    const qsizetype slash = path.lastIndexOf('/');
-    syncDirectory(slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash));
-    return Replace::Done;
-}
-
-// Rewrites an existing file where it stands, for a file that may be written in a directory
-// that may not. Growing, it first reserves the room, so a full disk fails before a byte of
-// the old content changes; only an I/O error in the middle can leave it partly rewritten.
-bool writeInPlace(const QByteArray &path, const QByteArray &data)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st{};
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok && data.size() > st.st_size && ::posix_fallocate(fd, st.st_size, data.size() - st.st_size) != 0) {
-        (void)!::ftruncate(fd, st.st_size); // an emulated reservation may have grown the file
-        ok = false;
-    }
-    ok = ok && writeAll(fd, data) && ::ftruncate(fd, data.size()) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    return ok;
-}
-
 } // namespace
-
-bool IsWritableFile(const QString &fileName)
-{
-    const QByteArray path = QFile::encodeName(fileName);
-    struct stat st{};
-    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    return (st.st_mode & 0222) != 0 && ::access(path.constData(), W_OK) == 0;
-}
-
-bool WriteWholeFile(const QString &fileName, const QByteArray &data, unsigned newFilePerms)
-{
-    QByteArray path = QFile::encodeName(fileName);
-    if (!resolveLinks(path))
-        return false;
-    struct stat old{};
-    const bool exists = ::stat(path.constData(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode))
-        return false;
-    const Replace replaced = replaceAtomically(path, data, exists ? &old : nullptr, newFilePerms);
-    if (replaced != Replace::NotHere)
-        return replaced == Replace::Done;
-    return exists && writeInPlace(path, data);
-}
 
 quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
                                  QString &returnedString, quint32 size, const QString &fileName)
@@ -396,11 +271,8 @@ bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, 
         return false;
 
     Document doc;
-    const bool exists = QFileInfo::exists(fileName);
-    if (exists) {
-        if (!IsWritableFile(fileName) || !load(fileName, doc))
-            return false;
-    }
+    if (!FileWrite::MayWrite(fileName) || (QFileInfo::exists(fileName) && !load(fileName, doc)))
+        return false;
 
     qsizetype header = -1, begin = 0, end = 0;
     if (!findSection(doc, appName, header, begin, end)) {
@@ -436,7 +308,7 @@ bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, 
             doc.lines.insert(at, added);
         }
     }
-    return WriteWholeFile(fileName, serialise(doc), 0600);
+    return FileWrite::WriteWholeFile(fileName, serialise(doc), 0600);
 }
 
 } // namespace IniFile

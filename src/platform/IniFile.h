@@ -14,8 +14,8 @@
 //
 // Writing keeps every other line byte for byte, adds a missing section at the end of the
 // file and a missing key at the end of its section, and writes "key=value" with CR LF. The
-// file is written as WriteWholeFile says. A file the engine creates is readable and writable
-// by its owner only, because settings files hold passwords. Files are UTF-8.
+// file is checked and written as FileWrite says. A file the engine creates is readable and
+// writable by its owner only, because settings files hold passwords. Files are UTF-8.
 namespace IniFile {
 
 // Copies at most size - 1 characters of the key's value (or of the default, trailing
@@ -36,23 +36,10 @@ qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qin
 
 // Sets the key to value, creating the file (not its directory) and the section as needed.
 // Does nothing when the key already holds exactly that value. False when nothing could be
-// written: a read-only file (one without any write permission bit counts as read-only,
-// whoever runs the program), a missing directory, a write error, or names and values that
-// would break the file's line structure (line breaks; a key name with "=" or starting
-// with "[" or ";").
+// written: a file FileWrite::MayWrite refuses, a missing directory, a write error, or names
+// and values that would break the file's line structure (line breaks; a key name with "="
+// or starting with "[" or ";").
 bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, const QString &value,
                                 const QString &fileName);
-
-// True when the file exists and may be written: the caller may write it and it has at
-// least one write permission bit (a file marked read-only stays so even for root).
-bool IsWritableFile(const QString &fileName);
-
-// Writes data to fileName, following symbolic links to the file they point at (the links
-// stay). Where the directory allows it the file is replaced atomically: a temporary file
-// beside it, flushed and synced, takes the old file's owner, group and mode and is renamed
-// over it, so an interrupted write leaves the old file whole. Where the directory takes no
-// new file, or the owner or group could not be kept, an existing file is rewritten in place
-// instead. A new file gets newFilePerms (octal mode bits). False on any failure.
-bool WriteWholeFile(const QString &fileName, const QByteArray &data, unsigned newFilePerms = 0600);
 
 } // namespace IniFile

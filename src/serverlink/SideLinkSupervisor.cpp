@@ -135,9 +135,7 @@ void SideLinkSupervisor::runFailureAction()
     QString program = gUserProcessName;
     if (!program.isEmpty() && QFileInfo(program).isFile()) {
         qCInfo(lcSideLink) << "running the failure action" << program;
-        qint32 noLimit = -1;
-        bool hidden = false;
-        modSynchronousShell::RunProcessAndWait(program, noLimit, hidden);
+        modSynchronousShell::RunProcessAndWait(program, -1);
     }
     if (mUnloaded)
         return;

@@ -177,10 +177,8 @@ qint32 WaitForProcess(Child &child, qint32 TimeoutMs)
 
 } // namespace
 
-// Hidden has no general meaning for a Linux program's first window; it is accepted and unused.
-qint32 RunProcessAndWait(QString &CommandLine, qint32 &TimeoutMs, bool &Hidden)
+qint32 RunProcessAndWait(const QString &CommandLine, qint32 TimeoutMs)
 {
-    Q_UNUSED(Hidden);
     Child child;
     if (!start(CommandLine, child))
         return 0;

@@ -94,15 +94,10 @@ qint32 GetWindowsVersion()
     return 0;
 }
 
-// Linux has no per-process shutdown privilege to enable: whether logind lets this user
-// restart or power off is decided by logind itself when it is asked.
-void EnableShutdownPrivilege() {}
-
+// Linux has no shutdown privilege for a process to enable first: logind decides whether this
+// user may restart or power off when it is asked.
 void ShutdownSystem(qint32 exitMode)
 {
-    if (isNt())
-        EnableShutdownPrivilege();
-
     quint32 flags = 0;
     switch (exitMode) {
     case 0:

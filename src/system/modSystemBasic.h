@@ -47,7 +47,6 @@ void SetFormOnTop(QWidget *window);
 void RemoveCloseMenu(QWidget *window);
 // True once RemoveCloseMenu has acted on the window.
 bool IsCloseRemoved(const QWidget *window);
-void EnableShutdownPrivilege();
 void ShutdownSystem(qint32 exitMode);
 qint32 GetTitleBarHeight();
 void FilterDigitKey(qint16 &KeyAscii);

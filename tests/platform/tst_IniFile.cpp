@@ -3,9 +3,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,16 +16,15 @@
 #include <unistd.h>
 
 using namespace IniFile;
-
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
 
 namespace {
 
-QString readText(const QString &section, const QString &key, const QString &file, const QString &def = QStringLiteral("DEF"))
+QString readText(const QString &section, const QString &key, const QString &file)
 {
     QString out;
-    const quint32 n = GetPrivateProfileStringA(section, key, def, out, 255, file);
+    const quint32 n = GetPrivateProfileStringA(section, key, QStringLiteral("DEF \t"), out, 255, file);
     return quint32(out.size()) == n ? out : QStringLiteral("<count %1 for %2 characters>").arg(n).arg(out.size());
 }
 
@@ -41,18 +37,14 @@ struct stat statOf(const QString &path)
 
 const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
 
-// The write of the installed-layout cases, in a child process when privileges are dropped.
-// No file may grow past the size of kBefore, as on a disk that is full.
+// The write of the installed-layout cases, in a child process without privileges. No file
+// may grow past the size of kBefore, as on a disk that is full.
 int putAsWriter(const QString &file, const QString &value)
 {
     ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit full{rlim_t(kBefore.size()), limit.rlim_max};
+    const rlimit full{rlim_t(kBefore.size()), rlim_t(kBefore.size())};
     ::setrlimit(RLIMIT_FSIZE, &full);
-    const bool written = WritePrivateProfileStringA(QStringLiteral("A"), QStringLiteral("k"), value, file);
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    return written ? 0 : 1;
+    return WritePrivateProfileStringA(QStringLiteral("A"), QStringLiteral("k"), value, file) ? 0 : 1;
 }
 
 // Child process for the kill test: rewrites one large key forever, says "ready" once.
@@ -77,98 +69,77 @@ class TestIniFile : public QObject
 
     std::optional<QTemporaryDir> m_dir;
     QString path(const QString &name = QStringLiteral("test.ini")) const { return m_dir->filePath(name); }
-    bool put(const QString &s, const QString &k, const QString &v, const QString &file) { return WritePrivateProfileStringA(s, k, v, file); }
-
     QTemporaryDir m_exeDir;
     QString m_exe; // this program where a user without privileges may run it
 
 private slots:
     void initTestCase()
     {
-        if (::geteuid() != 0)
-            return;
         m_exe = m_exeDir.filePath(QStringLiteral("tst_IniFile"));
-        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), m_exe));
-        QVERIFY(QFile::setPermissions(m_exeDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(::geteuid() != 0 || QFile::copy(QCoreApplication::applicationFilePath(), m_exe));
+        QCOMPARE(::chmod(QFile::encodeName(m_exeDir.path()).constData(), 0755), 0);
     }
     void init() { QVERIFY(m_dir.emplace().isValid()); }
-    void cleanup() { ::chmod(QFile::encodeName(path(QStringLiteral("ro"))).constData(), 0755); } // to be removed
 
-    void readString_data()
+    // The file before (null: none), a read (value null) or a write, the file after (null: as
+    // before, the write refused) and what the key reads as then.
+    void readAndWrite_data()
     {
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("LF only") << QByteArray("[S]\nk=v\nj=w\n") << "S" << "j" << "w";
-        QTest::newRow("CR only") << QByteArray("[S]\rk=v\rj=w\r") << "S" << "j" << "w";
-        QTest::newRow("lines and names trimmed") << QByteArray("  [  S  ] tail\r\n \t k name = v  \t\r\n") << "S" << "k name" << "v";
-        QTest::newRow("section up to last bracket") << QByteArray("[a]b]\r\nk=v\r\n") << "a]b" << "k" << "v";
-        QTest::newRow("split at first equals") << QByteArray("[S]\r\nk=a=b\r\n") << "S" << "k" << "a=b";
-        QTest::newRow("indented comment") << QByteArray("[S]\r\n   ;k=x\r\nk=v\r\n") << "S" << "k" << "v";
-        QTest::newRow("nameless section") << QByteArray("k=top\r\n[S]\r\nk=v\r\n") << "" << "k" << "top";
-        QTest::newRow("case") << QByteArray("[CLIENT]\r\nTxtServer=host\r\n") << "client" << "TXTSERVER" << "host";
-        QTest::newRow("first key counts") << QByteArray("[S]\r\nk=1\r\nK=2\r\n") << "S" << "k" << "1";
-        QTest::newRow("first section counts") << QByteArray("[S]\r\na=1\r\n[s]\r\nk=2\r\n") << "S" << "k" << "DEF";
-        QTest::newRow("double quotes") << QByteArray("[S]\r\nk=\" a b \"\r\n") << "S" << "k" << " a b ";
-        QTest::newRow("single quotes") << QByteArray("[S]\r\nk='x'\r\n") << "S" << "k" << "x";
-        QTest::newRow("only one pair") << QByteArray("[S]\r\nk=\"\"x\"\"\r\n") << "S" << "k" << "\"x\"";
-        QTest::newRow("mixed quotes stay") << QByteArray("[S]\r\nk=\"x'\r\n") << "S" << "k" << "\"x'";
-        QTest::newRow("one quote stays") << QByteArray("[S]\r\nk=\"\r\n") << "S" << "k" << "\"";
-        QTest::newRow("empty value is a value") << QByteArray("[S]\r\nk=\r\n") << "S" << "k" << "";
-        QTest::newRow("UTF-8 with byte order mark") << QByteArray("\xEF\xBB\xBF[S]\r\nk=Grüße\r\n") << "S" << "k" << QString::fromUtf8("Grüße");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QString>("read");
+        const QString none;
+        const QByteArray same;
+        QTest::newRow("CR or LF only") << QByteArray("[S]\rk=v\nj=w\r") << "S" << "j" << none << same << "w";
+        QTest::newRow("lines and names trimmed, indented comment") << QByteArray("  [  S  ] tail\r\n   ;k name=x\r\n \t k name = v  \t\r\n") << "S" << "k name" << none << same << "v";
+        QTest::newRow("section up to last bracket") << QByteArray("[a]b]\r\nk=v\r\n") << "a]b" << "k" << none << same << "v";
+        QTest::newRow("split at first equals") << QByteArray("[S]\r\nk=a=b\r\n") << "S" << "k" << none << same << "a=b";
+        QTest::newRow("nameless section") << QByteArray("k=top\r\n[S]\r\nk=v\r\n") << "" << "k" << none << same << "top";
+        QTest::newRow("case") << QByteArray("[CLIENT]\r\nTxtServer=host\r\n") << "client" << "TXTSERVER" << none << same << "host";
+        QTest::newRow("first section counts, default cut") << QByteArray("[S]\r\na=1\r\n[s]\r\nk=2\r\n") << "S" << "k" << none << same << "DEF";
+        QTest::newRow("double quotes") << QByteArray("[S]\r\nk=\" a b \"\r\n") << "S" << "k" << none << same << " a b ";
+        QTest::newRow("mixed quotes stay") << QByteArray("[S]\r\nk=\"x'\r\n") << "S" << "k" << none << same << "\"x'";
+        QTest::newRow("UTF-8 with byte order mark") << QByteArray("\xEF\xBB\xBF[S]\r\nk=Grüße\r\n") << "S" << "k" << none << same << QString::fromUtf8("Grüße");
+        QTest::newRow("replace keeps comments, blanks, order")
+            << QByteArray("; head\r\n\r\n[Client]\r\n; note\r\ntxtServer=old\r\n\r\nSecurityPassword=\"x y\"\r\n") << "Client" << "txtServer" << "new"
+            << QByteArray("; head\r\n\r\n[Client]\r\n; note\r\ntxtServer=new\r\n\r\nSecurityPassword=\"x y\"\r\n") << "new";
+        QTest::newRow("original spelling kept") << QByteArray("[CLIENT]\r\n  TxtServer = old  \r\n") << "client" << "txtserver" << "new" << QByteArray("[CLIENT]\r\nTxtServer=new\r\n") << "new";
+        QTest::newRow("new key at end of section, before the blank line")
+            << QByteArray("[A]\r\na=1\r\n; c\r\n\r\n[B]\r\nb=2\r\n") << "A" << "n" << "v" << QByteArray("[A]\r\na=1\r\n; c\r\nn=v\r\n\r\n[B]\r\nb=2\r\n") << "v";
+        QTest::newRow("new section at end") << QByteArray("[A]\r\na=1") << "B" << "n" << "v" << QByteArray("[A]\r\na=1\r\n[B]\r\nn=v\r\n") << "v";
+        QTest::newRow("only the first key of a name") << QByteArray("[A]\r\nk=1\r\nk=2\r\n") << "A" << "K" << "3" << QByteArray("[A]\r\nk=3\r\nk=2\r\n") << "3";
+        QTest::newRow("key without value gets one") << QByteArray("[A]\r\nk\r\n") << "A" << "k" << "" << QByteArray("[A]\r\nk=\r\n") << "";
+        QTest::newRow("byte order mark stays first") << QByteArray("\xEF\xBB\xBFx=1\r\n") << "" << "x" << "2" << QByteArray("\xEF\xBB\xBFx=2\r\n") << "2";
+        QTest::newRow("key beginning with U+FEFF") << QByteArray() << "S" << QStringLiteral("\uFEFFk") << "v" << QByteArray("[S]\r\n\xEF\xBB\xBFk=v\r\n") << "v";
+        QTest::newRow("bytes that are no UTF-8 survive") << QByteArray("; \xFF\xFE odd\r\n[A]\r\nk=1\r\n") << "A" << "k" << QString::fromUtf8("Ü") << QByteArray("; \xFF\xFE odd\r\n[A]\r\nk=\xC3\x9C\r\n") << QString::fromUtf8("Ü");
+        QTest::newRow("blanks and quotes read back without them") << QByteArray() << "A" << "k" << " \"x 'y'\" " << QByteArray("[A]\r\nk= \"x 'y'\" \r\n") << "x 'y'";
+        QTest::newRow("unchanged value, file untouched") << QByteArray("[A]\r\nk = abc \n") << "A" << "k" << "abc" << QByteArray("[A]\r\nk = abc \n") << "abc";
+        QTest::newRow("case is a change") << QByteArray("[A]\r\nk = abc \n") << "A" << "k" << "ABC" << QByteArray("[A]\r\nk=ABC\r\n") << "ABC";
+        // Refused: a name or value that would add lines.
+        QTest::newRow("value LF") << QByteArray("[A]\r\nk=1\r\n") << "A" << "k" << "x\nSecurityPassword=" << same << "1";
+        QTest::newRow("key LF") << QByteArray("[A]\r\nk=1\r\n") << "A" << "k\nj" << "1" << same << "DEF";
+        QTest::newRow("key like a section") << QByteArray("[A]\r\nk=1\r\n") << "A" << "[B]" << "1" << same << "DEF";
+        QTest::newRow("section LF") << QByteArray("[A]\r\nk=1\r\n") << "A]\n[B" << "k" << "1" << same << "DEF";
     }
-    void readString()
+    void readAndWrite()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, before);
         QFETCH(QString, section);
         QFETCH(QString, key);
-        QFETCH(QString, expected);
-        writeBytes(path(), content);
-        QCOMPARE(readText(section, key, path()), expected);
-    }
-
-    // A value written reads back as ReadBack tells, blanks around it and enclosing quotes gone.
-    void writtenValueReadsBack_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("readBack");
-        QTest::newRow("kept") << "a \"b' c" << "a \"b' c";
-        QTest::newRow("blanks around") << " \ta b  " << "a b";
-        QTest::newRow("double quotes") << "\" x \"" << " x ";
-        QTest::newRow("single quotes, blanks outside") << " 'x' " << "x";
-        QTest::newRow("one pair only") << "''x''" << "'x'";
-        QTest::newRow("lone quote") << "\"" << "\"";
-    }
-    void writtenValueReadsBack()
-    {
         QFETCH(QString, value);
-        QTEST(IniFile::ReadBack(value), "readBack");
-        // A key beginning with the byte order mark character is a key like any other.
-        for (const QString &key : {QStringLiteral("k"), QStringLiteral("\uFEFFk")}) {
-            QVERIFY(IniFile::WritePrivateProfileStringA(QStringLiteral("S"), key, value, path()));
-            QTEST(readText(QStringLiteral("S"), key, path()), "readBack");
+        QFETCH(QByteArray, after);
+        if (!before.isNull())
+            writeBytes(path(), before);
+        const ino_t inode = statOf(path()).st_ino;
+        if (!value.isNull()) {
+            QCOMPARE(WritePrivateProfileStringA(section, key, value, path()), !after.isNull());
+            QCOMPARE(readBytes(path()), after.isNull() ? before : after);
+            QCOMPARE(statOf(path()).st_ino == inode, after.isNull() || after == before);
         }
-    }
-
-    void defaultLosesTrailingBlanks()
-    {
-        QCOMPARE(readText(QStringLiteral("S"), QStringLiteral("k"), path(QStringLiteral("missing.ini")), QStringLiteral("  abc \t")), QStringLiteral("  abc"));
-        writeBytes(path(), "[S]\r\n");
-        QCOMPARE(readText(QStringLiteral("S"), QStringLiteral("k"), path(), QStringLiteral("  abc \t")), QStringLiteral("  abc"));
-    }
-
-    void longValueIsCut()
-    {
-        const QString value(300, u'x');
-        QVERIFY(put(QStringLiteral("S"), QStringLiteral("k"), value + QStringLiteral("END"), path()));
-        QString out;
-        QCOMPARE(GetPrivateProfileStringA(QStringLiteral("S"), QStringLiteral("k"), QString(), out, 255, path()), 254u);
-        QCOMPARE(out, QString(254, u'x'));
-        QCOMPARE(GetPrivateProfileStringA(QStringLiteral("S"), QStringLiteral("none"), value, out, 255, path()), 254u);
-        QCOMPARE(GetPrivateProfileStringA(QStringLiteral("S"), QStringLiteral("k"), QString(), out, 1, path()), 0u);
-        QCOMPARE(out, QString());
-        QVERIFY(readBytes(path()).contains(value.toLatin1() + "END\r\n"));
+        QTEST(readText(section, key, path()), "read");
     }
 
     void readInt_data()
@@ -176,99 +147,22 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("expected");
         QTest::newRow("leading number") << QByteArray("k= 12abc") << 12;
-        QTest::newRow("word") << QByteArray("k=abc") << 0;
         QTest::newRow("negative") << QByteArray("k=-5") << -5;
         QTest::newRow("blank after sign stops") << QByteArray("k=- 7") << 0;
         QTest::newRow("hex") << QByteArray("k=0XffG") << 255;
         QTest::newRow("negative hex") << QByteArray("k=-0x10") << -16;
         QTest::newRow("empty gives default") << QByteArray("k=") << 77;
-        QTest::newRow("missing gives default") << QByteArray("j=1") << 77;
         QTest::newRow("32-bit wrap") << QByteArray("k=4294967295") << -1;
     }
     void readInt()
     {
         QFETCH(QByteArray, line);
-        QFETCH(int, expected);
         writeBytes(path(), "[S]\r\n" + line + "\r\n");
-        QCOMPARE(GetPrivateProfileIntA(QStringLiteral("S"), QStringLiteral("k"), 77, path()), expected);
+        QTEST(GetPrivateProfileIntA(QStringLiteral("S"), QStringLiteral("k"), 77, path()), "expected");
     }
 
-    // The file before, the write, the exact file after.
-    void writeRule_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QString>("section");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QByteArray>("after");
-        QTest::newRow("replace keeps comments, blanks, order")
-            << QByteArray("; head\r\n\r\n[Client]\r\n; note\r\ntxtServer=old\r\n\r\nSecurityPassword=\"x y\"\r\n") << "Client" << "txtServer" << "new"
-            << QByteArray("; head\r\n\r\n[Client]\r\n; note\r\ntxtServer=new\r\n\r\nSecurityPassword=\"x y\"\r\n");
-        QTest::newRow("original spelling kept")
-            << QByteArray("[CLIENT]\r\n  TxtServer = old  \r\n") << "client" << "txtserver" << "new" << QByteArray("[CLIENT]\r\nTxtServer=new\r\n");
-        QTest::newRow("new key at end of section, before the blank line")
-            << QByteArray("[A]\r\na=1\r\n; c\r\n\r\n[B]\r\nb=2\r\n") << "A" << "n" << "v" << QByteArray("[A]\r\na=1\r\n; c\r\nn=v\r\n\r\n[B]\r\nb=2\r\n");
-        QTest::newRow("new section at end") << QByteArray("[A]\r\na=1\r\n") << "B" << "n" << "v" << QByteArray("[A]\r\na=1\r\n[B]\r\nn=v\r\n");
-        QTest::newRow("LF lines stay LF") << QByteArray("[A]\na=1\nb=2\n") << "A" << "a" << "9" << QByteArray("[A]\na=9\r\nb=2\n");
-        QTest::newRow("only the first key of a name") << QByteArray("[A]\r\nk=1\r\nk=2\r\n") << "A" << "K" << "3" << QByteArray("[A]\r\nk=3\r\nk=2\r\n");
-        QTest::newRow("key without value gets one") << QByteArray("[A]\r\nk\r\n") << "A" << "k" << "" << QByteArray("[A]\r\nk=\r\n");
-        QTest::newRow("nameless section") << QByteArray("x=1\r\n[A]\r\n") << "" << "y" << "2" << QByteArray("x=1\r\ny=2\r\n[A]\r\n");
-        QTest::newRow("byte order mark stays first") << QByteArray("\xEF\xBB\xBFx=1\r\n") << "" << "x" << "2" << QByteArray("\xEF\xBB\xBFx=2\r\n");
-        QTest::newRow("bytes that are no UTF-8 survive")
-            << QByteArray("; \xFF\xFE odd\r\n[A]\r\nk=1\r\n") << "A" << "k" << QString::fromUtf8("Ü") << QByteArray("; \xFF\xFE odd\r\n[A]\r\nk=\xC3\x9C\r\n");
-    }
-    void writeRule()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QString, section);
-        QFETCH(QString, key);
-        QFETCH(QString, value);
-        QFETCH(QByteArray, after);
-        writeBytes(path(), before);
-        QVERIFY(put(section, key, value, path()));
-        QCOMPARE(readBytes(path()), after);
-        QCOMPARE(readText(section, key, path()), value);
-    }
-
-    void newFileIsOwnerOnlyAndRewriteReplacesAtomically()
-    {
-        const QString file = path(QStringLiteral("Client.cfg"));
-        QVERIFY(put(QStringLiteral("Client"), QStringLiteral("txtPassword"), QStringLiteral("secret"), file));
-        QCOMPARE(readBytes(file), QByteArray("[Client]\r\ntxtPassword=secret\r\n"));
-        QCOMPARE(statOf(file).st_mode & 07777, 0600u);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Client.cfg")});
-        // A rewrite puts a new file in the old one's place and keeps its permissions.
-        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-        const ino_t before = statOf(file).st_ino;
-        QVERIFY(put(QStringLiteral("Client"), QStringLiteral("txtPassword"), QStringLiteral("other"), file));
-        QVERIFY(statOf(file).st_ino != before);
-        QCOMPARE(statOf(file).st_mode & 07777, 0640u);
-    }
-
-    void unchangedValueTouchesNothing()
-    {
-        const QByteArray content("[A]\r\nk = abc \n");
-        writeBytes(path(), content);
-        const ino_t before = statOf(path()).st_ino;
-        QVERIFY(put(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("abc"), path()));
-        QCOMPARE(statOf(path()).st_ino, before);
-        QCOMPARE(readBytes(path()), content);
-        QVERIFY(put(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("ABC"), path())); // case is a change
-        QCOMPARE(readBytes(path()), QByteArray("[A]\r\nk=ABC\r\n"));
-    }
-
-    void whatIsAFile()
-    {
-        QVERIFY(!put(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("1"), m_dir->filePath(QStringLiteral("nodir/x.ini"))));
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("nodir"))));
-        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("sub.ini")));
-        QCOMPARE(readText(QStringLiteral("A"), QStringLiteral("k"), path(QStringLiteral("sub.ini"))), QStringLiteral("DEF"));
-        QVERIFY(!put(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("1"), path(QStringLiteral("sub.ini"))));
-    }
-
-    // Writes as the panel is installed, by a user to whom permissions apply: "nobody" when the
-    // tests run as root, else the tester. The writer may change rw/ but not ro/ (a program
-    // directory); the links stand where the program looks for its files.
+    // Writes as the panel is installed, by "nobody", to whom permissions apply: it may change
+    // rw/ but not ro/ (a program directory); the links stand where the program looks.
     void writeWhereInstalled_data()
     {
         QTest::addColumn<QString>("name");
@@ -291,117 +185,57 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, value);
         QFETCH(bool, written);
-        QFETCH(bool, replaced);
-        const bool root = ::geteuid() == 0;
-        if (!root && name == QLatin1String("rw/foreign.cfg"))
-            QSKIP("only root can give a file another owner");
+        if (::geteuid() != 0)
+            QSKIP("needs root, to give files their owners and to write as nobody");
         const passwd *nobody = ::getpwnam("nobody");
         const group *nogroup = ::getgrnam("nogroup");
         QVERIFY(nobody && nogroup);
-        const uid_t uid = root ? nobody->pw_uid : ::geteuid();
-        const gid_t gid = root ? nogroup->gr_gid : ::getegid();
-
-        // Owned by root (or the tester) unless the writer is named.
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nogroup->gr_gid;
         const auto make = [&](const char *file, mode_t mode, uid_t owner = 0, gid_t group = 0) {
             const QByteArray p = QFile::encodeName(path(QLatin1String(file)));
-            if (QByteArray(file).endsWith('/'))
-                QCOMPARE(::mkdir(p.constData(), mode), 0);
-            else
-                writeBytes(path(QLatin1String(file)), kBefore);
-            QCOMPARE(::chmod(p.constData(), mode), 0);
-            if (root)
-                QCOMPARE(::chown(p.constData(), owner, group), 0);
+            QVERIFY(QByteArray(file).endsWith('/') ? ::mkdir(p.constData(), mode) == 0 : (writeBytes(path(QLatin1String(file)), kBefore), true));
+            QVERIFY(::chmod(p.constData(), mode) == 0 && ::chown(p.constData(), owner, group) == 0);
         };
         QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
         make("ro/", 0755);
         make("rw/", 0755, uid, gid);
         make("ro/Client.cfg", 0664, 0, gid);
-        make("ro/locked.cfg", root ? 0644 : 0444);
+        make("ro/locked.cfg", 0644);
         make("rw/own.cfg", 0660, uid, gid);
-        make("rw/locked.cfg", root ? 0644 : 0444);
-        if (root)
-            make("rw/foreign.cfg", 0666);
+        make("rw/locked.cfg", 0644);
+        make("rw/foreign.cfg", 0666);
         QVERIFY(QFile::link(QStringLiteral("Client.cfg"), path(QStringLiteral("ro/link.cfg"))));
         QVERIFY(QFile::link(QStringLiteral("../rw/own.cfg"), path(QStringLiteral("ro/link-rw.cfg"))));
         QVERIFY(QFile::link(QStringLiteral("../rw/new.cfg"), path(QStringLiteral("ro/link-new.cfg"))));
-        if (!root)
-            QCOMPARE(::chmod(QFile::encodeName(path(QStringLiteral("ro"))).constData(), 0555), 0);
         if (QTest::currentTestFailed())
             return;
         const auto listing = [&] {
-            QStringList all;
-            QDirIterator it(m_dir->path(), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (it.hasNext())
-                all.append(QDir(m_dir->path()).relativeFilePath(it.next()));
-            all.sort();
-            return all;
+            const auto all = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+            return QDir(path(QStringLiteral("ro"))).entryList(all) + QDir(path(QStringLiteral("rw"))).entryList(all);
         };
-        QStringList entries = listing();
+        const QStringList entries = listing();
         const bool existed = QFileInfo::exists(path(target));
         const struct stat before = statOf(path(target));
 
-        int result = -1;
-        if (root) {
-            QProcess writer;
-            writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), QStringLiteral("--clear-groups"),
-                                                    m_exe, QStringLiteral("--ini-put"), path(name), value});
-            QVERIFY(writer.waitForFinished(30000));
-            QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(writer.readAllStandardError(), QByteArray());
-            result = writer.exitCode();
-        } else {
-            result = putAsWriter(path(name), value);
-        }
-
-        QCOMPARE(result, written ? 0 : 1);
+        QProcess writer;
+        writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), QStringLiteral("--clear-groups"),
+                                                m_exe, QStringLiteral("--ini-put"), path(name), value});
+        QVERIFY(writer.waitForFinished(30000));
+        QCOMPARE(writer.readAllStandardError(), QByteArray());
+        QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(writer.exitCode(), written ? 0 : 1);
         const QByteArray line = "[A]\r\nk=" + value.toUtf8() + "\r\n";
         QCOMPARE(readBytes(path(target)), !written ? kBefore : existed ? line + "other=keep\r\n" : line);
         QCOMPARE(QFileInfo(path(name)).isSymLink(), name != target);
         const struct stat after = statOf(path(target));
         if (existed) {
-            QCOMPARE(after.st_ino != before.st_ino, replaced);
-            QCOMPARE(after.st_uid, before.st_uid);
-            QCOMPARE(after.st_gid, before.st_gid);
-            QCOMPARE(after.st_mode, before.st_mode);
+            QTEST(after.st_ino != before.st_ino, "replaced");
+            QVERIFY(after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode);
         } else {
-            entries.append(target);
-            entries.sort();
-            QCOMPARE(after.st_uid, uid);
-            QCOMPARE(after.st_mode & 07777, 0600u);
+            QVERIFY(after.st_uid == uid && (after.st_mode & 07777) == 0600);
         }
-        QCOMPARE(listing(), entries); // no temporary file left behind
-    }
-
-    // A refused write leaves the file as it was: read-only (for root too, whose careless rename
-    // in the writable directory would replace it), or a name or value that would add lines.
-    void refusedWriteLeavesFileWhole_data()
-    {
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QString>("section");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("read-only, changed value") << true << "A" << "k" << "2";
-        QTest::newRow("read-only, new key") << true << "A" << "n" << "2";
-        QTest::newRow("value LF") << false << "A" << "k" << "x\nSecurityPassword=";
-        QTest::newRow("key LF") << false << "A" << "k\nj" << "1";
-        QTest::newRow("key like a section") << false << "A" << "[B]" << "1";
-        QTest::newRow("section LF") << false << "A]\n[B" << "k" << "1";
-    }
-    void refusedWriteLeavesFileWhole()
-    {
-        QFETCH(bool, readOnly);
-        QFETCH(QString, section);
-        QFETCH(QString, key);
-        QFETCH(QString, value);
-        const QByteArray content("[A]\r\nk=1\r\nSecurityPassword=p\r\n");
-        writeBytes(path(), content);
-        if (readOnly)
-            QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-        const ino_t before = statOf(path()).st_ino;
-        QVERIFY(!put(section, key, value, path()));
-        QCOMPARE(readBytes(path()), content);
-        QCOMPARE(statOf(path()).st_ino, before);
-        QCOMPARE(statOf(path()).st_mode & 0222, readOnly ? 0u : 0200u);
+        QCOMPARE(listing().size(), entries.size() + (existed ? 0 : 1)); // no temporary file left behind
     }
 
     // SIGKILL a real writer while it rewrites a large value: the file is always one whole
@@ -409,27 +243,22 @@ private slots:
     void killDuringWriteLeavesOldFileWhole()
     {
         const QString file = path(QStringLiteral("Client.cfg"));
-        const QByteArray head("; settings\r\n[Client]\r\ntxtServer=host\r\n");
-        const QByteArray tail("SecurityPassword=keep\r\n\r\n[Other]\r\nx=1\r\n");
+        const QByteArray head("; settings\r\n[Client]\r\ntxtServer=host\r\n"), tail("SecurityPassword=keep\r\n\r\n[Other]\r\nx=1\r\n");
         const int megabytes = 16;
-        const qsizetype length = qsizetype(megabytes) * 1024 * 1024;
-        const QByteArray versionA = head + "Big=" + QByteArray(length, 'A') + "\r\n" + tail;
-        const QByteArray versionB = head + "Big=" + QByteArray(length, 'B') + "\r\n" + tail;
+        const QByteArray versionA = head + "Big=" + QByteArray(megabytes << 20, 'A') + "\r\n" + tail;
+        const QByteArray versionB = head + "Big=" + QByteArray(megabytes << 20, 'B') + "\r\n" + tail;
         writeBytes(file, head + "Big=small\r\n" + tail);
         const auto temporaries = [&] { return QDir(m_dir->path()).entryList({QStringLiteral("Client.cfg.*")}, QDir::Files | QDir::Hidden); };
-
         bool hitMidWrite = false;
         for (int attempt = 0; attempt < 10 && !hitMidWrite; ++attempt) {
             QProcess writer;
             writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--ini-writer"), file, QString::number(megabytes)});
-            QVERIFY(writer.waitForStarted(10000));
             QByteArray said;
             QTRY_VERIFY_WITH_TIMEOUT((said += writer.readAllStandardOutput()).contains("ready") || writer.state() == QProcess::NotRunning, 60000);
             QCOMPARE(writer.state(), QProcess::Running);
             QTRY_VERIFY_WITH_TIMEOUT(!temporaries().isEmpty(), 30000);
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished(10000));
-            QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
             const QByteArray now = readBytes(file);
             QVERIFY2(now == versionA || now == versionB, "the file is not one whole version");
             const QStringList left = temporaries();
@@ -438,7 +267,6 @@ private slots:
                 QFile::remove(m_dir->filePath(t));
         }
         QVERIFY2(hitMidWrite, "no kill hit a write in progress");
-        QCOMPARE(readText(QStringLiteral("Client"), QStringLiteral("SecurityPassword"), file), QStringLiteral("keep"));
     }
 };
 

@@ -1,8 +1,15 @@
+// Machine control: the exit flags ShutdownSystem hands on, and the logind requests of the
+// real control sent to a stand-in logind on a private message bus of our own (the machine
+// never goes down); and the window helpers.
 #include "system/modSystemBasic.h"
 
 #include <QApplication>
-#include <QCloseEvent>
-#include <QScreen>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusObjectPath>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWidget>
 
@@ -10,10 +17,34 @@ using namespace modSystemBasic;
 
 namespace {
 
-VersionReader fixedRecord(qint32 platformId, qint32 major, qint32 minor, qint32 error = 0)
+const QString kSessionPath = QStringLiteral("/org/freedesktop/login1/session/_31");
+QStringList asked; // what the stand-in logind was asked, in order
+
+class FakeSession : public QObject
 {
-    return [=] { return VersionRecord{platformId, major, minor, error}; };
-}
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
+public slots:
+    void Terminate() { asked.append(QStringLiteral("Terminate")); }
+};
+
+class FakeManager : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public:
+    bool hasSession = true;
+public slots:
+    void Reboot(bool interactive) { asked.append(interactive ? "Reboot true" : "Reboot false"); }
+    void PowerOff(bool interactive) { asked.append(interactive ? "PowerOff true" : "PowerOff false"); }
+    QDBusObjectPath GetSessionByPID(uint pid)
+    {
+        asked.append(QStringLiteral("GetSessionByPID %1").arg(pid));
+        if (!hasSession)
+            sendErrorReply(QStringLiteral("org.freedesktop.login1.NoSessionForPID"), QStringLiteral("no session"));
+        return QDBusObjectPath(hasSession ? kSessionPath : QStringLiteral("/"));
+    }
+};
 
 } // namespace
 
@@ -21,181 +52,113 @@ class tst_modSystemBasic : public QObject
 {
     Q_OBJECT
 
-    QList<QPair<quint32, quint32>> m_exits; // flags, reserved
+    QProcess m_daemon;
+    FakeManager m_manager;
+    FakeSession m_session;
+    using Exits = QList<QPair<quint32, quint32>>; // flags, reserved
+    Exits m_exits;
 
 private slots:
-    // The recorder stays for the whole run: the real machine control must never run here.
+    void initTestCase()
+    {
+        SetMachineControl([this](quint32 flags, quint32 reserved) { m_exits.append({flags, reserved}); });
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing (scripts/install-deps installs it)");
+        m_daemon.start(daemon, {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
+        const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")));
+        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_manager, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerObject(kSessionPath, &m_session, QDBusConnection::ExportAllSlots));
+        QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("client")).isConnected());
+    }
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+        m_daemon.kill();
+        m_daemon.waitForFinished(10000);
+    }
     void init()
     {
         m_exits.clear();
-        SetMachineControl([this](quint32 flags, quint32 reserved) { m_exits.append({flags, reserved}); });
-    }
-    void cleanup() { SetVersionReader({}); }
-
-    void versionCodes_data()
-    {
-        QTest::addColumn<qint32>("platformId");
-        QTest::addColumn<qint32>("major");
-        QTest::addColumn<qint32>("minor");
-        QTest::addColumn<qint32>("error");
-        QTest::addColumn<qint32>("code");
-        QTest::addColumn<int>("isNt"); // -1: no value
-        QTest::newRow("Windows 95") << 1 << 4 << 0 << 0 << 1 << 0;
-        QTest::newRow("Windows 98") << 1 << 4 << 10 << 0 << 2 << 0;
-        QTest::newRow("Windows Me") << 1 << 4 << 90 << 0 << 0 << 0;
-        QTest::newRow("9x, minor 10 on another major") << 1 << 7 << 10 << 0 << 2 << 0;
-        QTest::newRow("NT 3.51") << 2 << 3 << 51 << 0 << 3 << 1;
-        QTest::newRow("NT 4.0") << 2 << 4 << 0 << 0 << 4 << 1;
-        QTest::newRow("Windows XP") << 2 << 5 << 1 << 0 << 5 << 1;
-        QTest::newRow("NT 6.0") << 2 << 6 << 0 << 0 << 0 << 1;
-        QTest::newRow("NT, minor 10 is no 9x") << 2 << 4 << 10 << 0 << 4 << 1;
-        QTest::newRow("Win32s") << 0 << 3 << 10 << 0 << 0 << -1;
-        QTest::newRow("CE") << 3 << 5 << 0 << 0 << 0 << -1;
-        QTest::newRow("failed query gives its error") << 2 << 5 << 1 << 87 << 0 << 87;
-    }
-    void versionCodes()
-    {
-        QFETCH(qint32, platformId);
-        QFETCH(qint32, major);
-        QFETCH(qint32, minor);
-        QFETCH(qint32, error);
-        QFETCH(qint32, code);
-        QFETCH(int, isNt);
-        SetVersionReader(fixedRecord(platformId, major, minor, error));
-        QCOMPARE(GetWindowsVersion(), code);
-        QCOMPARE(IsWinNT(), isNt < 0 ? std::optional<qint32>() : std::optional<qint32>(isNt));
+        asked.clear();
+        SetVersionReader({});
     }
 
-    void linuxNamesNoWindowsPlatform()
-    {
-        QVERIFY(!IsWinNT().has_value());
-        QCOMPARE(GetWindowsVersion(), 0);
-    }
-
+    // "NT" and "9x": the version record names that family; "Linux": the real record, which
+    // names none; "failed": the query fails, and its error number reads as NT.
     void exitFlags_data()
     {
-        QTest::addColumn<qint32>("platformId");
-        QTest::addColumn<qint32>("error");
+        QTest::addColumn<QString>("platform");
         QTest::addColumn<qint32>("mode");
         QTest::addColumn<int>("flags"); // -1: nothing is exited
-        QTest::newRow("NT log off") << 2 << 0 << 0 << 0;
-        QTest::newRow("NT restart") << 2 << 0 << 1 << 7;
-        QTest::newRow("NT shut down") << 2 << 0 << 2 << 1;
-        QTest::newRow("NT forced shut down") << 2 << 0 << 3 << 5;
-        QTest::newRow("NT mode 4") << 2 << 0 << 4 << -1;
-        QTest::newRow("NT mode -1") << 2 << 0 << -1 << -1;
-        QTest::newRow("9x log off") << 1 << 0 << 0 << 0;
-        QTest::newRow("9x restart") << 1 << 0 << 1 << 3;
-        QTest::newRow("9x forced shut down") << 1 << 0 << 3 << 1;
-        QTest::newRow("no Windows, restart") << 0 << 0 << 1 << 3;
-        QTest::newRow("no Windows, huge mode") << 0 << 0 << 2147483647 << -1;
-        QTest::newRow("failed query counts as NT") << 0 << 5 << 1 << 7; // non-zero error reads as NT
+        const QList<std::tuple<const char *, qint32, int>> rows{
+            {"NT", 0, 0}, {"NT", 1, 7}, {"NT", 2, 1}, {"NT", 3, 5}, {"NT", 4, -1}, {"NT", -1, -1},
+            {"9x", 0, 0}, {"9x", 1, 3}, {"9x", 2, 1}, {"9x", 3, 1}, {"Linux", 1, 3}, {"Linux", 3, 1},
+            {"Linux", 2147483647, -1}, {"failed", 1, 7}};
+        for (const auto &[platform, mode, flags] : rows)
+            QTest::addRow("%s, mode %d", platform, mode) << QString::fromLatin1(platform) << mode << flags;
     }
     void exitFlags()
     {
-        QFETCH(qint32, platformId);
-        QFETCH(qint32, error);
+        QFETCH(QString, platform);
         QFETCH(qint32, mode);
         QFETCH(int, flags);
-        SetVersionReader(fixedRecord(platformId, 5, 1, error));
+        if (platform != u"Linux")
+            SetVersionReader([=] { return VersionRecord{platform == u"NT" ? 2 : platform == u"9x" ? 1 : 0, 5, 1, platform == u"failed" ? 87 : 0}; });
         ShutdownSystem(mode);
-        if (flags < 0)
-            QVERIFY(m_exits.isEmpty());
-        else
-            QCOMPARE(m_exits, (QList<QPair<quint32, quint32>>{{quint32(flags), 0xFFFFFFFFu}}));
+        const Exits expected = flags < 0 ? Exits{} : Exits{{quint32(flags), 0xFFFFFFFFu}};
+        QCOMPARE(m_exits, expected);
     }
 
-    void realReaderOnLinuxRestartsWithoutForce()
+    // Each request, then a shut-down request behind it: once that arrives, nothing else was
+    // asked before it. Without a bus nothing happens.
+    void logindRequests_data()
     {
-        ShutdownSystem(1);
-        ShutdownSystem(3);
-        QCOMPARE(m_exits, (QList<QPair<quint32, quint32>>{{EWX_SHUTDOWN | EWX_REBOOT, 0xFFFFFFFFu}, {EWX_SHUTDOWN, 0xFFFFFFFFu}}));
+        QTest::addColumn<quint32>("flags");
+        QTest::addColumn<bool>("hasSession");
+        QTest::addColumn<QStringList>("calls");
+        const QString lookup = QStringLiteral("GetSessionByPID %1").arg(QCoreApplication::applicationPid());
+        QTest::newRow("restart, forced") << 7u << true << QStringList{"Reboot false"};
+        QTest::newRow("shut down, forced") << 5u << true << QStringList{"PowerOff false"};
+        QTest::newRow("log off") << 0u << true << QStringList{lookup, "Terminate"};
+        QTest::newRow("log off outside a session") << 0u << false << QStringList{lookup};
+    }
+    void logindRequests()
+    {
+        QFETCH(quint32, flags);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, hasSession);
+        m_manager.hasSession = hasSession;
+        RequestLogind(QDBusConnection(QStringLiteral("client")), flags);
+        QTRY_COMPARE(asked, calls);
+        RequestLogind(QDBusConnection(QStringLiteral("none")), flags);
+        RequestLogind(QDBusConnection(QStringLiteral("client")), EWX_SHUTDOWN);
+        calls << QStringLiteral("PowerOff false");
+        QTRY_COMPARE(asked, calls);
     }
 
-    void filterDigitKey_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("result");
-        QTest::newRow("0") << int('0') << int('0');
-        QTest::newRow("9") << int('9') << int('9');
-        QTest::newRow("backspace") << 8 << 8;
-        for (int key : {0, 9, 13, int('-'), int('.'), int('/'), int(':'), int('a'), 127, 178, -1, 0x0660})
-            QTest::addRow("refused %d", key) << key << 0;
-    }
-    void filterDigitKey()
-    {
-        QFETCH(int, key);
-        QFETCH(int, result);
-        qint16 k = qint16(key);
-        FilterDigitKey(k);
-        QCOMPARE(int(k), result);
-    }
-
-    void computerNameFitsTheBuffer()
-    {
-        QCOMPARE(GetLocalComputerName(), QSysInfo::machineHostName().left(15));
-    }
-
-    void screenMeasures()
-    {
-        QScreen *screen = QGuiApplication::primaryScreen();
-        QVERIFY(screen);
-        const int tx = qRound(1440.0 / screen->logicalDotsPerInchX());
-        const int ty = qRound(1440.0 / screen->logicalDotsPerInchY());
-        QCOMPARE(TwipsPerPixelX(), tx);
-        QCOMPARE(TwipsPerPixelY(), ty);
-        QCOMPARE(GetScreenWidth(), screen->geometry().width() * tx);
-        QCOMPARE(GetScreenHeight(), screen->geometry().height() * ty);
-        QVERIFY(GetTitleBarHeight() > 1);
-    }
-
-    void removeCloseMenuRefusesClose()
+    // The window stays where it is and as visible as it was; close requests are refused, but
+    // unloading still deletes it.
+    void removeCloseMenuAndSetFormOnTop()
     {
         QWidget w;
         w.setGeometry(40, 50, 300, 200);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         RemoveCloseMenu(&w);
-        QVERIFY(IsCloseRemoved(&w));
-        QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint));
-        QVERIFY(w.windowFlags() & Qt::WindowTitleHint);
-        QCOMPARE(w.geometry(), QRect(40, 50, 300, 200));
-        QVERIFY(!w.close());
-        QCloseEvent request;
-        QApplication::sendEvent(&w, &request);
-        QVERIFY(!request.isAccepted());
-        QVERIFY(w.isVisible());
         RemoveCloseMenu(&w); // twice: still one guard
+        SetFormOnTop(&w);
         QCOMPARE(w.findChildren<QObject *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
-        QPointer<QWidget> guarded = new QWidget; // unloading still deletes
+        QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint) && (w.windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(w.isVisible() && w.geometry() == QRect(40, 50, 300, 200));
+        QVERIFY(!w.close() && w.isVisible());
+        QPointer<QWidget> guarded = new QWidget;
         RemoveCloseMenu(guarded);
         delete guarded.data();
         QVERIFY(guarded.isNull());
-    }
-
-    void removeCloseMenuLeavesWindows95Alone()
-    {
-        SetVersionReader(fixedRecord(1, 4, 0));
-        QWidget w;
-        RemoveCloseMenu(&w);
-        QVERIFY(!IsCloseRemoved(&w));
-        QVERIFY(w.close());
-    }
-
-    void setFormOnTopKeepsPlace()
-    {
-        QWidget w;
-        w.setGeometry(70, 80, 220, 120);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        SetFormOnTop(&w);
-        QVERIFY(w.windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(w.isVisible());
-        QCOMPARE(w.geometry(), QRect(70, 80, 220, 120));
-        QWidget hidden;
-        SetFormOnTop(&hidden);
-        QVERIFY(hidden.windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(!hidden.isVisible());
     }
 };
 
