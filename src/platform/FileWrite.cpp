@@ -1,5 +1,7 @@
 #include "platform/FileWrite.h"
 
+#include "platform/Logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -157,17 +159,24 @@ bool MakeDirectory(const QString &directory, unsigned perms)
 
 bool WriteWholeFile(const QString &fileName, const QByteArray &data, unsigned newFilePerms)
 {
+    const auto done = [&](bool ok, const char *how) {
+        if (ok)
+            qCDebug(lcSettings) << "wrote" << fileName << how;
+        else
+            qCInfo(lcSettings) << "could not write" << fileName;
+        return ok;
+    };
     QByteArray path = QFile::encodeName(fileName);
     if (!resolveLinks(path))
-        return false;
+        return done(false, "");
     struct stat old{};
     const bool exists = ::stat(path.constData(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode))
-        return false;
+        return done(false, "");
     const Replace replaced = replaceAtomically(path, data, exists ? &old : nullptr, newFilePerms);
     if (replaced != Replace::NotHere)
-        return replaced == Replace::Done;
-    return exists && writeInPlace(path, data);
+        return done(replaced == Replace::Done, "(replaced whole)");
+    return done(exists && writeInPlace(path, data), "(in place)");
 }
 
 } // namespace FileWrite

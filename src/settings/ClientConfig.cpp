@@ -1,6 +1,7 @@
 #include "settings/ClientConfig.h"
 
 #include "platform/Conversions.h"
+#include "platform/Logging.h"
 #include "platform/Registry.h"
 #include "platform/VbError.h"
 #include "settings/RegistryValues.h"
@@ -130,6 +131,7 @@ ClientConfig ClientConfig::Defaults()
 void ClientConfig::Read()
 {
     mValues.clear();
+    qCInfo(lcSettings) << "reading the configuration from" << gClientCfgFile << "and" << gUserCfgFile;
     if (!gClientCfgFile.isEmpty()) {
         for (const Key &key : Keys()) {
             // A key that cannot be read or converted leaves its holder as it was.
@@ -166,6 +168,7 @@ void ClientConfig::Write() const
 {
     if (gClientCfgFile.isEmpty())
         return;
+    qCInfo(lcSettings) << "saving the configuration to" << gClientCfgFile;
     for (const Key &key : Keys()) {
         QVariant value;
         switch (key.holder) {
@@ -186,6 +189,7 @@ void ClientConfig::Write() const
 
 void ClientConfig::WriteAutostart(bool on)
 {
+    qCInfo(lcSettings) << (on ? "writing the autostart entry" : "removing the autostart entry");
     if (on) {
         // The program directory, "/" and the program's file name: what the entry runs.
         const QString command = QCoreApplication::applicationDirPath() + u'/'
