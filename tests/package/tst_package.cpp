@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,6 +107,19 @@ QString leftBehind()
     if (groupExists())
         found << QStringLiteral("group veskora");
     return found.join(QStringLiteral(", "));
+}
+
+// The processes of an account, by pid.
+QSet<QString> processesOf(uid_t uid)
+{
+    QSet<QString> found;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
+    for (const QString &pid : pids) {
+        struct stat st;
+        if (::stat(QFile::encodeName(QStringLiteral("/proc/") + pid).constData(), &st) == 0 && st.st_uid == uid)
+            found.insert(pid);
+    }
+    return found;
 }
 
 QString readFile(const QString &path)
@@ -356,7 +370,7 @@ void tst_package::save()
 }
 
 // The session of the X session entry on a bare X server: the panel covers the screen and has
-// the keyboard; when the program ends, the session ends, and what it started with it.
+// the keyboard; when the program ends, the session ends, and everything it started with it.
 void tst_package::kioskSession()
 {
     const QStringList exec = readFile(kSessionEntry).split(u'\n').filter(QRegularExpression(QStringLiteral("^Exec=")));
@@ -376,6 +390,7 @@ void tst_package::kioskSession()
     const auto closeX = qScopeGuard([x] { XCloseDisplay(x); });
     QTemporaryDir home;
     QVERIFY(home.isValid() && ::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
+    const QSet<QString> before = processesOf(65534);
     QProcess session;
     session.setProcessChannelMode(QProcess::MergedChannels);
     session.setProcessEnvironment(panelEnvironment(bare.name(), home.path()));
@@ -423,6 +438,7 @@ void tst_package::kioskSession()
         return mapped;
     };
     QTRY_VERIFY_WITH_TIMEOUT(!anyMapped(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(processesOf(65534).subtract(before).isEmpty(), kWait);
 }
 
 // Purging takes away everything the package and its scripts made, and the autostart entry of
