@@ -45,15 +45,6 @@ const QString kConfigDir = QStringLiteral("/etc/veskora");
 const QString kClientCfg = QStringLiteral("/etc/veskora/Client.cfg");
 const QString kAutostartEntry = QStringLiteral("/etc/xdg/autostart/ClientStart.desktop");
 const QString kSessionEntry = QStringLiteral("/usr/share/xsessions/veskora-kiosk.desktop");
-// What the package puts on the machine, by itself or through its scripts.
-const QStringList kInstalledPaths = {
-    kProgramDir, kConfigDir, QStringLiteral("/usr/bin/veskora"), QStringLiteral("/usr/bin/veskora-sidelink-console"),
-    kSessionEntry, QStringLiteral("/usr/share/applications/com.torvane.Veskora.desktop"),
-    QStringLiteral("/usr/share/metainfo/com.torvane.Veskora.metainfo.xml"),
-    QStringLiteral("/usr/share/icons/hicolor/scalable/apps/com.torvane.Veskora.svg"),
-    QStringLiteral("/usr/share/man/man1/veskora.1.gz"), QStringLiteral("/usr/share/man/man1/veskora-sidelink-console.1.gz"),
-    QStringLiteral("/usr/share/doc/veskora")};
-
 struct Result
 {
     bool ok = false;
@@ -98,10 +89,11 @@ bool pathExists(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-QString leftBehind()
+// Which of the paths still exist, and the group.
+QString leftBehind(const QStringList &paths)
 {
     QStringList found;
-    for (const QString &path : kInstalledPaths + QStringList{kAutostartEntry})
+    for (const QString &path : paths)
         if (pathExists(path))
             found << path;
     if (groupExists())
@@ -209,6 +201,9 @@ private:
     QTemporaryDir m_work;
     int m_lock = -1;
     bool m_installedHere = false;
+    // The package's own paths (dpkg's list), what its scripts make, and what its program wrote.
+    QStringList m_paths{kConfigDir, kProgramDir + QStringLiteral("/Client.cfg"), kProgramDir + QStringLiteral("/User.cfg"),
+                        kAutostartEntry};
     ::Display *m_x = nullptr;
 };
 
@@ -268,6 +263,10 @@ void tst_package::cleanupTestCase()
 void tst_package::installed()
 {
     QCOMPARE(packageStatus(), QStringLiteral("install ok installed"));
+    const Result list = run(QStringLiteral("dpkg"), {QStringLiteral("-L"), QStringLiteral("veskora")});
+    QVERIFY(list.ok);
+    m_paths += list.output.split(u'\n').filter(QStringLiteral("veskora"), Qt::CaseInsensitive);
+    QVERIFY(m_paths.contains(QStringLiteral("/usr/bin/veskora")));
     for (const QString &name : {QStringLiteral("Client.cfg"), QStringLiteral("User.cfg")}) {
         const QFileInfo link(kProgramDir + u'/' + name);
         QVERIFY2(link.isSymLink(), qPrintable(link.filePath()));
@@ -454,7 +453,7 @@ void tst_package::purge()
     QVERIFY2(purged.ok, qPrintable(purged.output));
     QVERIFY2(!purged.output.contains(QStringLiteral("warning"), Qt::CaseInsensitive), qPrintable(purged.output));
     QCOMPARE(packageStatus(), QString());
-    QCOMPARE(leftBehind(), QString());
+    QCOMPARE(leftBehind(m_paths), QString());
 }
 
 int main(int argc, char *argv[])
