@@ -114,8 +114,12 @@ Summary summarize(QList<double> values)
     s.count = values.size();
     if (values.isEmpty())
         return s;
-    // Nearest rank: a figure that was measured, never one between two.
-    const auto rank = [&](double p) { return values.at(std::max<qsizetype>(0, qsizetype(std::ceil(p * s.count)) - 1)); };
+    // Between the two nearest ranks, so that p50 is the median of an even count too.
+    const auto rank = [&](double p) {
+        const double at = p * double(s.count - 1);
+        const qsizetype below = qsizetype(std::floor(at)), above = std::min(below + 1, s.count - 1);
+        return values.at(below) + (at - double(below)) * (values.at(above) - values.at(below));
+    };
     s.min = values.first();
     s.p50 = rank(0.5);
     s.p90 = rank(0.9);
@@ -173,23 +177,28 @@ double residentMegabytes(qint64 pid)
     return NAN;
 }
 
-// The X server of a display, from its lock file.
+// The output of ss (socket statistics) with the given arguments.
+QString socketStatistics(const QStringList &arguments)
+{
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), QStringList{QStringLiteral("-H")} + arguments);
+    return ss.waitForFinished(5000) ? QString::fromLatin1(ss.readAllStandardOutput()) : QString();
+}
+
+// The X server of a display: the process listening on its socket.
 qint64 xServerPid(const QString &display)
 {
-    QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(display.mid(1)));
-    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toLongLong() : 0;
+    const QString out = socketStatistics({QStringLiteral("-xlp"), QStringLiteral("src"),
+                                          QStringLiteral("/tmp/.X11-unix/X") + display.mid(1)});
+    return QRegularExpression(QStringLiteral("pid=(\\d+)")).match(out).captured(1).toLongLong();
 }
 
 // Bytes received on the established TCP connections to address:port (the kernel's count).
 double bytesReceived(const QString &address, quint16 port)
 {
-    QProcess ss;
-    ss.start(QStringLiteral("ss"), {QStringLiteral("-tinH"), QStringLiteral("state"), QStringLiteral("established"),
-                                   QStringLiteral("dst"), QStringLiteral("%1:%2").arg(address).arg(port)});
-    if (!ss.waitForFinished(5000))
-        return NAN;
+    const QString out = socketStatistics({QStringLiteral("-tin"), QStringLiteral("state"), QStringLiteral("established"),
+                                          QStringLiteral("dst"), QStringLiteral("%1:%2").arg(address).arg(port)});
     double total = 0;
-    const QString out = QString::fromLatin1(ss.readAllStandardOutput());
     auto it = QRegularExpression(QStringLiteral("bytes_received:(\\d+)")).globalMatch(out);
     while (it.hasNext())
         total += it.next().captured(1).toDouble();
@@ -393,6 +402,7 @@ private:
 bool Bench::setUp(const QStringList &servers)
 {
     qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
     m_clientScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
     m_serverScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
     if (!m_clientScreen->isRunning() || !m_serverScreen->isRunning()) {
@@ -465,6 +475,8 @@ void Bench::alternate(const Target &target, bool warmUp, const std::function<voi
                              qPrintable(target.name), WaitMs / 1000);
             else if (run >= 0)
                 measure(kind, s);
+            if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
+                std::fprintf(stderr, "  %s %.4f\n", qPrintable(kindName(kind)), s.pictureSeconds);
             endSession(s);
         }
 }
@@ -481,6 +493,8 @@ void Bench::connect()
         const Summary panel = printRow(kindName(Kind::Panel), seconds[Kind::Panel], "s");
         const Summary xf = printRow(kindName(Kind::Xfreerdp), seconds[Kind::Xfreerdp], "s");
         printRatio("time", panel, xf);
+        if (qEnvironmentVariableIsSet("BENCH_DEBUG") && m_shadow)
+            std::fprintf(stderr, "%s\n", qPrintable(m_shadow->log()));
     }
 }
 
