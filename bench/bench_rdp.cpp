@@ -248,44 +248,6 @@ private:
 
 // ---- the servers and the clients
 
-struct Target
-{
-    QString name;        // "shadow" or "xrdp"
-    QString host;        // a loopback address; the standard port
-    QString user, password;
-    QString screen;      // the X display the server shows
-};
-
-enum class Kind { Panel, Xfreerdp };
-
-QString kindName(Kind kind)
-{
-    return kind == Kind::Panel ? QStringLiteral("panel (bench_session)") : QStringLiteral("xfreerdp");
-}
-
-// The features of the panel's session, chosen explicitly where xfreerdp's defaults differ: no
-// graphics pipeline (so no H.264, RemoteFX or dynamic channels), no compression, 32 bits per
-// pixel, bitmap and glyph caches, no clipboard, no sound, no drives, no heartbeat, performance
-// flags 0 (font smoothing off, window drag and menu animations on).
-QStringList xfreerdpArguments(const Target &target)
-{
-    return {QStringLiteral("/v:") + target.host, QStringLiteral("/u:") + target.user, QStringLiteral("/from-stdin"),
-            QStringLiteral("/cert:ignore"), QStringLiteral("/size:%1x%2").arg(Width).arg(Height),
-            QStringLiteral("/bpp:32"), QStringLiteral("-compression"), QStringLiteral("-clipboard"),
-            QStringLiteral("+glyph-cache"), QStringLiteral("+bitmap-cache"), QStringLiteral("-fonts"),
-            QStringLiteral("+window-drag"), QStringLiteral("+menu-anims"), QStringLiteral("-heartbeat")};
-}
-
-std::unique_ptr<Child> startClient(Kind kind, const Target &target, const QString &display)
-{
-    const QByteArray password = (target.password + u'\n').toUtf8();
-    if (kind == Kind::Xfreerdp)
-        return std::make_unique<Child>(QStringLiteral("xfreerdp"), xfreerdpArguments(target), display, password);
-    return std::make_unique<Child>(builtProgram("bench_session"),
-                                   QStringList{target.host, target.user, QStringLiteral("%1x%2").arg(Width).arg(Height)},
-                                   display, password);
-}
-
 // Draws on a server's screen: the marker square and the moving bars, each a window of its own
 // above everything else there.
 class Painter
@@ -312,6 +274,15 @@ public:
         XFillRectangle(m_display, w, m_gc, 0, 0, unsigned(area.width()), unsigned(area.height()));
         XSync(m_display, False);
     }
+    // A band of colours across the screen, none of them black: what the clients show before
+    // the server's picture (black, or the screen's own colour) never matches it.
+    void stripes(const QRect &area)
+    {
+        for (int x = 0; x < area.width(); x += 64) {
+            const unsigned i = unsigned(x / 64);
+            fill(area.adjusted(x, 0, x + 64 - area.width(), 0), 0x404040 + ((i * 37) % 192 << 16) + ((i * 91) % 192 << 8) + (i * 53) % 192);
+        }
+    }
     void animate(unsigned frame)
     {
         const Window w = window(Animated);
@@ -323,12 +294,14 @@ public:
         }
         XFlush(m_display);
     }
-    void clear()
+    void remove(const QRect &area)
     {
-        for (const auto &[area, w] : m_windows)
-            XDestroyWindow(m_display, w);
-        m_windows.clear();
-        XSync(m_display, False);
+        for (qsizetype i = 0; i < m_windows.size(); ++i)
+            if (m_windows.at(i).first == area) {
+                XDestroyWindow(m_display, m_windows.takeAt(i).second);
+                XSync(m_display, False);
+                return;
+            }
     }
 
 private:
@@ -353,6 +326,45 @@ private:
     GC m_gc = nullptr;
     QList<QPair<QRect, Window>> m_windows;
 };
+
+struct Target
+{
+    QString name;        // "shadow" or "xrdp"
+    QString host;        // a loopback address; the standard port
+    QString user, password;
+    QString screen;      // the X display the server shows
+    std::shared_ptr<Painter> painter; // draws there
+};
+
+enum class Kind { Panel, Xfreerdp };
+
+QString kindName(Kind kind)
+{
+    return kind == Kind::Panel ? QStringLiteral("panel (bench_session)") : QStringLiteral("xfreerdp");
+}
+
+// The features of the panel's session, chosen explicitly where xfreerdp's defaults differ: no
+// graphics pipeline (so no H.264, RemoteFX or dynamic channels), no compression, 32 bits per
+// pixel, bitmap and glyph caches, no clipboard, no sound, no drives, no heartbeat, performance
+// flags 0 (font smoothing off, window drag and menu animations on).
+QStringList xfreerdpArguments(const Target &target)
+{
+    return {QStringLiteral("/v:") + target.host, QStringLiteral("/u:") + target.user, QStringLiteral("/from-stdin:force"),
+            QStringLiteral("/cert:ignore"), QStringLiteral("/size:%1x%2").arg(Width).arg(Height),
+            QStringLiteral("/bpp:32"), QStringLiteral("-compression"), QStringLiteral("-clipboard"),
+            QStringLiteral("+glyph-cache"), QStringLiteral("+bitmap-cache"), QStringLiteral("-fonts"),
+            QStringLiteral("+window-drag"), QStringLiteral("+menu-anims"), QStringLiteral("-heartbeat")};
+}
+
+std::unique_ptr<Child> startClient(Kind kind, const Target &target, const QString &display)
+{
+    const QByteArray password = (target.password + u'\n').toUtf8();
+    if (kind == Kind::Xfreerdp)
+        return std::make_unique<Child>(QStringLiteral("xfreerdp"), xfreerdpArguments(target), display, password);
+    return std::make_unique<Child>(builtProgram("bench_session"),
+                                   QStringList{target.host, target.user, QStringLiteral("%1x%2").arg(Width).arg(Height)},
+                                   display, password);
+}
 
 QImage probeRow(const Probe &screen)
 {
@@ -402,7 +414,6 @@ private:
 bool Bench::setUp(const QStringList &servers)
 {
     qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
     m_clientScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
     m_serverScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
     if (!m_clientScreen->isRunning() || !m_serverScreen->isRunning()) {
@@ -410,7 +421,7 @@ bool Bench::setUp(const QStringList &servers)
         return false;
     }
     m_client = std::make_unique<Probe>(m_clientScreen->name());
-    Painter(m_clientScreen->name()).background(0x000000); // none of the servers' colours
+    Painter(m_clientScreen->name()).background(0x6A0D83); // none of the servers' colours
     if (servers.contains(QStringLiteral("shadow"))) {
         // A plain background, as a desktop has one; the standard port of an address of its own,
         // where the panel program finds it by the address alone.
@@ -421,7 +432,7 @@ bool Bench::setUp(const QStringList &servers)
             std::fprintf(stderr, "bench_rdp: the shadow server did not start\n");
             return false;
         }
-        m_targets.append({QStringLiteral("shadow"), host, UserName, Password, m_serverScreen->name()});
+        m_targets.append({QStringLiteral("shadow"), host, UserName, Password, m_serverScreen->name(), {}});
     }
     if (servers.contains(QStringLiteral("xrdp"))) {
         if (const QString why = Xrdp::unavailable(); !why.isEmpty()) {
@@ -434,16 +445,28 @@ bool Bench::setUp(const QStringList &servers)
                 return false;
             }
             // The user's X session starts with the first log-on; its display is known after it.
-            Target target{QStringLiteral("xrdp"), host, m_xrdp->user(), m_xrdp->password(), QString()};
+            Target target{QStringLiteral("xrdp"), host, m_xrdp->user(), m_xrdp->password(), QString(), {}};
             Session first = startSession(Kind::Xfreerdp, target);
-            waitUntil([&] { return !m_xrdp->sessionDisplay().isEmpty(); }, WaitMs, 20000);
-            target.screen = m_xrdp->sessionDisplay();
-            // Its xterm, once it covers the screen.
-            waitUntil([&] { return Probe(target.screen).grab(QRect(0, ProbeRow, Width, 1)).pixel(Width / 2, 0) != 0xFF208040; },
-                 WaitMs, 20000);
+            // Root may look at the session's screen once the session has begun; its xterm
+            // comes up soon after.
+            const bool up = waitUntil(
+                [&] {
+                    target.screen = m_xrdp->sessionDisplay();
+                    return Probe(target.screen).isOpen();
+                },
+                WaitMs, 50000);
+            pause(3000);
+            if (!up) {
+                std::fprintf(stderr, "bench_rdp: no X session of xrdp\n%s\n", qPrintable(m_xrdp->log()));
+                return false;
+            }
             endSession(first);
             m_targets.append(target);
         }
+    }
+    for (Target &target : m_targets) {
+        target.painter = std::make_shared<Painter>(target.screen);
+        target.painter->stripes(QRect(0, ProbeRow - 8, Width, 16));
     }
     return !m_targets.isEmpty();
 }
@@ -502,7 +525,7 @@ void Bench::traffic()
 {
     for (const Target &target : std::as_const(m_targets)) {
         QMap<Kind, QList<double>> cpu, cpuWithX, kilobytes;
-        Painter server(target.screen);
+        Painter &server = *target.painter;
         unsigned frame = 0;
         QTimer animation;
         QObject::connect(&animation, &QTimer::timeout, [&] { server.animate(frame++); });
@@ -524,7 +547,7 @@ void Bench::traffic()
             cpuWithX[kind].append(100 * (after[0] + after[1] - before[0] - before[1]) / wall);
             kilobytes[kind].append((after[2] - before[2]) / wall / 1024);
         });
-        server.clear();
+        server.remove(Animated);
         printHeader(QStringLiteral("traffic, %1: %2 x %3 pixels moving at 30 frames/s, %4 s per run (load %5)")
                         .arg(target.name)
                         .arg(Animated.width())
@@ -547,7 +570,7 @@ void Bench::latency()
 {
     for (const Target &target : std::as_const(m_targets)) {
         QMap<Kind, QList<double>> milliseconds;
-        Painter server(target.screen);
+        Painter &server = *target.painter;
         server.fill(Marker, 0x000000);
         int misses = 0;
         alternate(target, false, [&](Kind kind, Session &) {
@@ -566,7 +589,7 @@ void Bench::latency()
                     ++misses;
             }
         });
-        server.clear();
+        server.remove(Marker);
         printHeader(QStringLiteral("latency, %1: a change on the server's screen to the pixel on the client's screen, "
                                    "%2 samples per run (load %3)")
                         .arg(target.name)
@@ -786,6 +809,9 @@ int main(int argc, char **argv)
     runInGroup();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's and the clients' runtime files in a directory of their own.
+    const QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
@@ -809,9 +835,8 @@ int main(int argc, char **argv)
     }
     std::printf("bench_rdp %s, %s, load %.2f\n", qPrintable(what),
                 qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), loadAverage());
-    std::printf("xfreerdp %s\n", qPrintable(xfreerdpArguments({QString(), QStringLiteral("ADDRESS"), QStringLiteral("USER"),
-                                                              QString(), QString()})
-                                                .join(u' ')));
+    const Target example{QString(), QStringLiteral("ADDRESS"), QStringLiteral("USER"), QString(), QString(), {}};
+    std::printf("xfreerdp %s\n", qPrintable(xfreerdpArguments(example).join(u' ')));
     std::fflush(stdout);
     const int runCount = parser.value(runs).toInt();
     Bench bench(runCount > 0 ? runCount : (what == QLatin1String("connect") || all ? 10 : 3),
