@@ -516,8 +516,8 @@ void Bench::connect()
         const Summary panel = printRow(kindName(Kind::Panel), seconds[Kind::Panel], "s");
         const Summary xf = printRow(kindName(Kind::Xfreerdp), seconds[Kind::Xfreerdp], "s");
         printRatio("time", panel, xf);
-        if (qEnvironmentVariableIsSet("BENCH_DEBUG") && m_shadow)
-            std::fprintf(stderr, "%s\n", qPrintable(m_shadow->log()));
+        if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
+            std::fprintf(stderr, "%s\n", qPrintable(target.name == QLatin1String("xrdp") ? m_xrdp->log() : m_shadow->log()));
     }
 }
 
