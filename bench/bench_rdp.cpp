@@ -498,8 +498,6 @@ void Bench::alternate(const Target &target, bool warmUp, const std::function<voi
                              qPrintable(target.name), WaitMs / 1000);
             else if (run >= 0)
                 measure(kind, s);
-            if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
-                std::fprintf(stderr, "  %s %.4f\n", qPrintable(kindName(kind)), s.pictureSeconds);
             endSession(s);
         }
 }
@@ -516,8 +514,6 @@ void Bench::connect()
         const Summary panel = printRow(kindName(Kind::Panel), seconds[Kind::Panel], "s");
         const Summary xf = printRow(kindName(Kind::Xfreerdp), seconds[Kind::Xfreerdp], "s");
         printRatio("time", panel, xf);
-        if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
-            std::fprintf(stderr, "%s\n", qPrintable(target.name == QLatin1String("xrdp") ? m_xrdp->log() : m_shadow->log()));
     }
 }
 
@@ -647,21 +643,20 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     bool orderSession(const QString &user, const QString &password)
     {
-        if (!m_link && !(m_server.waitForNewConnection(WaitMs) && (m_link = m_server.nextPendingConnection())))
+        const bool linked = waitUntil(
+            [&] { return m_link || (m_server.hasPendingConnections() && (m_link = m_server.nextPendingConnection())); },
+            WaitMs, 1000);
+        if (!linked)
             return false;
-        QByteArray received;
         // One profile (1024 x 768, full screen: resolution entry 0), then the order to use it.
+        QByteArray received;
         m_link->write(QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:1##Username:%1##Password:%2##Resolution:0###@")
                           .arg(user, password)
                           .toLatin1());
-        if (!waitUntil([&] {
-                m_link->waitForReadyRead(10);
-                received += m_link->readAll();
-                return received.contains("@#cmd:7#");
-            }, WaitMs, 0))
+        if (!waitUntil([&] { return (received += m_link->readAll()).contains("@#cmd:7#"); }, WaitMs, 1000))
             return false;
         m_link->write("@#cmd:11##Argument:1###@");
-        return m_link->waitForBytesWritten(WaitMs);
+        return waitUntil([&] { return m_link->bytesToWrite() == 0; }, WaitMs, 1000);
     }
 
 private:
