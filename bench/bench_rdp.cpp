@@ -8,6 +8,11 @@
 //   build/bin/bench_rdp [all|connect|traffic|latency|panel] [--runs N] [--servers shadow,xrdp]
 //                       [--seconds S] [--samples M]
 //
+// Runs per client: 10 for connect, 5 for the others (--runs sets them all). Figures: min, p50
+// (the median), p90 and max over all runs (latency: over all samples), and the ratios of the
+// panel's p50 and min to xfreerdp's. xrdp needs root (it makes a user of its own); the panel
+// program and bench_session are found beside this program.
+//
 // connect  From the client's process start to the server's picture on the client's screen: a
 //          row of pixels near the screen's bottom equal to the server's own row (XGetImage
 //          every 2 ms). After one warm-up run of each client (page cache, xrdp's X session).
@@ -383,6 +388,7 @@ double waitForPicture(const Child &client, const Probe &clientScreen, const QIma
 class Bench
 {
 public:
+    // runs 0: 10 per client for connect, 5 for the others.
     Bench(int runs, int seconds, int samples) : m_runs(runs), m_seconds(seconds), m_samples(samples) {}
     bool setUp(const QStringList &servers);
     void connect();
@@ -399,8 +405,9 @@ private:
     };
     Session startSession(Kind kind, const Target &target);
     void endSession(Session &session);
-    // The clients in turn, runs times each (after a warm-up each when asked for).
-    void alternate(const Target &target, bool warmUp, const std::function<void(Kind, Session &)> &measure);
+    // The clients in turn, count runs each (after a warm-up each when asked for).
+    void alternate(const Target &target, int count, bool warmUp, const std::function<void(Kind, Session &)> &measure);
+    int runs(int byDefault) const { return m_runs > 0 ? m_runs : byDefault; }
 
     int m_runs, m_seconds, m_samples;
     std::unique_ptr<RdpTestEnvironment::Display> m_clientScreen, m_serverScreen;
@@ -485,12 +492,11 @@ void Bench::endSession(Session &session)
 {
     session.client.reset();
     pause(300); // the server lets the connection go
-
 }
 
-void Bench::alternate(const Target &target, bool warmUp, const std::function<void(Kind, Session &)> &measure)
+void Bench::alternate(const Target &target, int count, bool warmUp, const std::function<void(Kind, Session &)> &measure)
 {
-    for (int run = warmUp ? -1 : 0; run < m_runs; ++run)
+    for (int run = warmUp ? -1 : 0; run < count; ++run)
         for (const Kind kind : {Kind::Panel, Kind::Xfreerdp}) {
             Session s = startSession(kind, target);
             if (std::isnan(s.pictureSeconds))
@@ -506,7 +512,7 @@ void Bench::connect()
 {
     for (const Target &target : std::as_const(m_targets)) {
         QMap<Kind, QList<double>> seconds;
-        alternate(target, true, [&](Kind kind, Session &s) { seconds[kind].append(s.pictureSeconds); });
+        alternate(target, runs(10), true, [&](Kind kind, Session &s) { seconds[kind].append(s.pictureSeconds); });
         printHeader(QStringLiteral("connect, %1: process start to the server's picture on the client's screen "
                                    "(load %2)")
                         .arg(target.name)
@@ -526,7 +532,7 @@ void Bench::traffic()
         QTimer animation;
         QObject::connect(&animation, &QTimer::timeout, [&] { server.animate(frame++); });
         const qint64 xServer = xServerPid(m_clientScreen->name());
-        alternate(target, false, [&](Kind kind, Session &s) {
+        alternate(target, runs(5), false, [&](Kind kind, Session &s) {
             animation.start(1000 / 30);
             pause(1000);
             const auto sample = [&] {
@@ -569,7 +575,7 @@ void Bench::latency()
         Painter &server = *target.painter;
         server.fill(Marker, 0x000000);
         int misses = 0;
-        alternate(target, false, [&](Kind kind, Session &) {
+        alternate(target, runs(5), false, [&](Kind kind, Session &) {
             QRandomGenerator pauses(15); // the same pauses for both clients
             const QRect spot(Marker.center(), QSize(1, 1));
             for (int i = 0; i < m_samples; ++i) {
@@ -700,7 +706,7 @@ void Bench::panel()
     }
     const QImage serverRow = probeRow(Probe(shadow->screen));
     QList<double> mapped, bareMapped, idle, bareIdle, withSession, ordered, driver, xf;
-    for (int run = -1; run < m_runs; ++run) {
+    for (int run = -1; run < runs(5); ++run) {
         {
             SideLink link(shadow->host);
             PanelCopy copy(program, {QStringLiteral("txtServer=") + shadow->host,
@@ -832,9 +838,13 @@ int main(int argc, char **argv)
                 qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), loadAverage());
     const Target example{QString(), QStringLiteral("ADDRESS"), QStringLiteral("USER"), QString(), QString(), {}};
     std::printf("xfreerdp %s\n", qPrintable(xfreerdpArguments(example).join(u' ')));
+    std::printf("both clients: %dx%d, 32 bpp, bitmap updates (no graphics pipeline: no H.264, RemoteFX or dynamic\n"
+                "channels), no bulk compression, bitmap and glyph caches, no clipboard, no sound, no drives, no\n"
+                "heartbeat, performance flags 0; xfreerdp alone opens the device and sound channels (rdpdr, rdpsnd:\n"
+                "its channel loader always adds them) and announces network auto-detection\n",
+                Width, Height);
     std::fflush(stdout);
-    const int runCount = parser.value(runs).toInt();
-    Bench bench(runCount > 0 ? runCount : (what == QLatin1String("connect") || all ? 10 : 3),
+    Bench bench(parser.value(runs).toInt(),
                 parser.value(seconds).toInt(), parser.value(samples).toInt());
     if (!bench.setUp(parser.value(servers).split(u',')))
         return 1;
