@@ -60,6 +60,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <memory>
 #include <poll.h>
@@ -773,11 +776,36 @@ void Bench::panel()
 
 volatile pid_t worker = 0;
 
+// This process's children: those it started and those orphaned below it (it reaps them).
+QList<pid_t> children()
+{
+    QList<pid_t> found;
+    DIR *proc = ::opendir("/proc");
+    while (dirent *entry = proc ? ::readdir(proc) : nullptr) {
+        char path[300], text[512] = {};
+        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+        FILE *stat = std::fopen(path, "r");
+        if (!stat)
+            continue;
+        const size_t length = std::fread(text, 1, sizeof text - 1, stat);
+        std::fclose(stat);
+        const char *end = length ? std::strrchr(text, ')') : nullptr;
+        int parent = 0;
+        if (end && std::sscanf(end + 1, " %*c %d", &parent) == 1 && parent == ::getpid())
+            found.append(pid_t(std::atoi(entry->d_name)));
+    }
+    if (proc)
+        ::closedir(proc);
+    return found;
+}
+
 // The benchmark runs in a child process, in a process group of its own with everything it
-// starts (Xvfb, servers, clients); this process waits for it and then ends that group, also
-// when the benchmark crashed or this process was interrupted. Returns in the child.
+// starts; this process waits for it, then ends that group and whatever else the benchmark
+// left (xrdp runs in a session of its own), also when the benchmark crashed or this process
+// was interrupted. Returns in the child.
 void runInGroup()
 {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     worker = ::fork();
     if (worker == 0) {
         ::setpgid(0, 0);
@@ -792,6 +820,16 @@ void runInGroup()
     while (::waitpid(worker, &status, 0) < 0 && errno == EINTR) {
     }
     ::kill(-worker, SIGKILL);
+    for (int round = 0; round < 100; ++round) {
+        const QList<pid_t> left = children();
+        for (const pid_t pid : left)
+            ::kill(pid, SIGKILL);
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        if (left.isEmpty())
+            break;
+        ::usleep(100000);
+    }
     ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
