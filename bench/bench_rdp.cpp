@@ -1,258 +1,897 @@
-// The panel's session control and xfreerdp, one after the other, against the same FreeRDP
-// shadow server on an Xvfb display whose screen keeps changing. For each client: the time from
-// the start of the connection to the established session, and the client's CPU time per second
-// of wall time while the remote screen animates. Then the two ratios (panel / xfreerdp).
+// The panel's remote desktop session beside xfreerdp, against the FreeRDP shadow server on an
+// Xvfb screen and against xrdp (a real PAM log-on; root only). Every run is a fresh client
+// process and the clients take turns. "panel" is bench_session (the panel's session control,
+// one session per process) or, where the whole program is measured, bin/Veskora itself. Each
+// client shows the session in a window of 1024 x 768 at the top left corner of an Xvfb screen
+// of that size with no window manager; the server's screen is 1024 x 768 as well.
 //
-//   bench_rdp [--seconds N] [--screenshot FILE]
+//   build/bin/bench_rdp [all|connect|traffic|latency|panel] [--runs N] [--servers shadow,xrdp]
+//                       [--seconds S] [--samples M]
 //
-// Not a test: it is built with the project and run by hand.
-#include "../tests/e2e/RdpTestEnvironment.h"
-#include "rdp/FreeRdpSessionControl.h"
+// Runs per client: 10 for connect, 5 for the others (--runs sets them all). Figures: min, p50
+// (the median), p90 and max over all runs (latency: over all samples), and the ratios of the
+// panel's p50 and min to xfreerdp's. xrdp needs root (it makes a user of its own); the panel
+// program and bench_session are found beside this program.
+//
+// connect  From the client's process start to the server's picture on the client's screen: a
+//          row of pixels near the screen's bottom equal to the server's own row (XGetImage
+//          every 2 ms). After one warm-up run of each client (page cache, xrdp's X session).
+// traffic  While a 640 x 400 area of the server's screen animates at 30 frames a second: CPU
+//          time of the client (all threads) and of the client and its X server together, and
+//          the bytes its connection received (the kernel's count, from ss), per second of
+//          wall time over S seconds, after one second to settle.
+// latency  A 32 x 32 square on the server's screen takes a new colour (XSync has returned);
+//          the time until the client's screen shows that colour there (XGetImage every 0.5 ms).
+//          M samples per run, 30 to 80 ms apart (the same sequence for both clients).
+// panel    The panel program (copied with a Client.cfg into a directory of its own): process
+//          start to its main window mapped; resident memory (VmRSS) 2 s later, idle; then a
+//          session ordered over the side link: the time to its picture and the resident memory
+//          2 s after it. Beside it a bare Qt window (this program) for the first two, and
+//          bench_session and xfreerdp with a session for the last.
+//
+// Both clients get the same protocol features; xfreerdp's are chosen on its command line (see
+// xfreerdpArguments). Built with the project, never run by the tests.
+#include "RdpTestEnvironment.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
-#include <QSignalSpy>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
+#include <QTimer>
+#include <QWidget>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <functional>
 #include <memory>
-#include <vector>
-#include <sys/resource.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+using namespace RdpTestEnvironment;
 
 namespace {
 
-// Draws moving bars on the display until killed: the remote screen's animation.
-int animate(const char *displayName)
+constexpr int Width = 1024, Height = 768;
+constexpr int ProbeRow = Height - 40;              // the row compared for "the picture is there"
+constexpr QRect Marker(Width - 96, 64, 32, 32);     // the square whose colour changes (latency)
+constexpr QRect Animated(100, 100, 640, 400);       // the moving bars (traffic)
+constexpr int WaitMs = 30000;
+
+QString builtProgram(const char *name)
 {
-    ::Display *d = XOpenDisplay(displayName);
-    if (!d)
-        return 1;
-    const int screen = DefaultScreen(d);
-    Window w = XCreateSimpleWindow(d, RootWindow(d, screen), 100, 100, 640, 400, 0, 0, 0);
-    XMapWindow(d, w);
-    GC gc = XCreateGC(d, w, 0, nullptr);
-    for (unsigned long frame = 0;; ++frame) {
-        XSetForeground(d, gc, 0x102030);
-        XFillRectangle(d, w, gc, 0, 0, 640, 400);
-        for (int bar = 0; bar < 8; ++bar) {
-            XSetForeground(d, gc, (0x40 + 0x18 * bar) << ((bar % 3) * 8));
-            XFillRectangle(d, w, gc, int((frame * (3 + bar)) % 640), bar * 50, 60, 40);
-        }
-        XFlush(d);
-        usleep(1000000 / 30);
-    }
+    return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name);
 }
 
-double cpuSecondsSelf()
+// Lets the event loop run (timers, sockets) for a while.
+void pause(int milliseconds)
 {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
-double cpuSecondsOf(qint64 pid)
+// Polls a condition every interval until it holds (true) or the time is up (false).
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs, int intervalUs)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name in parentheses: utime and stime are the 14th and 15th.
-    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (f.size() < 13)
-        return -1;
-    return (f.at(11).toDouble() + f.at(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
-struct Result
-{
-    double connectSeconds = -1; // the client's own signal (OnConnected; xfreerdp has none)
-    double activatedSeconds = -1; // until the server logs the client as activated
-    double cpuPerSecond = -1;
-};
-
-int activations(const RdpTestEnvironment::Server &server)
-{
-    return int(server.log().count(QStringLiteral(" is activated ")));
-}
-
-// Waits (pumping events) until the server has logged one more activation than before.
-bool waitActivated(const RdpTestEnvironment::Server &server, int before, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (activations(server) <= before) {
-        if (t.elapsed() > timeoutMs)
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
             return false;
-        QTest::qWait(5);
+        QCoreApplication::processEvents();
+        ::usleep(useconds_t(intervalUs));
     }
     return true;
 }
 
-Result runPanel(const RdpTestEnvironment::Server &server, int seconds, const QString &screenshot)
+// ---- figures
+
+struct Summary
 {
-    Result r;
-    FreeRdpSessionControl control;
-    control.resize(1024, 768);
-    control.show();
-    control.setServer(server.address());
-    control.setUserName(RdpTestEnvironment::UserName);
-    control.NonScriptable()->setClearTextPassword(RdpTestEnvironment::Password);
-    control.setDesktopWidth(1024);
-    control.setDesktopHeight(768);
-    if (!screenshot.isEmpty()) {
-        // As the operator sees it in full screen: with the connection bar.
-        control.SecuredSettings()->setFullScreen(1);
-        control.AdvancedSettings3()->setDisplayConnectionBar(true);
-    }
-    QSignalSpy connected(&control, &SessionControl::OnConnected);
-    const int before = activations(server);
-    QElapsedTimer clock;
-    clock.start();
-    control.Connect();
-    if (!waitActivated(server, before, 30000))
-        return r;
-    r.activatedSeconds = clock.nsecsElapsed() / 1e9;
-    if (!connected.count() && !connected.wait(30000))
-        return r;
-    r.connectSeconds = clock.nsecsElapsed() / 1e9;
-    const double cpu0 = cpuSecondsSelf();
-    clock.restart();
-    while (clock.elapsed() < seconds * 1000)
-        QTest::qWait(50); // the session works on its own thread; the widget paints here
-    r.cpuPerSecond = (cpuSecondsSelf() - cpu0) / (clock.nsecsElapsed() / 1e9);
-    if (!screenshot.isEmpty())
-        control.grab().save(screenshot);
-    QSignalSpy disconnected(&control, &SessionControl::OnDisconnected);
-    control.Disconnect();
-    disconnected.wait(30000);
-    return r;
+    qsizetype count = 0;
+    double min = NAN, p50 = NAN, p90 = NAN, max = NAN;
+};
+
+Summary summarize(QList<double> values)
+{
+    Summary s;
+    std::sort(values.begin(), values.end());
+    s.count = values.size();
+    if (values.isEmpty())
+        return s;
+    // Between the two nearest ranks, so that p50 is the median of an even count too.
+    const auto rank = [&](double p) {
+        const double at = p * double(s.count - 1);
+        const qsizetype below = qsizetype(std::floor(at)), above = std::min(below + 1, s.count - 1);
+        return values.at(below) + (at - double(below)) * (values.at(above) - values.at(below));
+    };
+    s.min = values.first();
+    s.p50 = rank(0.5);
+    s.p90 = rank(0.9);
+    s.max = values.last();
+    return s;
 }
 
-Result runXfreerdp(const RdpTestEnvironment::Server &server, const RdpTestEnvironment::Display &clientDisplay,
-                   int seconds)
+void printHeader(const QString &title)
 {
-    Result r;
-    QProcess xfreerdp;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), clientDisplay.name());
-    xfreerdp.setProcessEnvironment(env);
-    xfreerdp.setProcessChannelMode(QProcess::MergedChannels);
-    const int before = activations(server);
-    QElapsedTimer clock;
-    clock.start();
-    // The password goes in on standard input, never on the command line; standard input stays
-    // open, or xfreerdp waits for more.
-    xfreerdp.start(QStringLiteral("xfreerdp"),
-                   {QStringLiteral("/v:") + server.address(), QStringLiteral("/u:") + RdpTestEnvironment::UserName,
-                    QStringLiteral("/from-stdin"), QStringLiteral("/cert:ignore"), QStringLiteral("/size:1024x768")});
-    if (!xfreerdp.waitForStarted(10000))
-        return r;
-    xfreerdp.write((RdpTestEnvironment::Password + QLatin1Char('\n')).toUtf8());
-    if (waitActivated(server, before, 30000)) {
-        r.activatedSeconds = clock.nsecsElapsed() / 1e9;
-        const double cpu0 = cpuSecondsOf(xfreerdp.processId());
-        clock.restart();
-        while (clock.elapsed() < seconds * 1000) {
-            xfreerdp.waitForReadyRead(50);
-            xfreerdp.readAll();
+    std::printf("\n%s\n  %-24s %5s %10s %10s %10s %10s\n", qPrintable(title), "client", "n", "min", "p50", "p90",
+                "max");
+}
+
+Summary printRow(const QString &client, const QList<double> &values, const char *unit)
+{
+    const Summary s = summarize(values);
+    std::printf("  %-24s %5lld %10.4g %10.4g %10.4g %10.4g %s\n", qPrintable(client), static_cast<long long>(s.count),
+                s.min, s.p50, s.p90, s.max, unit);
+    return s;
+}
+
+void printRatio(const char *what, const Summary &panel, const Summary &xfreerdp)
+{
+    std::printf("  ratio panel/xfreerdp, %s: p50 %.3f, min %.3f\n", what, panel.p50 / xfreerdp.p50,
+                panel.min / xfreerdp.min);
+}
+
+double loadAverage()
+{
+    double load[3] = {};
+    return getloadavg(load, 3) > 0 ? load[0] : NAN;
+}
+
+// ---- processes
+
+// Fields of /proc/PID/stat after the command name: utime and stime are the 12th and 13th.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return NAN;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return f.size() > 12 ? (f.at(11).toDouble() + f.at(12).toDouble()) / double(sysconf(_SC_CLK_TCK)) : NAN;
+}
+
+double residentMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return NAN;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return NAN;
+}
+
+// The output of ss (socket statistics) with the given arguments.
+QString socketStatistics(const QStringList &arguments)
+{
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), QStringList{QStringLiteral("-H")} + arguments);
+    return ss.waitForFinished(5000) ? QString::fromLatin1(ss.readAllStandardOutput()) : QString();
+}
+
+// The X server of a display: the process listening on its socket.
+qint64 xServerPid(const QString &display)
+{
+    const QString out = socketStatistics({QStringLiteral("-xlp"), QStringLiteral("src"),
+                                          QStringLiteral("/tmp/.X11-unix/X") + display.mid(1)});
+    return QRegularExpression(QStringLiteral("pid=(\\d+)")).match(out).captured(1).toLongLong();
+}
+
+// Bytes received on the established TCP connections to address:port (the kernel's count).
+double bytesReceived(const QString &address, quint16 port)
+{
+    const QString out = socketStatistics({QStringLiteral("-tin"), QStringLiteral("state"), QStringLiteral("established"),
+                                          QStringLiteral("dst"), QStringLiteral("%1:%2").arg(address).arg(port)});
+    double total = 0;
+    auto it = QRegularExpression(QStringLiteral("bytes_received:(\\d+)")).globalMatch(out);
+    while (it.hasNext())
+        total += it.next().captured(1).toDouble();
+    return total;
+}
+
+// A program that dies with this one: a client, or the panel.
+class Child
+{
+public:
+    Child(const QString &program, const QStringList &arguments, const QString &display, const QByteArray &input = {},
+          const QString &workingDirectory = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_process.setProcessEnvironment(env);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.setWorkingDirectory(workingDirectory);
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        m_clock.start();
+        m_process.start(program, arguments);
+        // Standard input stays open: xfreerdp waits for more if it closes early.
+        if (m_process.waitForStarted(10000) && !input.isEmpty())
+            m_process.write(input);
+    }
+    ~Child()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
         }
-        r.cpuPerSecond = (cpuSecondsOf(xfreerdp.processId()) - cpu0) / (clock.nsecsElapsed() / 1e9);
     }
-    xfreerdp.terminate();
-    if (!xfreerdp.waitForFinished(5000)) {
-        xfreerdp.kill();
-        xfreerdp.waitForFinished(5000);
+    qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() == QProcess::Running; }
+    // Seconds since the process was started.
+    double age() const { return m_clock.nsecsElapsed() / 1e9; }
+
+private:
+    QProcess m_process;
+    QElapsedTimer m_clock;
+};
+
+// ---- the servers and the clients
+
+// Draws on a server's screen: the marker square and the moving bars, each a window of its own
+// above everything else there.
+class Painter
+{
+public:
+    explicit Painter(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData())) {}
+    ~Painter()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
     }
-    return r;
+    bool isOpen() const { return m_display != nullptr; }
+    // The root window's colour: it stays when this connection closes.
+    void background(QRgb colour)
+    {
+        XSetWindowBackground(m_display, DefaultRootWindow(m_display), colour & 0xFFFFFF);
+        XClearWindow(m_display, DefaultRootWindow(m_display));
+        XSync(m_display, False);
+    }
+    void fill(const QRect &area, QRgb colour)
+    {
+        const Window w = window(area);
+        XSetForeground(m_display, m_gc, colour & 0xFFFFFF);
+        XFillRectangle(m_display, w, m_gc, 0, 0, unsigned(area.width()), unsigned(area.height()));
+        XSync(m_display, False);
+    }
+    // A band of colours across the screen, none of them black: what the clients show before
+    // the server's picture (black, or the screen's own colour) never matches it.
+    void stripes(const QRect &area)
+    {
+        for (int x = 0; x < area.width(); x += 64) {
+            const unsigned i = unsigned(x / 64);
+            fill(area.adjusted(x, 0, x + 64 - area.width(), 0), 0x404040 + ((i * 37) % 192 << 16) + ((i * 91) % 192 << 8) + (i * 53) % 192);
+        }
+    }
+    void animate(unsigned frame)
+    {
+        const Window w = window(Animated);
+        XSetForeground(m_display, m_gc, 0x102030);
+        XFillRectangle(m_display, w, m_gc, 0, 0, unsigned(Animated.width()), unsigned(Animated.height()));
+        for (unsigned bar = 0; bar < 8; ++bar) {
+            XSetForeground(m_display, m_gc, (0x40 + 0x18 * bar) << ((bar % 3) * 8));
+            XFillRectangle(m_display, w, m_gc, int((frame * (3 + bar)) % unsigned(Animated.width())), int(bar) * 50, 60, 40);
+        }
+        XFlush(m_display);
+    }
+    void remove(const QRect &area)
+    {
+        for (qsizetype i = 0; i < m_windows.size(); ++i)
+            if (m_windows.at(i).first == area) {
+                XDestroyWindow(m_display, m_windows.takeAt(i).second);
+                XSync(m_display, False);
+                return;
+            }
+    }
+
+private:
+    Window window(const QRect &area)
+    {
+        for (const auto &[known, w] : m_windows)
+            if (known == area)
+                return w;
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        const Window w = XCreateWindow(m_display, DefaultRootWindow(m_display), area.x(), area.y(), unsigned(area.width()),
+                                       unsigned(area.height()), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                       CWOverrideRedirect, &attributes);
+        XMapRaised(m_display, w);
+        if (!m_gc)
+            m_gc = XCreateGC(m_display, w, 0, nullptr);
+        m_windows.append({area, w});
+        return w;
+    }
+
+    ::Display *m_display;
+    GC m_gc = nullptr;
+    QList<QPair<QRect, Window>> m_windows;
+};
+
+struct Target
+{
+    QString name;        // "shadow" or "xrdp"
+    QString host;        // a loopback address; the standard port
+    QString user, password;
+    QString screen;      // the X display the server shows
+    std::shared_ptr<Painter> painter; // draws there
+};
+
+enum class Kind { Panel, Xfreerdp };
+
+QString kindName(Kind kind)
+{
+    return kind == Kind::Panel ? QStringLiteral("panel (bench_session)") : QStringLiteral("xfreerdp");
+}
+
+// The features of the panel's session, chosen explicitly where xfreerdp's defaults differ: no
+// graphics pipeline (so no H.264, RemoteFX or dynamic channels), no compression, 32 bits per
+// pixel, bitmap and glyph caches, the server's sound, no clipboard, no drives, no heartbeat,
+// performance flags 0 (font smoothing off, window drag and menu animations on).
+QStringList xfreerdpArguments(const Target &target)
+{
+    return {QStringLiteral("/v:") + target.host, QStringLiteral("/u:") + target.user, QStringLiteral("/from-stdin:force"),
+            QStringLiteral("/cert:ignore"), QStringLiteral("/size:%1x%2").arg(Width).arg(Height),
+            QStringLiteral("/bpp:32"), QStringLiteral("/sound"), QStringLiteral("-compression"), QStringLiteral("-clipboard"),
+            QStringLiteral("+glyph-cache"), QStringLiteral("+bitmap-cache"), QStringLiteral("-fonts"),
+            QStringLiteral("+window-drag"), QStringLiteral("+menu-anims"), QStringLiteral("-heartbeat")};
+}
+
+std::unique_ptr<Child> startClient(Kind kind, const Target &target, const QString &display)
+{
+    const QByteArray password = (target.password + u'\n').toUtf8();
+    if (kind == Kind::Xfreerdp)
+        return std::make_unique<Child>(QStringLiteral("xfreerdp"), xfreerdpArguments(target), display, password);
+    return std::make_unique<Child>(builtProgram("bench_session"),
+                                   QStringList{target.host, target.user, QStringLiteral("%1x%2").arg(Width).arg(Height)},
+                                   display, password);
+}
+
+QImage probeRow(const Probe &screen)
+{
+    return screen.grab(QRect(0, ProbeRow, Width, 1));
+}
+
+// Until the client's screen shows the server's row: the client's age then, or NAN.
+double waitForPicture(const Child &client, const Probe &clientScreen, const QImage &serverRow)
+{
+    const bool shown = waitUntil([&] { return !client.running() || probeRow(clientScreen) == serverRow; }, WaitMs, 2000);
+    return shown && client.running() ? client.age() : NAN;
+}
+
+// ---- the environment
+
+class Bench
+{
+public:
+    // runs 0: 10 per client for connect, 5 for the others.
+    Bench(int runs, int seconds, int samples) : m_runs(runs), m_seconds(seconds), m_samples(samples) {}
+    bool setUp(const QStringList &servers);
+    void connect();
+    void traffic();
+    void latency();
+    void panel();
+
+private:
+    // One client with a session on the client screen: the process, the time to the picture.
+    struct Session
+    {
+        std::unique_ptr<Child> client;
+        double pictureSeconds = NAN;
+    };
+    Session startSession(Kind kind, const Target &target);
+    void endSession(Session &session);
+    // The clients in turn, count runs each (after a warm-up each when asked for).
+    void alternate(const Target &target, int count, bool warmUp, const std::function<void(Kind, Session &)> &measure);
+    int runs(int byDefault) const { return m_runs > 0 ? m_runs : byDefault; }
+
+    int m_runs, m_seconds, m_samples;
+    std::unique_ptr<RdpTestEnvironment::Display> m_clientScreen, m_serverScreen;
+    std::unique_ptr<Probe> m_client;
+    std::unique_ptr<Server> m_shadow;
+    std::unique_ptr<Xrdp> m_xrdp;
+    QList<Target> m_targets;
+    QTemporaryDir m_home; // the clients' configuration (certificates)
+};
+
+bool Bench::setUp(const QStringList &servers)
+{
+    qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
+    m_clientScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
+    m_serverScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
+    if (!m_clientScreen->isRunning() || !m_serverScreen->isRunning()) {
+        std::fprintf(stderr, "bench_rdp: Xvfb did not start\n");
+        return false;
+    }
+    m_client = std::make_unique<Probe>(m_clientScreen->name());
+    Painter(m_clientScreen->name()).background(0x6A0D83); // none of the servers' colours
+    if (servers.contains(QStringLiteral("shadow"))) {
+        // A plain background, as a desktop has one; the standard port of an address of its own,
+        // where the panel program finds it by the address alone.
+        Painter(m_serverScreen->name()).background(0x3060A0);
+        const QString host = freeServerAddress();
+        m_shadow = std::make_unique<Server>(*m_serverScreen);
+        if (!m_shadow->start(3389, host)) {
+            std::fprintf(stderr, "bench_rdp: the shadow server did not start\n");
+            return false;
+        }
+        m_targets.append({QStringLiteral("shadow"), host, UserName, Password, m_serverScreen->name(), {}});
+    }
+    if (servers.contains(QStringLiteral("xrdp"))) {
+        if (!Xrdp::canRun()) {
+            std::fprintf(stderr, "bench_rdp: xrdp left out: it needs root\n");
+        } else {
+            const QString host = freeServerAddress();
+            m_xrdp = std::make_unique<Xrdp>();
+            if (!m_xrdp->start(host)) {
+                std::fprintf(stderr, "bench_rdp: xrdp did not start\n%s\n", qPrintable(m_xrdp->log()));
+                return false;
+            }
+            // The user's X session starts with the first log-on; its display is known after it.
+            Target target{QStringLiteral("xrdp"), host, m_xrdp->user(), m_xrdp->password(), QString(), {}};
+            Session first = startSession(Kind::Xfreerdp, target);
+            // Root may look at the session's screen once the session has begun; its xterm
+            // comes up soon after.
+            const bool up = waitUntil(
+                [&] {
+                    target.screen = m_xrdp->sessionDisplay();
+                    return Probe(target.screen).isOpen();
+                },
+                WaitMs, 50000);
+            pause(3000);
+            if (!up) {
+                std::fprintf(stderr, "bench_rdp: no X session of xrdp\n%s\n", qPrintable(m_xrdp->log()));
+                return false;
+            }
+            endSession(first);
+            m_targets.append(target);
+        }
+    }
+    for (Target &target : m_targets) {
+        target.painter = std::make_shared<Painter>(target.screen);
+        target.painter->stripes(QRect(0, ProbeRow - 8, Width, 16));
+    }
+    return !m_targets.isEmpty();
+}
+
+Bench::Session Bench::startSession(Kind kind, const Target &target)
+{
+    Session s;
+    const QImage serverRow = target.screen.isEmpty() ? QImage() : probeRow(Probe(target.screen));
+    s.client = startClient(kind, target, m_clientScreen->name());
+    if (!serverRow.isNull())
+        s.pictureSeconds = waitForPicture(*s.client, *m_client, serverRow);
+    return s;
+}
+
+void Bench::endSession(Session &session)
+{
+    session.client.reset();
+    pause(300); // the server lets the connection go
+}
+
+void Bench::alternate(const Target &target, int count, bool warmUp, const std::function<void(Kind, Session &)> &measure)
+{
+    for (int run = warmUp ? -1 : 0; run < count; ++run)
+        for (const Kind kind : {Kind::Panel, Kind::Xfreerdp}) {
+            Session s = startSession(kind, target);
+            if (std::isnan(s.pictureSeconds))
+                std::fprintf(stderr, "  %s: no picture from %s within %d s\n", qPrintable(kindName(kind)),
+                             qPrintable(target.name), WaitMs / 1000);
+            else if (run >= 0)
+                measure(kind, s);
+            endSession(s);
+        }
+}
+
+void Bench::connect()
+{
+    for (const Target &target : std::as_const(m_targets)) {
+        QMap<Kind, QList<double>> seconds;
+        alternate(target, runs(10), true, [&](Kind kind, Session &s) { seconds[kind].append(s.pictureSeconds); });
+        printHeader(QStringLiteral("connect, %1: process start to the server's picture on the client's screen "
+                                   "(load %2)")
+                        .arg(target.name)
+                        .arg(loadAverage(), 0, 'f', 2));
+        const Summary panel = printRow(kindName(Kind::Panel), seconds[Kind::Panel], "s");
+        const Summary xf = printRow(kindName(Kind::Xfreerdp), seconds[Kind::Xfreerdp], "s");
+        printRatio("time", panel, xf);
+    }
+}
+
+void Bench::traffic()
+{
+    for (const Target &target : std::as_const(m_targets)) {
+        QMap<Kind, QList<double>> cpu, cpuWithX, kilobytes;
+        Painter &server = *target.painter;
+        unsigned frame = 0;
+        QTimer animation;
+        QObject::connect(&animation, &QTimer::timeout, [&] { server.animate(frame++); });
+        const qint64 xServer = xServerPid(m_clientScreen->name());
+        alternate(target, runs(5), false, [&](Kind kind, Session &s) {
+            animation.start(1000 / 30);
+            pause(1000);
+            const auto sample = [&] {
+                return std::array<double, 3>{cpuSeconds(s.client->pid()), cpuSeconds(xServer), bytesReceived(target.host, 3389)};
+            };
+            QElapsedTimer clock;
+            const auto before = sample();
+            clock.start();
+            pause(m_seconds * 1000);
+            const auto after = sample();
+            const double wall = clock.nsecsElapsed() / 1e9;
+            animation.stop();
+            cpu[kind].append(100 * (after[0] - before[0]) / wall);
+            cpuWithX[kind].append(100 * (after[0] + after[1] - before[0] - before[1]) / wall);
+            kilobytes[kind].append((after[2] - before[2]) / wall / 1024);
+        });
+        server.remove(Animated);
+        printHeader(QStringLiteral("traffic, %1: %2 x %3 pixels moving at 30 frames/s, %4 s per run (load %5)")
+                        .arg(target.name)
+                        .arg(Animated.width())
+                        .arg(Animated.height())
+                        .arg(m_seconds)
+                        .arg(loadAverage(), 0, 'f', 2));
+        Summary p = printRow(kindName(Kind::Panel) + QStringLiteral(" CPU"), cpu[Kind::Panel], "% of a core");
+        Summary x = printRow(kindName(Kind::Xfreerdp) + QStringLiteral(" CPU"), cpu[Kind::Xfreerdp], "% of a core");
+        printRatio("CPU", p, x);
+        p = printRow(QStringLiteral("panel CPU + X server"), cpuWithX[Kind::Panel], "% of a core");
+        x = printRow(QStringLiteral("xfreerdp CPU + X server"), cpuWithX[Kind::Xfreerdp], "% of a core");
+        printRatio("CPU with the X server", p, x);
+        p = printRow(QStringLiteral("panel received"), kilobytes[Kind::Panel], "KiB/s");
+        x = printRow(QStringLiteral("xfreerdp received"), kilobytes[Kind::Xfreerdp], "KiB/s");
+        printRatio("bytes received", p, x);
+    }
+}
+
+void Bench::latency()
+{
+    for (const Target &target : std::as_const(m_targets)) {
+        QMap<Kind, QList<double>> milliseconds;
+        Painter &server = *target.painter;
+        server.fill(Marker, 0x000000);
+        int misses = 0;
+        alternate(target, runs(5), false, [&](Kind kind, Session &) {
+            QRandomGenerator pauses(15); // the same pauses for both clients
+            const QRect spot(Marker.center(), QSize(1, 1));
+            for (int i = 0; i < m_samples; ++i) {
+                pause(30 + int(pauses.bounded(50)));
+                // Colours no other pixel there has, exact in 32 bits per pixel.
+                const QRgb colour = 0xFF000000u | (i % 2 ? 0xE01020u : 0x20E010u) | unsigned(i % 64);
+                QElapsedTimer clock;
+                server.fill(Marker, colour);
+                clock.start();
+                if (waitUntil([&] { return m_client->grab(spot).pixel(0, 0) == colour; }, 2000, 500))
+                    milliseconds[kind].append(clock.nsecsElapsed() / 1e6);
+                else
+                    ++misses;
+            }
+        });
+        server.remove(Marker);
+        printHeader(QStringLiteral("latency, %1: a change on the server's screen to the pixel on the client's screen, "
+                                   "%2 samples per run (load %3)")
+                        .arg(target.name)
+                        .arg(m_samples)
+                        .arg(loadAverage(), 0, 'f', 2));
+        const Summary panel = printRow(kindName(Kind::Panel), milliseconds[Kind::Panel], "ms");
+        const Summary xf = printRow(kindName(Kind::Xfreerdp), milliseconds[Kind::Xfreerdp], "ms");
+        printRatio("latency", panel, xf);
+        if (misses)
+            std::printf("  %d changes never reached a client's screen within 2 s\n", misses);
+    }
+}
+
+// ---- the panel program
+
+// Waits for a window of at least half the screen to be mapped on the display (no window
+// manager: the top-level windows are the root's children); the age of the process then.
+class MapWatch
+{
+public:
+    explicit MapWatch(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData()))
+    {
+        XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+        XSync(m_display, False);
+    }
+    ~MapWatch() { XCloseDisplay(m_display); }
+    double wait(const Child &program)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < WaitMs && program.running()) {
+            while (XPending(m_display)) {
+                XEvent event;
+                XNextEvent(m_display, &event);
+                XWindowAttributes a{};
+                if (event.type == MapNotify && XGetWindowAttributes(m_display, event.xmap.window, &a)
+                    && a.width * a.height * 2 >= Width * Height)
+                    return program.age();
+            }
+            pollfd fd{ConnectionNumber(m_display), POLLIN, 0};
+            ::poll(&fd, 1, 100);
+        }
+        return NAN;
+    }
+
+private:
+    ::Display *m_display;
+};
+
+// The panel's side link as its server end: it orders one session with the given log-on.
+class SideLink
+{
+public:
+    explicit SideLink(const QString &host) { m_server.listen(QHostAddress(host), 0); }
+    quint16 port() const { return m_server.serverPort(); }
+    bool orderSession(const QString &user, const QString &password)
+    {
+        const bool linked = waitUntil(
+            [&] { return m_link || (m_server.hasPendingConnections() && (m_link = m_server.nextPendingConnection())); },
+            WaitMs, 1000);
+        if (!linked)
+            return false;
+        // One profile (1024 x 768, full screen: resolution entry 0), then the order to use it.
+        QByteArray received;
+        m_link->write(QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:1##Username:%1##Password:%2##Resolution:0###@")
+                          .arg(user, password)
+                          .toLatin1());
+        if (!waitUntil([&] { return (received += m_link->readAll()).contains("@#cmd:7#"); }, WaitMs, 1000))
+            return false;
+        m_link->write("@#cmd:11##Argument:1###@");
+        return waitUntil([&] { return m_link->bytesToWrite() == 0; }, WaitMs, 1000);
+    }
+
+private:
+    QTcpServer m_server;
+    QTcpSocket *m_link = nullptr;
+};
+
+// The panel program in a directory of its own (it reads Client.cfg beside itself), the rest of
+// the build's program directory linked there, so that whatever it loads from there it finds.
+class PanelCopy
+{
+public:
+    PanelCopy(const QString &program, const QStringList &configuration)
+    {
+        const QFileInfo source(program);
+        const QDir from = source.absoluteDir();
+        for (const QString &name : from.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System))
+            if (name != source.fileName())
+                QFile::link(from.filePath(name), m_dir.filePath(name));
+        QFile::copy(program, path());
+        QFile cfg(m_dir.filePath(QStringLiteral("Client.cfg")));
+        if (cfg.open(QIODevice::WriteOnly))
+            cfg.write((QStringList{QStringLiteral("[Client]")} + configuration).join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+    }
+    QString path() const { return m_dir.filePath(QStringLiteral("Veskora")); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void Bench::panel()
+{
+    const QString program = builtProgram("Veskora");
+    const Target *shadow = nullptr;
+    for (const Target &t : std::as_const(m_targets))
+        if (t.name == QLatin1String("shadow"))
+            shadow = &t;
+    if (!shadow || !QFile::exists(program)) {
+        std::fprintf(stderr, "bench_rdp: the panel needs the shadow server and %s\n", qPrintable(program));
+        return;
+    }
+    const QImage serverRow = probeRow(Probe(shadow->screen));
+    QList<double> mapped, bareMapped, idle, bareIdle, withSession, ordered, driver, xf;
+    for (int run = -1; run < runs(5); ++run) {
+        {
+            SideLink link(shadow->host);
+            PanelCopy copy(program, {QStringLiteral("txtServer=") + shadow->host,
+                                     QStringLiteral("txtPort=%1").arg(link.port()), QStringLiteral("txtUserName=op"),
+                                     QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=0"),
+                                     QStringLiteral("chkDisplayConnectionBar=0"), QStringLiteral("chkCompress=0"),
+                                     QStringLiteral("chkBitmap=0"), QStringLiteral("AutoConnect=1"),
+                                     QStringLiteral("StartConnectLifeCnt=3"), QStringLiteral("StartLifeCnt=45")});
+            MapWatch watch(m_clientScreen->name());
+            Child panel(copy.path(), {}, m_clientScreen->name());
+            const double up = watch.wait(panel);
+            pause(2000);
+            const double idleMb = residentMegabytes(panel.pid());
+            QElapsedTimer order;
+            order.start();
+            const bool orderedOk = link.orderSession(shadow->user, shadow->password);
+            const bool shown = orderedOk && waitUntil([&] { return probeRow(*m_client) == serverRow; }, WaitMs, 2000);
+            const double orderSeconds = order.nsecsElapsed() / 1e9;
+            pause(2000);
+            if (!shown)
+                std::fprintf(stderr, "  the panel program showed no session (%s)\n", orderedOk ? "no picture" : "side link");
+            if (run >= 0) {
+                mapped.append(up * 1000);
+                idle.append(idleMb);
+                if (shown) {
+                    ordered.append(orderSeconds);
+                    withSession.append(residentMegabytes(panel.pid()));
+                }
+            }
+        }
+        pause(300);
+        {
+            MapWatch watch(m_clientScreen->name());
+            Child bare(QCoreApplication::applicationFilePath(), {QStringLiteral("window")}, m_clientScreen->name());
+            const double up = watch.wait(bare);
+            pause(2000);
+            if (run >= 0) {
+                bareMapped.append(up * 1000);
+                bareIdle.append(residentMegabytes(bare.pid()));
+            }
+        }
+        for (const Kind kind : {Kind::Panel, Kind::Xfreerdp}) {
+            Session s = startSession(kind, *shadow);
+            pause(2000);
+            if (run >= 0 && !std::isnan(s.pictureSeconds))
+                (kind == Kind::Panel ? driver : xf).append(residentMegabytes(s.client->pid()));
+            endSession(s);
+        }
+    }
+    printHeader(QStringLiteral("start-up: process start to the main window mapped (load %1)").arg(loadAverage(), 0, 'f', 2));
+    printRow(QStringLiteral("panel program"), mapped, "ms");
+    printRow(QStringLiteral("bare Qt window"), bareMapped, "ms");
+    printHeader(QStringLiteral("resident memory (VmRSS), 2 s after the window or the picture (load %1)")
+                    .arg(loadAverage(), 0, 'f', 2));
+    printRow(QStringLiteral("panel program, idle"), idle, "MB");
+    printRow(QStringLiteral("bare Qt window"), bareIdle, "MB");
+    const Summary panel = printRow(QStringLiteral("panel program, session"), withSession, "MB");
+    printRow(QStringLiteral("bench_session, session"), driver, "MB");
+    const Summary x = printRow(QStringLiteral("xfreerdp, session"), xf, "MB");
+    printRatio("memory with a session", panel, x);
+    printHeader(QStringLiteral("panel program, shadow: side-link order to the session's picture"));
+    printRow(QStringLiteral("panel program"), ordered, "s");
+}
+
+volatile pid_t worker = 0;
+
+// This process's children: those it started and those orphaned below it (it reaps them).
+QList<pid_t> children()
+{
+    QList<pid_t> found;
+    DIR *proc = ::opendir("/proc");
+    while (dirent *entry = proc ? ::readdir(proc) : nullptr) {
+        char path[300], text[512] = {};
+        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+        FILE *stat = std::fopen(path, "r");
+        if (!stat)
+            continue;
+        const size_t length = std::fread(text, 1, sizeof text - 1, stat);
+        std::fclose(stat);
+        const char *end = length ? std::strrchr(text, ')') : nullptr;
+        int parent = 0;
+        if (end && std::sscanf(end + 1, " %*c %d", &parent) == 1 && parent == ::getpid())
+            found.append(pid_t(std::atoi(entry->d_name)));
+    }
+    if (proc)
+        ::closedir(proc);
+    return found;
+}
+
+// The benchmark runs in a child process, in a process group of its own with everything it
+// starts; this process waits for it, then ends that group and whatever else the benchmark
+// left (xrdp runs in a session of its own), also when the benchmark crashed or this process
+// was interrupted. Returns in the child.
+void runInGroup()
+{
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    worker = ::fork();
+    if (worker == 0) {
+        ::setpgid(0, 0);
+        std::signal(SIGTERM, [](int) { ::kill(0, SIGKILL); });
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        return;
+    }
+    ::setpgid(worker, worker); // before the child does, so that no signal below misses the group
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, [](int) { ::kill(-worker, SIGKILL); });
+    int status = 0;
+    while (::waitpid(worker, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::kill(-worker, SIGKILL);
+    for (int round = 0; round < 100; ++round) {
+        const QList<pid_t> left = children();
+        for (const pid_t pid : left)
+            ::kill(pid, SIGKILL);
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        if (left.isEmpty())
+            break;
+        ::usleep(100000);
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--animate") == 0)
-        return animate(argv[2]);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A bare Qt window: the reference for the panel's start-up and memory.
+    if (argc == 2 && qstrcmp(argv[1], "window") == 0) {
+        QApplication app(argc, argv);
+        QWidget window;
+        window.setGeometry(0, 0, Width, Height);
+        window.show();
+        return QApplication::exec();
+    }
+    runInGroup();
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's and the clients' runtime files in a directory of their own.
+    const QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Measuring time per client."),
-                                     QStringLiteral("N"), QStringLiteral("10"));
-    QCommandLineOption shotOption(QStringLiteral("screenshot"), QStringLiteral("Save the panel's widget as PNG."),
-                                  QStringLiteral("FILE"));
-    parser.addOption(secondsOption);
-    parser.addOption(shotOption);
+    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("all, connect, traffic, latency or panel"));
+    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Runs per client."), QStringLiteral("N"));
+    const QCommandLineOption servers(QStringLiteral("servers"), QStringLiteral("shadow, xrdp or both."),
+                                     QStringLiteral("LIST"), QStringLiteral("shadow,xrdp"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Measuring time per traffic run."),
+                                     QStringLiteral("S"), QStringLiteral("10"));
+    const QCommandLineOption samples(QStringLiteral("samples"), QStringLiteral("Latency samples per run."),
+                                     QStringLiteral("M"), QStringLiteral("100"));
+    parser.addOptions({runs, servers, seconds, samples});
     parser.process(app);
-    const int seconds = qMax(1, parser.value(secondsOption).toInt());
+    const QString what = parser.positionalArguments().value(0, QStringLiteral("all"));
+    const bool all = what == QLatin1String("all");
 
     if (QStandardPaths::findExecutable(QStringLiteral("xfreerdp")).isEmpty()) {
-        std::fprintf(stderr, "bench_rdp: needs xfreerdp (freerdp2-x11)\n");
+        std::fprintf(stderr, "bench_rdp: needs xfreerdp (scripts/install-deps)\n");
         return 2;
     }
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-
-    RdpTestEnvironment::Display serverDisplay;
-    RdpTestEnvironment::Display clientDisplay; // where xfreerdp puts its window
-    if (!serverDisplay.isRunning() || !clientDisplay.isRunning()) {
-        std::fprintf(stderr, "bench_rdp: Xvfb did not start\n");
+    std::printf("bench_rdp %s, %s, load %.2f\n", qPrintable(what),
+                qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), loadAverage());
+    const Target example{QString(), QStringLiteral("ADDRESS"), QStringLiteral("USER"), QString(), QString(), {}};
+    std::printf("xfreerdp %s\n", qPrintable(xfreerdpArguments(example).join(u' ')));
+    std::printf("both clients: %dx%d, 32 bpp, bitmap updates (no graphics pipeline: no H.264, RemoteFX or dynamic\n"
+                "channels), no bulk compression, bitmap and glyph caches, the server's sound (rdpsnd), no clipboard,\n"
+                "no drives, no heartbeat, performance flags 0; xfreerdp alone opens the device channel (rdpdr: its\n"
+                "channel loader always adds it) and announces network auto-detection\n",
+                Width, Height);
+    std::fflush(stdout);
+    Bench bench(parser.value(runs).toInt(),
+                parser.value(seconds).toInt(), parser.value(samples).toInt());
+    if (!bench.setUp(parser.value(servers).split(u',')))
         return 1;
-    }
-    RdpTestEnvironment::Probe(serverDisplay.name()).fill(0xFF3060A0);
-    RdpTestEnvironment::Server server(serverDisplay);
-    if (!server.start()) {
-        std::fprintf(stderr, "bench_rdp: the shadow server did not start\n");
-        return 1;
-    }
-    // For the picture, a few ordinary X programs on the server's screen as well.
-    std::vector<std::unique_ptr<QProcess>> programs;
-    if (parser.isSet(shotOption)) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), serverDisplay.name());
-        const QList<QStringList> commands = {
-            {QStringLiteral("xclock"), QStringLiteral("-geometry"), QStringLiteral("200x200+780+40"), QStringLiteral("-update"), QStringLiteral("1")},
-            {QStringLiteral("xeyes"), QStringLiteral("-geometry"), QStringLiteral("200x120+780+300")},
-            {QStringLiteral("xlogo"), QStringLiteral("-geometry"), QStringLiteral("200x200+780+520")}};
-        for (QStringList command : commands) {
-            auto p = std::make_unique<QProcess>();
-            p->setProcessEnvironment(env);
-            const QString program = command.takeFirst();
-            p->start(program, command);
-            programs.push_back(std::move(p));
-        }
-    }
-    QProcess animator;
-    animator.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--animate"), serverDisplay.name()});
-    animator.waitForStarted(5000);
-
-    // The first session of a process pays for one-time set-up (the codecs' CPU self-test);
-    // the second shows the steady cost.
-    const Result first = runPanel(server, 1, QString());
-    const Result panel = runPanel(server, seconds, parser.value(shotOption));
-    const Result xf = runXfreerdp(server, clientDisplay, seconds);
-    animator.kill();
-    animator.waitForFinished(5000);
-    for (auto &p : programs) {
-        p->kill();
-        p->waitForFinished(5000);
-    }
-
-    std::printf("client      OnConnected   server saw activation   CPU s per s (animating)\n");
-    std::printf("panel, 1st  %8.3f s    %8.3f s\n", first.connectSeconds, first.activatedSeconds);
-    std::printf("panel       %8.3f s    %8.3f s              %8.4f\n", panel.connectSeconds, panel.activatedSeconds,
-                panel.cpuPerSecond);
-    std::printf("xfreerdp         -        %8.3f s              %8.4f\n", xf.activatedSeconds, xf.cpuPerSecond);
-    if (panel.activatedSeconds > 0 && xf.activatedSeconds > 0 && xf.cpuPerSecond > 0)
-        std::printf("ratio panel/xfreerdp: time to connected %.3f, CPU per second %.3f\n",
-                    panel.activatedSeconds / xf.activatedSeconds, panel.cpuPerSecond / xf.cpuPerSecond);
-    return panel.activatedSeconds > 0 && xf.activatedSeconds > 0 ? 0 : 1;
+    if (all || what == QLatin1String("connect"))
+        bench.connect();
+    if (all || what == QLatin1String("traffic"))
+        bench.traffic();
+    if (all || what == QLatin1String("latency"))
+        bench.latency();
+    if (all || what == QLatin1String("panel"))
+        bench.panel();
+    return 0;
 }
