@@ -80,6 +80,9 @@ class tst_TrayIcon : public QObject
     std::function<void()> onEnd;
 
     frmClientTrayIcon &tray() { return *frmClientTrayIcon::Instance(); }
+    QMenu *menu() { return tray().findChild<QMenu *>(QStringLiteral("mnuTrayMenu")); }
+    QAction *action(const char *name) { return tray().findChild<QAction *>(QLatin1String(name)); }
+    QSystemTrayIcon *icon() { return tray().findChild<QSystemTrayIcon *>(QStringLiteral("trayIcon")); }
 
     // The main window's side link connected to a loopback peer; returns the peer's end.
     QTcpSocket *connectLink()
@@ -129,23 +132,6 @@ private slots:
         dir.reset();
     }
 
-    void iconAndMenu()
-    {
-        frmClientTrayIcon &t = tray();
-        QCOMPARE(t.windowTitle(), QStringLiteral("frmDummyTrayIcon"));
-        QVERIFY(!t.isVisible());
-        QVERIFY(t.trayIcon->isVisible());
-        QCOMPARE(t.trayIcon->toolTip(), QStringLiteral("Veskora"));
-        QVERIFY(!t.trayIcon->icon().isNull());
-        // The menu goes up only on request: no menu of the platform's own.
-        QVERIFY(!t.trayIcon->contextMenu());
-        QVERIFY(Forms::Client()->isVisible());
-        QStringList captions;
-        for (QAction *a : t.mnuTrayMenu->actions())
-            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(captions, (QStringList{"Configuration", "-", "Security", "-", "About", "-", "Exit"}));
-    }
-
     // With the main window visible only the right button's release does something: it opens
     // the menu. The real clicks on a real notification area are tst_TrayIconX11's.
     void activations_data()
@@ -166,12 +152,12 @@ private slots:
         tray().Form_MouseMove(code);
         deliverQueued();
         if (menuOpens) {
-            QTRY_VERIFY(tray().mnuTrayMenu->isVisible());
-            QVERIFY(!tray().mnuTrayMenu->activeAction());
-            QTest::keyClick(tray().mnuTrayMenu, Qt::Key_Escape);
-            QTRY_VERIFY(!tray().mnuTrayMenu->isVisible());
+            QTRY_VERIFY(menu()->isVisible());
+            QVERIFY(!menu()->activeAction());
+            QTest::keyClick(menu(), Qt::Key_Escape);
+            QTRY_VERIFY(!menu()->isVisible());
         } else {
-            QVERIFY(!tray().mnuTrayMenu->isVisible());
+            QVERIFY(!menu()->isVisible());
         }
         QVERIFY(!frmEnterPassword::Instance());
         QCOMPARE(Forms::Client(), client.data());
@@ -205,9 +191,9 @@ private slots:
         DialogScript script;
         script.answerPrompt(granted).start();
         if (viaMenu)
-            tray().mnuConfiguration->trigger();
+            action("mnuConfiguration")->trigger();
         else
-            emit tray().trayIcon->activated(QSystemTrayIcon::DoubleClick);
+            emit icon()->activated(QSystemTrayIcon::DoubleClick);
         QTRY_VERIFY(script.finished());
         QTRY_VERIFY(!frmEnterPassword::Instance());
         if (granted) {
@@ -229,21 +215,18 @@ private slots:
     void aboutAndSecurityWithoutPrompt()
     {
         for (const char *how : {"ok", "enter", "escape", "close"}) {
-            tray().mnuAbout->trigger();
+            action("mnuAbout")->trigger();
             QTRY_VERIFY(frmAboutClient::Instance() && frmAboutClient::Instance()->isVisible());
             QPointer<frmAboutClient> box = frmAboutClient::Instance();
             QVERIFY(!box->parentWidget() && !box->isModal());
-            const QStringList version = box->lblVersion->text().split(u'.');
-            QCOMPARE(version.size(), 2);
-            QCOMPARE(version.at(0).toInt(), Version::Major);
-            QCOMPARE(version.at(1).toInt(), Version::Minor);
-            QVERIFY(version.at(0).size() >= 2 && version.at(1).size() >= 2); // "#00"
-            QCOMPARE(box->lblBuild->text(), QString::number(Version::Revision));
+            QCOMPARE(TestSupport::child<QLabel>(box, "lblVersion")->text(),
+                     QStringLiteral("%1.%2").arg(Version::Major, 2, 10, QLatin1Char('0')).arg(Version::Minor, 2, 10, QLatin1Char('0')));
+            QCOMPARE(TestSupport::child<QLabel>(box, "lblBuild")->text(), QString::number(Version::Revision));
             QCOMPARE(&frmAboutClient::ShowBox(), box.data());
             QCOMPARE(QApplication::topLevelWidgets().count(box.data()), 1);
             QVERIFY(QTest::qWaitForWindowActive(box.data()));
             if (qstrcmp(how, "ok") == 0)
-                QTest::mouseClick(box->cmdOk, Qt::LeftButton);
+                QTest::mouseClick(TestSupport::child<QPushButton>(box, "cmdOk"), Qt::LeftButton);
             else if (qstrcmp(how, "close") == 0)
                 box->close();
             else
@@ -255,10 +238,10 @@ private slots:
         DialogScript script;
         script.then(defineShown).act([&] {
             noPrompt = !frmEnterPassword::Instance();
-            QTest::mouseClick(frmPassDefine::Instance()->cmdCancel, Qt::LeftButton);
+            clickIn(true, "cmdCancel");
         });
         script.start();
-        tray().mnuSecConfig->trigger();
+        action("mnuSecConfig")->trigger();
         QTRY_VERIFY(script.finished());
         QVERIFY(noPrompt);
         QTRY_VERIFY(!frmPassDefine::Instance());
@@ -292,12 +275,12 @@ private slots:
         QPointer<frmClientTrayIcon> trayForm = &tray();
         QVERIFY(session);
         QStringList order;
-        QSystemTrayIcon *icon = tray().trayIcon;
+        QSystemTrayIcon *trayIcon = icon();
         QObject thisTest; // ends the watching when the test does
         connect(session, &QObject::destroyed, &thisTest, [&] {
             order << QStringLiteral("session window: link %1, icon %2, main window %3")
                          .arg(Forms::Client() ? winsock(Forms::Client())->State() : -1)
-                         .arg(icon->isVisible() ? "shown" : "removed")
+                         .arg(trayIcon->isVisible() ? "shown" : "removed")
                          .arg(Forms::Client() ? "loaded" : "gone");
         });
         // The main window hides when it unloads (it is destroyed a little later).
@@ -309,7 +292,7 @@ private slots:
         onEnd = [&] { order << QStringLiteral("end: tray %1").arg(frmClientTrayIcon::Instance() ? "loaded" : "gone"); };
         DialogScript script;
         script.answerPrompt(granted).start();
-        trayForm->mnuExit->trigger();
+        action("mnuExit")->trigger();
         if (granted) {
             QTRY_COMPARE(endCalls, 1);
             QCOMPARE(order, (QStringList{"session window: link 0, icon removed, main window loaded",
@@ -326,7 +309,7 @@ private slots:
         QCOMPARE(endCalls, 0);
         QVERIFY(order.isEmpty());
         QCOMPARE(frmClientTrayIcon::Instance(), trayForm.data());
-        QVERIFY(trayForm->trayIcon->isVisible());
+        QVERIFY(icon()->isVisible());
         QCOMPARE(Forms::Client(), client.data());
         QCOMPARE(Forms::MsRdpClient(), session.data());
         QCOMPARE(winsock(client)->State(), qint32(SocketControl::sckConnected));
@@ -343,7 +326,7 @@ private slots:
     {
         QPointer<frmClientTrayIcon> trayForm = &tray();
         DialogScript script;
-        script.then(defineShown).act([&] { trayForm->mnuExit->trigger(); }).answerPrompt(true).start();
+        script.then(defineShown).act([&] { action("mnuExit")->trigger(); }).answerPrompt(true).start();
         trayForm->mnuSecConfig_Click();
         QVERIFY(!script.timedOut());
         QCOMPARE(endCalls, 1);
@@ -360,16 +343,16 @@ private slots:
         frmClient *client = Forms::Client();
         QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
         rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
-        QVERIFY(tray().mnuTrayMenu->isVisible());
-        tray().mnuTrayMenu->hide();
+        QVERIFY(menu()->isVisible());
+        menu()->hide();
 
         tray().RefreshMainForm();
         frmClient *rebuilt = Forms::Client();
         QVERIFY(rebuilt != client);
         QCOMPARE(rebuilt->PanelText(1), QString());
         rightClick(rebuilt->findChild<QLabel *>(QStringLiteral("Label2")));
-        QVERIFY(tray().mnuTrayMenu->isVisible());
-        tray().mnuTrayMenu->hide();
+        QVERIFY(menu()->isVisible());
+        menu()->hide();
     }
 };
 
