@@ -161,6 +161,7 @@ private slots:
         QTest::addColumn<bool>("doubleClick");
         QTest::addColumn<bool>("hidden");
         QTest::newRow("click") << false << false;
+        QTest::newRow("double click") << true << false;
         QTest::newRow("double click, window hidden") << true << true;
     }
     void leftButton()
@@ -188,16 +189,6 @@ private slots:
         QVERIFY(Forms::Client());
         QTRY_VERIFY(Forms::Client()->isVisible());
         QVERIFY(TestSupport::child(Forms::Client(), "fraConfig")->isVisible());
-    }
-
-    void exitRemovesTheIcon()
-    {
-        DialogScript script;
-        script.answerPrompt(true).start();
-        frmClientTrayIcon::Instance()->findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
-        QTRY_COMPARE(endCalls, 1);
-        QTRY_VERIFY(!embeddedIcon());
-        QVERIFY(!Forms::Client());
     }
 
     // With no window manager nobody hands the keyboard back when a message box closes: the
