@@ -277,6 +277,9 @@ private slots:
         QCOMPARE(users->currentIndex(), 2);
         QTest::keyClick(users, Qt::Key_Up);
         QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("bert"));
+        messages.ReceiveUserProfile(1, QStringLiteral("dora"), QString(), 0); // a new series
+        f.ShowUserList();
+        QCOMPARE(users->count(), 1);
     }
 
     // What the window holds is written and read back whole, grayed boxes too; "Set Default"
