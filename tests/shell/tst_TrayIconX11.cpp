@@ -180,14 +180,10 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(!trayMenu()->isVisible());
         if (!hidden) {
-            QVERIFY(!frmEnterPassword::Instance());
-            QCOMPARE(Forms::Client(), before.data());
+            QVERIFY(!frmEnterPassword::Instance() && Forms::Client() == before);
             return;
         }
-        QTRY_VERIFY(script.finished());
-        QTRY_VERIFY(before.isNull());
-        QVERIFY(Forms::Client());
-        QTRY_VERIFY(Forms::Client()->isVisible());
+        QTRY_VERIFY(script.finished() && before.isNull() && Forms::Client() && Forms::Client()->isVisible());
         QVERIFY(TestSupport::child(Forms::Client(), "fraConfig")->isVisible());
     }
 
