@@ -29,12 +29,12 @@ public:
     // Releases the caller waiting for the dialog.
     void Form_Unload();
 
+protected:
     QPushButton *cmdOk = nullptr;
     QPushButton *cmdCancel = nullptr;
     // The expected password as read on load; empty when none is defined.
     QString mSecurityPassword;
 
-protected:
     // The window's client area and where its buttons stand, in twips; waitFlag is the flag
     // its caller waits on.
     PasswordDialog(const char *name, const QString &caption, QSize area, QPoint ok, int cancelLeft, bool &waitFlag);

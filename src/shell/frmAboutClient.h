@@ -21,6 +21,11 @@ public:
     void Form_Load();
     void cmdOk_Click();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
     QLabel *Picture1 = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
@@ -29,11 +34,6 @@ public:
     QLabel *lblBuild = nullptr;
     QPushButton *cmdOk = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void reject() override;
-
-private:
     friend class Forms::Instance<frmAboutClient>;
     frmAboutClient();
 };

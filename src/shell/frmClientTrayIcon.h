@@ -41,6 +41,7 @@ public:
     void mnuAbout_Click();
     void mnuExit_Click();
 
+private:
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *mnuTrayMenu = nullptr;
     QAction *mnuConfiguration = nullptr;
@@ -51,7 +52,6 @@ public:
     QAction *mnuSep3 = nullptr;
     QAction *mnuExit = nullptr;
 
-private:
     friend class Forms::Instance<frmClientTrayIcon>;
     frmClientTrayIcon();
     // Gives a new main window what it needs of the tray form.

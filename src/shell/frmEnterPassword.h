@@ -18,10 +18,10 @@ public:
     void Form_Activate() override;
     void cmdOk_Click() override;
 
+private:
     QLabel *Label4 = nullptr;
     QLineEdit *txtEnterPassword = nullptr;
 
-private:
     friend class Forms::Instance<frmEnterPassword>;
     frmEnterPassword();
     void forget() override;

@@ -54,6 +54,11 @@ void frmPassDefine::Form_Load()
     PasswordDialog::Form_Load();
 }
 
+void frmPassDefine::EnableOldPassword(bool enabled)
+{
+    txtOldPassword->setEnabled(enabled);
+}
+
 void frmPassDefine::Form_Activate()
 {
     if (txtOldPassword->isEnabled() && txtOldPassword->isVisible())

@@ -21,7 +21,10 @@ public:
     void Form_Load() override;
     void Form_Activate() override;
     void cmdOk_Click() override;
+    // Without a defined password there is no old one to enter.
+    void EnableOldPassword(bool enabled);
 
+private:
     QLabel *Label4 = nullptr;
     QLineEdit *txtOldPassword = nullptr;
     QLabel *Label2 = nullptr;
@@ -29,7 +32,6 @@ public:
     QLabel *Label1 = nullptr;
     QLineEdit *txtVerifyNewPassword = nullptr;
 
-private:
     friend class Forms::Instance<frmPassDefine>;
     frmPassDefine();
     void forget() override;

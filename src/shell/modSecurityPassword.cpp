@@ -88,7 +88,7 @@ void mnuSecConfig_Click()
     // Without a dialog nothing could ever end the wait.
     if (!dialog)
         return;
-    dialog->txtOldPassword->setEnabled(stored != QLatin1String("0"));
+    dialog->EnableOldPassword(stored != QLatin1String("0"));
     showDialog(dialog);
     WaitForDialogClose(gWaitPasswordDefine);
 }

@@ -82,8 +82,7 @@ private slots:
     {
         QFETCH(QString, mountPoint);
         QFETCH(QString, device);
-        // A small sysfs of our own: dev/block links to device directories as the kernel's
-        // do; a partition lives inside its disk and says so.
+        // A sysfs of our own: dev/block links into the devices, a partition inside its disk.
         QTemporaryDir sys;
         for (const auto &[file, text] : {std::pair{"devices/sda/removable", "0\n"}, {"devices/sda/sda1/partition", "1\n"},
                                          {"devices/sdb/removable", "1\n"}, {"devices/sdb/sdb1/partition", "1\n"},
@@ -97,35 +96,8 @@ private slots:
         RemovableMedia::RemovableStorageRule rule;
         rule.mountRoots = {QStringLiteral("/media"), QStringLiteral("/mnt")};
         rule.sysDevBlock = sys.filePath(QStringLiteral("dev/block"));
-        MountEntry e;
-        e.mountPoint = mountPoint;
-        e.major = device.section(':', 0, 0).toUInt();
-        e.minor = device.section(':', 1, 1).toUInt();
+        const MountEntry e{1, device.section(u':', 0, 0).toUInt(), device.section(u':', 1).toUInt(), mountPoint, {}, {}};
         QTEST(RemovableMedia::IsRemovableStorage(e, rule), "removable");
-    }
-
-    // A window is watched by one watcher at most; a watcher takes one window; its end leaves
-    // the window as it found it.
-    void attachOnce()
-    {
-        QWidget window, other;
-        auto first = std::make_unique<clsDeviceChange>();
-        clsDeviceChange second;
-        QSignalSpy firstSpy(first.get(), &clsDeviceChange::DeviceChanged);
-        first->SubClass(&window);
-        first->SubClass(&other);
-        second.SubClass(&window);
-        second.SubClass(nullptr);
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&window), first.get());
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&other), nullptr);
-        QCOMPARE(second.hWndMonitored(), nullptr);
-        first.reset();
-        QVERIFY(!window.property(clsDeviceChange::MarkerProperty).isValid());
-        QCOMPARE(modDeviceChange::DeviceChangeProc(&window, DC, 0x8000, 1), 0);
-        QCOMPARE(firstSpy.size(), 0);
-        QWidget foreign;
-        foreign.setProperty(clsDeviceChange::MarkerProperty, 42); // a marker of another kind
-        QCOMPARE(modDeviceChange::MonitorFromWindow(&foreign), nullptr);
     }
 
     // Arrivals and removals reach the session window's control, nothing else does; a control
@@ -138,7 +110,7 @@ private slots:
         QTest::newRow("arrival") << DC << 0x8000u << true;
         QTest::newRow("removal complete") << DC << 0x8004u << true;
         QTest::newRow("query remove") << DC << 0x8001u << false;
-        QTest::newRow("another message with the arrival code") << 0x0218u << 0x8000u << false;
+        QTest::newRow("other message, arrival code") << 0x0218u << 0x8000u << false;
     }
     void sessionWindowNotifiesTheControl()
     {

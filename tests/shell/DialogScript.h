@@ -20,8 +20,21 @@ inline bool defineShown()
     return frmPassDefine::Instance() && frmPassDefine::Instance()->isVisible();
 }
 
-// Plays the operator while a gate or the Security entry waits for its dialog. A step that
-// returns false is tried again on the next tick. The watchdog cancels every open dialog so
+// A control of the open prompt or definition dialog.
+template<typename T = QPushButton>
+T *dialogChild(bool define, const char *name)
+{
+    QWidget *d = define ? static_cast<QWidget *>(frmPassDefine::Instance()) : frmEnterPassword::Instance();
+    return d ? d->findChild<T *>(QLatin1String(name)) : nullptr;
+}
+
+inline void clickIn(bool define, const char *button)
+{
+    QTest::mouseClick(dialogChild(define, button), Qt::LeftButton);
+}
+
+// Plays the operator while a gate or the Security entry waits for its dialog: each step is
+// tried on every tick until it returns true. After 15 s every open dialog is cancelled, so
 // that a stuck script fails the test instead of hanging it.
 class DialogScript : public QObject
 {
@@ -33,7 +46,6 @@ public:
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
     }
-
     DialogScript &then(Step step)
     {
         m_steps.append(std::move(step));
@@ -41,29 +53,21 @@ public:
     }
     DialogScript &act(std::function<void()> action)
     {
-        return then([action = std::move(action)] {
-            action();
-            return true;
-        });
+        return then([action = std::move(action)] { return action(), true; });
     }
     // Types into the open prompt and presses Ok.
     DialogScript &enter(const QString &text)
     {
         return act([text] {
-            frmEnterPassword *p = frmEnterPassword::Instance();
-            p->txtEnterPassword->setText(text);
-            QTest::mouseClick(p->cmdOk, Qt::LeftButton);
+            dialogChild<QLineEdit>(false, "txtEnterPassword")->setText(text);
+            clickIn(false, "cmdOk");
         });
     }
     // Ok with an empty entry, or Cancel, once the prompt shows.
     DialogScript &answerPrompt(bool ok)
     {
-        return then(promptShown).act([ok] {
-            frmEnterPassword *p = frmEnterPassword::Instance();
-            QTest::mouseClick(ok ? p->cmdOk : p->cmdCancel, Qt::LeftButton);
-        });
+        return then(promptShown).act([ok] { clickIn(false, ok ? "cmdOk" : "cmdCancel"); });
     }
-
     void start() { m_clock.start(), m_timer.start(); }
     bool finished() const { return m_next >= m_steps.size(); }
     bool timedOut() const { return m_timedOut; }
@@ -83,8 +87,7 @@ private:
             return;
         }
         m_running = true;
-        if (m_steps.at(m_next)())
-            ++m_next;
+        m_next += m_steps.at(m_next)() ? 1 : 0;
         m_running = false;
     }
 
