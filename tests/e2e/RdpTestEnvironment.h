@@ -13,12 +13,10 @@ namespace RdpTestEnvironment {
 inline const QString UserName = QStringLiteral("nlauser");
 inline const QString Password = QStringLiteral("Nla-Pass-1");
 
-// As root, before any thread starts: the test program's own view of the file system, in which
-// the users it makes (/etc, /home) and the media it mounts (/media) go with it, however it ends,
-// and no other program sees them. False where that cannot be.
+// As root, before any thread starts: /etc, /home and /media of the test program's own, so that
+// the users it makes and the media it mounts go with it and no other program sees them.
 bool privateFileSystem();
-// A loopback address of its own (127.x.y.z) whose standard remote desktop port is free, so
-// that a panel reaches a server there by the address alone and runs side by side do not meet.
+// A loopback address of its own (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
 
 // An Xvfb server on a display number it chose itself.
@@ -35,14 +33,12 @@ private:
     int m_number = -1;
 };
 
-// The FreeRDP shadow server showing a display, with network-level authentication of UserName;
-// its certificate lives in a directory of its own.
+// The FreeRDP shadow server showing a display, with network-level authentication of UserName.
 class Server
 {
 public:
     explicit Server(const Display &display) : m_display(display) {}
     ~Server() { kill(); }
-    // On a free port (or the given one) of 127.0.0.1 (or the given loopback address).
     bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
     void kill();
     // A certificate made anew at the next start, as a server renewing its own does, or the
@@ -51,7 +47,6 @@ public:
     QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
     quint16 port() const { return m_port; }
     QString address() const { return QStringLiteral("%1:%2").arg(m_bind).arg(m_port); }
-    QString log() const;
 
 private:
     const Display &m_display;
@@ -71,27 +66,24 @@ public:
     bool isOpen() const { return m_display != nullptr; }
     bool keyDown(unsigned keyCode) const;
     // Pointer position on the screen; the button mask goes to *mask.
-    QPoint pointer(unsigned *mask) const;
+    QPoint pointer(unsigned *mask = nullptr) const;
     void press(unsigned keyCode, bool down) const;
     // Keys by name ("Alt_L", "F4") pressed together, then let go.
     void chord(const QList<QByteArray> &keys) const;
-    // Lower-case letters, digits, blanks and '\n' (Return), typed.
+    // Lower-case letters, blanks and '\n' (Return), typed.
     void type(const QString &text) const;
-    void move(const QPoint &to) const;
+    // Button 0 only moves the pointer there.
     void click(const QPoint &at, int button = 1) const;
-    // The screen's pixels in a rectangle (all of it when empty).
     QImage grab(const QRect &rect = {}) const;
-    // The screen's background in one colour (it stays when the probe goes).
-    void fill(QRgb colour) const;
-    // Covers the screen with 16-pixel squares, no two alike, so that a picture of it shifted or
-    // scaled by any amount differs from it.
-    void paintPattern() const;
-    bool windowManaged() const;
-    bool dockShown() const;
+    // Covers the screen with 16-pixel squares, no two alike and each seed's its own, so that a
+    // picture of it shifted or scaled by any amount differs from it.
+    void paint(int seed) const;
+    // The window manager's active window.
     unsigned long activeWindow() const;
+    // How many of a window manager and a notification area serve the screen.
+    int desktopParts() const;
 
 private:
-    QList<unsigned long> property(unsigned long window, const char *name, unsigned long type) const;
     ::_XDisplay *m_display;
 };
 
@@ -110,13 +102,11 @@ private:
 };
 
 // xrdp with its session manager on the standard port of a loopback address, in mount and
-// process namespaces of their own (their configuration in place of the installed one, every
-// session process with them), and a test user whose session paints its background and opens
-// one xterm across the screen. Needs root; the user goes with the object.
+// process namespaces of their own, and a test user whose session paints its background and
+// opens one xterm across the screen. Needs root; the user goes with the object.
 class Xrdp
 {
 public:
-    // xrdp runs as root, and the test makes a user of its own.
     static bool canRun();
     Xrdp();
     ~Xrdp();
