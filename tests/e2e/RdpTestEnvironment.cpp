@@ -21,8 +21,8 @@ namespace RdpTestEnvironment {
 
 namespace {
 
-// Starts a program the kernel kills when this one ends; in a process group of its own, its own
-// children can be killed with it. Its errors go nowhere unless the caller said otherwise.
+// The kernel kills the program when this one ends; in a group of its own, its children can be
+// killed with it. Its errors go nowhere unless merged with its output.
 void launch(QProcess &process, const QString &program, const QStringList &arguments, const QStringList &environment = {},
             bool ownGroup = false)
 {
@@ -114,20 +114,37 @@ Display::Display(int width, int height)
     launch(m_process, QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height),
                                                "-nolisten", "tcp", "-noreset"});
     QByteArray out;
-    const auto told = [&] {
-        m_process.waitForReadyRead(100);
+    while (!out.contains('\n') && m_process.waitForReadyRead(20000))
         out += m_process.readAllStandardOutput();
-        return out.contains('\n') || m_process.state() == QProcess::NotRunning;
-    };
-    bool ok = QTest::qWaitFor(told, 20000);
+    bool ok = false;
     const int number = out.trimmed().toInt(&ok);
     m_number = ok ? number : -1;
 }
 
 Display::~Display()
 {
+    setManaged(false);
     m_process.kill();
     m_process.waitForFinished(5000);
+}
+
+bool Display::setManaged(bool managed)
+{
+    if (managed == (m_windowManager.state() != QProcess::NotRunning))
+        return true;
+    if (managed) {
+        // The manager starts the panel once it serves the screen, so that the panel is its dock.
+        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
+        launch(m_windowManager, QStringLiteral("openbox"),
+               {"--sm-disable", "--startup",
+                "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
+               {"DISPLAY=" + name()}, true);
+    } else {
+        ::kill(-pid_t(m_windowManager.processId()), SIGKILL); // with the panel it started
+        m_windowManager.waitForFinished(10000);
+    }
+    Probe probe(name());
+    return QTest::qWaitFor([&] { return probe.desktopParts() == (managed ? 2 : 0); }, 20000);
 }
 
 bool Server::start(quint16 port, const QString &bindAddress)
@@ -166,8 +183,7 @@ bool Server::renewCertificate(const QString &newCertificate, const QString &newK
 
 Probe::Probe(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData()))
 {
-    // A window that went away meanwhile is an answer, and a server that went away (a session
-    // that ended) a failed grab, not the end of the test program.
+    // A server that went away (a session that ended) is a failed grab, not the end of the test.
     XSetErrorHandler([](::_XDisplay *, XErrorEvent *) { return 0; });
     XSetIOErrorHandler([](::_XDisplay *) { return 0; });
     if (m_display)
@@ -234,7 +250,7 @@ QImage Probe::grab(const QRect &rect) const
     const QRect area = rect.isEmpty() ? QRect(0, 0, DisplayWidth(m_display, screen), DisplayHeight(m_display, screen)) : rect;
     XImage *image = XGetImage(m_display, DefaultRootWindow(m_display), area.x(), area.y(), unsigned(area.width()),
                               unsigned(area.height()), AllPlanes, ZPixmap);
-    // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves their top byte out.
+    // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves out their top byte.
     QImage picture;
     if (image && image->bits_per_pixel == 32)
         picture = QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line,
@@ -283,31 +299,6 @@ int Probe::desktopParts() const
     // Each holds its selection while it serves the screen.
     const auto owned = [this](const char *selection) { return XGetSelectionOwner(m_display, XInternAtom(m_display, selection, False)) != None; };
     return int(owned("WM_S0")) + int(owned("_NET_SYSTEM_TRAY_S0"));
-}
-
-bool Desktop::setManaged(bool managed)
-{
-    if (managed == (m_windowManager.state() != QProcess::NotRunning))
-        return true;
-    if (managed) {
-        // The manager starts the panel once it serves the screen, so that the panel is its dock.
-        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-        launch(m_windowManager, QStringLiteral("openbox"),
-               {"--sm-disable", "--startup",
-                "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
-               {"DISPLAY=" + m_display}, true);
-    } else {
-        // The manager and the panel it started, as one group.
-        ::kill(-pid_t(m_windowManager.processId()), SIGKILL);
-        m_windowManager.waitForFinished(10000);
-    }
-    Probe probe(m_display);
-    return QTest::qWaitFor([&] { return probe.desktopParts() == (managed ? 2 : 0); }, 20000);
-}
-
-bool Xrdp::canRun()
-{
-    return ::geteuid() == 0;
 }
 
 Xrdp::Xrdp()

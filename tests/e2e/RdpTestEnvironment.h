@@ -4,22 +4,25 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// Real remote desktop servers for tests and the desktops a panel runs on. Every program started
-// here dies with the test program, however that ends.
+// Real remote desktop servers and the X servers a panel runs on. Every program started here dies
+// with the test program, however that ends.
 struct _XDisplay;
 
 namespace RdpTestEnvironment {
 
+constexpr int kWait = 30000;
+constexpr unsigned kKeyA = 38; // X11 key code of "a" on an evdev keyboard
 inline const QString UserName = QStringLiteral("nlauser");
 inline const QString Password = QStringLiteral("Nla-Pass-1");
 
 // As root, before any thread starts: /etc, /home and /media of the test program's own, so that
 // the users it makes and the media it mounts go with it and no other program sees them.
 bool privateFileSystem();
-// A loopback address of its own (127.x.y.z) whose standard remote desktop port is free.
+// A loopback address (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
 
-// An Xvfb server on a display number it chose itself.
+// Xvfb on a display number it chose itself, with a window manager (openbox) and a panel holding
+// a notification area (trayer), or none.
 class Display
 {
 public:
@@ -27,9 +30,11 @@ public:
     ~Display();
     bool isRunning() const { return m_number >= 0; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
+    // True once they serve the screen (or have left it).
+    bool setManaged(bool managed);
 
 private:
-    QProcess m_process;
+    QProcess m_process, m_windowManager;
     int m_number = -1;
 };
 
@@ -41,8 +46,7 @@ public:
     ~Server() { kill(); }
     bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
     void kill();
-    // A certificate made anew at the next start, as a server renewing its own does, or the
-    // given one (PEM files).
+    // A certificate made anew at the next start, or the given one (PEM files).
     bool renewCertificate(const QString &certificate = {}, const QString &key = {});
     QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
     quint16 port() const { return m_port; }
@@ -65,20 +69,18 @@ public:
     ~Probe();
     bool isOpen() const { return m_display != nullptr; }
     bool keyDown(unsigned keyCode) const;
-    // Pointer position on the screen; the button mask goes to *mask.
-    QPoint pointer(unsigned *mask = nullptr) const;
+    QPoint pointer(unsigned *buttonMask = nullptr) const;
     void press(unsigned keyCode, bool down) const;
     // Keys by name ("Alt_L", "F4") pressed together, then let go.
     void chord(const QList<QByteArray> &keys) const;
-    // Lower-case letters, blanks and '\n' (Return), typed.
+    // Lower-case letters, blanks and '\n' (Return).
     void type(const QString &text) const;
     // Button 0 only moves the pointer there.
     void click(const QPoint &at, int button = 1) const;
     QImage grab(const QRect &rect = {}) const;
-    // Covers the screen with 16-pixel squares, no two alike and each seed's its own, so that a
-    // picture of it shifted or scaled by any amount differs from it.
+    // 16-pixel squares, no two alike and each seed's its own, so that a picture of the screen
+    // shifted or scaled by any amount differs from it.
     void paint(int seed) const;
-    // The window manager's active window.
     unsigned long activeWindow() const;
     // How many of a window manager and a notification area serve the screen.
     int desktopParts() const;
@@ -87,27 +89,12 @@ private:
     ::_XDisplay *m_display;
 };
 
-// A window manager (openbox) with a panel holding a notification area (trayer), or none.
-class Desktop
-{
-public:
-    explicit Desktop(const QString &display) : m_display(display) {}
-    ~Desktop() { setManaged(false); }
-    // True once they serve the screen (or have left it).
-    bool setManaged(bool managed);
-
-private:
-    QString m_display;
-    QProcess m_windowManager;
-};
-
-// xrdp with its session manager on the standard port of a loopback address, in mount and
-// process namespaces of their own, and a test user whose session paints its background and
-// opens one xterm across the screen. Needs root; the user goes with the object.
+// xrdp with its session manager on the standard port of a loopback address, in mount and process
+// namespaces of their own, and a test user whose session paints its background and opens one
+// xterm across the screen. Needs root; the user goes with the object.
 class Xrdp
 {
 public:
-    static bool canRun();
     Xrdp();
     ~Xrdp();
     bool start(const QString &address);

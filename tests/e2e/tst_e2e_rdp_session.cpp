@@ -1,6 +1,4 @@
-// The session control against the FreeRDP shadow server showing an Xvfb display of the test's
-// own: input and picture, every end of a session told once with its reason, and a renewed
-// certificate taken as the system's trust store or the operator decides.
+// The session control against the FreeRDP shadow server showing an Xvfb display of the test's own.
 #include "RdpTestEnvironment.h"
 #include "rdp/FreeRdpSessionControl.h"
 
@@ -18,9 +16,6 @@ using namespace RdpTestEnvironment;
 
 namespace {
 
-constexpr int kWait = 30000;
-constexpr unsigned kKeyA = 38; // X11 key code of "a" on an evdev keyboard
-
 QImage rgb(const QImage &image)
 {
     return image.convertToFormat(QImage::Format_RGB888);
@@ -29,10 +24,7 @@ QImage rgb(const QImage &image)
 // The control's question about a changed certificate, while it is shown.
 QMessageBox *prompt()
 {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("certificatePrompt") && w->isVisible())
-            return qobject_cast<QMessageBox *>(w);
-    return nullptr;
+    return qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
 }
 
 QString fingerprint(const QString &pemFile)
@@ -119,8 +111,7 @@ void tst_e2e_rdp_session::init()
 void tst_e2e_rdp_session::inputAndPicture()
 {
     Attempt a(m_server->address());
-    // Smaller than the remote desktop: it shows the top left corner, one pixel for one.
-    a.control.resize(512, 384);
+    a.control.resize(512, 384); // shows the top left corner, one pixel for one
     a.control.show();
     a.control.Connect();
     QVERIFY(a.connected.wait(kWait));
@@ -138,9 +129,6 @@ void tst_e2e_rdp_session::inputAndPicture()
     QTRY_VERIFY_WITH_TIMEOUT((m_probe->pointer(&mask), !(mask & Probe::LeftButtonMask)), kWait);
 
     // A key held while the focus goes is let go on the server.
-    a.control.activateWindow();
-    a.control.setFocus();
-    QTRY_VERIFY(a.control.hasFocus());
     QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));
     QCoreApplication::sendEvent(&a.control, &press);
     QTRY_VERIFY_WITH_TIMEOUT(m_probe->keyDown(kKeyA), kWait);
@@ -220,10 +208,9 @@ void tst_e2e_rdp_session::renewedCertificate()
     }
     const QString before = fingerprint(m_server->certificate());
     m_server->kill();
-    // The system's trust store holds the renewed one (a self-signed certificate for the name).
+    // The system's trust store holds the renewed one: a self-signed certificate for the name.
     QTemporaryDir dir;
-    const QString certificate = trusted ? dir.filePath(QStringLiteral("b.crt")) : QString();
-    const QString key = trusted ? dir.filePath(QStringLiteral("b.key")) : QString();
+    const QString certificate = trusted ? dir.filePath(QStringLiteral("b.crt")) : QString(), key = certificate + ".key";
     if (trusted) {
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key,
@@ -235,8 +222,7 @@ void tst_e2e_rdp_session::renewedCertificate()
     QVERIFY(m_server->renewCertificate(certificate, key) && m_server->start(m_server->port()));
     FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
     Attempt a(server);
-    // The question must not run into the connect time limit.
-    a.control.setConnectTimeLimit(2000);
+    a.control.setConnectTimeLimit(2000); // which the question must not run into
     a.control.Connect();
     if (!trusted) {
         QTRY_VERIFY_WITH_TIMEOUT(prompt(), kWait);
@@ -250,12 +236,11 @@ void tst_e2e_rdp_session::renewedCertificate()
     }
     QTRY_VERIFY_WITH_TIMEOUT(a.connected.count() + a.disconnected.count() > 0, kWait);
     QVERIFY(!prompt());
-    if (answer == QLatin1String("Cancel") || answer.isEmpty()) {
+    if (!trusted && answer != QLatin1String("Connect")) {
         QCOMPARE(a.reason(), int(FreeRdpSessionControl::ReasonCertificateRefused));
         return;
     }
     QCOMPARE(a.connected.count(), 1);
-    a.control.Disconnect();
     // The new certificate is the one remembered now: no question the next time.
     Attempt again(server);
     again.control.Connect();
