@@ -42,13 +42,13 @@ void launch(QProcess &process, const QString &program, const QStringList &argume
     process.start(program, arguments);
 }
 
-// Runs a program to its end: whether it succeeded; its output goes to *out.
-bool succeeds(const QString &program, const QStringList &arguments, const QByteArray &input = {}, QString *out = nullptr)
+// Runs a program to its end: whether it succeeded; its output goes to *out or a file.
+bool succeeds(const QString &program, const QStringList &arguments, QString *out = nullptr, const QString &outFile = {})
 {
     QProcess p;
+    if (!outFile.isEmpty())
+        p.setStandardOutputFile(outFile);
     p.start(program, arguments);
-    p.write(input);
-    p.closeWriteChannel();
     const bool ok = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (out)
         *out = QString::fromLocal8Bit(p.readAllStandardOutput());
@@ -61,7 +61,7 @@ bool listening(QProcess &process, const QString &address, quint16 port)
     QString out;
     const auto ready = [&] {
         return process.state() == QProcess::NotRunning
-            || (succeeds(QStringLiteral("ss"), {"-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, {}, &out)
+            || (succeeds(QStringLiteral("ss"), {"-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, &out)
                 && !out.isEmpty());
     };
     return QTest::qWaitFor(ready, 20000) && process.state() == QProcess::Running;
@@ -77,12 +77,6 @@ QString readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
 } // namespace
@@ -153,10 +147,7 @@ bool Server::start(quint16 port, const QString &bindAddress)
     m_bind = bindAddress;
     m_port = port ? port : freePort();
     const QString sam = m_dir.filePath(QStringLiteral("nla.sam"));
-    QString hash;
-    if (!QFile::exists(sam)
-        && !(succeeds(QStringLiteral("winpr-hash"), {"-u", UserName, "-p", Password, "-f", "sam"}, {}, &hash)
-             && writeFile(sam, hash.toUtf8())))
+    if (!QFile::exists(sam) && !succeeds(QStringLiteral("winpr-hash"), {"-u", UserName, "-p", Password, "-f", "sam"}, nullptr, sam))
         return false;
     m_process.setStandardOutputFile(QProcess::nullDevice());
     launch(m_process, QStringLiteral("freerdp-shadow-cli"),
@@ -318,19 +309,17 @@ Xrdp::~Xrdp()
 bool Xrdp::start(const QString &address)
 {
     // The user lets root (this test) see its screen, paints its background and opens one xterm
-    // over all of it, so that typed keys reach it wherever the pointer is.
-    const QString session = home() + QStringLiteral("/.xsession");
-    if (!succeeds(QStringLiteral("useradd"), {"-m", "-s", "/bin/sh", m_user})
-        || !succeeds(QStringLiteral("chpasswd"), {}, (m_user + u':' + m_password + u'\n').toLatin1())
-        || !writeFile(session, "xhost +si:localuser:root\nxsetroot -solid '#208040'\nexec xterm -geometry 300x100+0+0\n")
-        || !succeeds(QStringLiteral("chown"), {m_user + u':', session}))
-        return false;
-    // Copies of the installed configuration, each key changed where it first appears (the
-    // section's own): our address, our session manager's port, one log here. xrdp finds its
-    // session manager through the installed sesman.ini, and both keep their sockets under
-    // /run/xrdp: in a mount namespace of their own both are theirs alone.
+    // over all of it, so that typed keys reach it wherever the pointer is. Copies of the installed
+    // configuration, each key changed where it first appears (the section's own): our address,
+    // our session manager's port, one log here. xrdp finds its session manager through the
+    // installed sesman.ini, and both keep their sockets under /run/xrdp: in a mount namespace of
+    // their own both are theirs alone.
     const QString script = QStringLiteral(R"sh(set -e
-dir=$1
+dir=$1 user=$4
+useradd -m -s /bin/sh $user
+echo "$user:$5" | chpasswd
+printf "xhost +si:localuser:root\nxsetroot -solid '#208040'\nexec xterm -geometry 300x100+0+0\n" > /home/$user/.xsession
+chown $user: /home/$user/.xsession
 first() { echo "0,/^$1=/s|^$1=.*|$1=$2|"; }
 log="$(first LogFile "$dir/log")" syslog="$(first EnableSyslog false)"
 sed -e "$(first port "tcp://$2:3389")" -e "$log" -e "$syslog" /etc/xrdp/xrdp.ini > "$dir/xrdp.ini"
@@ -345,7 +334,8 @@ exec xrdp --nodaemon -c "$dir/xrdp.ini"
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
     launch(m_process, QStringLiteral("unshare"), {"--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child",
-                                                  "sh", "-c", script, "sh", m_dir.path(), address, QString::number(freePort())});
+                                                  "sh", "-c", script, "sh", m_dir.path(), address, QString::number(freePort()),
+                                                  m_user, m_password});
     return listening(m_process, address, 3389);
 }
 
@@ -359,8 +349,7 @@ QString Xrdp::runInSession(const QStringList &command) const
     // The session's channel server mounts the drives, in the namespace's mounts, as the user.
     const QString pid = QString::number(m_process.processId()), first = readFile("/proc/" + pid + "/task/" + pid + "/children");
     QString out;
-    succeeds(QStringLiteral("nsenter"), QStringList{"-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command,
-             {}, &out);
+    succeeds(QStringLiteral("nsenter"), QStringList{"-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
     return out;
 }
 

@@ -57,7 +57,6 @@ public:
 
 private slots:
     void initTestCase();
-    void init() { m_dir = std::make_unique<TestSupport::ProgramDir>(); }
     void cleanup();
     void session_data();
     void session();
@@ -67,7 +66,6 @@ private:
     frmClient &startPanel(const QStringList &settings);
     // The side link gets one profile and the order to connect with it.
     void orderSession(const QString &user, const QString &password);
-    QByteArray signOfLife();
 
     RdpTestEnvironment::Display &m_panelDisplay;
     QTemporaryDir m_config;
@@ -112,6 +110,7 @@ void tst_e2e_panel::cleanup()
 
 frmClient &tst_e2e_panel::startPanel(const QStringList &settings)
 {
+    m_dir = std::make_unique<TestSupport::ProgramDir>();
     m_dir->write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + settings);
     frmClientTrayIcon::Load(); // as the program starts: the icon first, which loads the main window
     return *Forms::Client();
@@ -125,13 +124,6 @@ void tst_e2e_panel::orderSession(const QString &user, const QString &password)
     QTRY_COMPARE_WITH_TIMEOUT(m_link->received, QByteArray("@#cmd:7##Argument:1###@"), kWait);
     m_link->received.clear();
     m_link->send("@#cmd:11##Argument:1###@");
-}
-
-QByteArray tst_e2e_panel::signOfLife()
-{
-    m_link->received.clear();
-    m_link->send("@#cmd:2##Argument:0###@");
-    return QTest::qWaitFor([&] { return m_link->received.endsWith("#@"); }, kWait) ? m_link->received : "no answer";
 }
 
 // On each kind of desktop, windowed and full screen: the main window covers the screen, the
@@ -278,6 +270,11 @@ void tst_e2e_panel::xrdp()
     QTRY_VERIFY_WITH_TIMEOUT(!listed(QStringLiteral("SECOND")), kWait);
     QVERIFY(listed(QStringLiteral("FIRST")));
 
+    const auto signOfLife = [this] {
+        m_link->received.clear();
+        m_link->send("@#cmd:2##Argument:0###@");
+        return QTest::qWaitFor([&] { return m_link->received.endsWith("#@"); }, kWait) ? m_link->received : "no answer";
+    };
     QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:3###@"));
     m_panel->type(QStringLiteral("exit\n"));
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
