@@ -207,7 +207,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_rdp: Xvfb did not start\n");
         return 1;
     }
-    RdpTestEnvironment::Probe(serverDisplay.name()).fill(0xFF3060A0);
+    RdpTestEnvironment::Probe(serverDisplay.name()).paint(0);
     RdpTestEnvironment::Server server(serverDisplay);
     if (!server.start()) {
         std::fprintf(stderr, "bench_rdp: the shadow server did not start\n");

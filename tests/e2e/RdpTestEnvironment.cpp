@@ -118,8 +118,6 @@ Display::Display(int width, int height)
 Display::~Display()
 {
     setManaged(false);
-    m_process.kill();
-    m_process.waitForFinished(5000);
 }
 
 bool Display::setManaged(bool managed)
@@ -149,17 +147,24 @@ bool Server::start(quint16 port, const QString &bindAddress)
     const QString sam = m_dir.filePath(QStringLiteral("nla.sam"));
     if (!QFile::exists(sam) && !succeeds(QStringLiteral("winpr-hash"), {"-u", UserName, "-p", Password, "-f", "sam"}, nullptr, sam))
         return false;
-    m_process.setStandardOutputFile(QProcess::nullDevice());
-    launch(m_process, QStringLiteral("freerdp-shadow-cli"),
-           {"/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla", "/sam-file:" + sam},
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
+    // Line-buffered, so that its log is current while it runs.
+    launch(m_process, QStringLiteral("stdbuf"),
+           {"-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla", "/sam-file:" + sam},
            {"DISPLAY=" + m_display.name(), "XDG_CONFIG_HOME=" + m_dir.filePath(QStringLiteral("config"))});
     return listening(m_process, m_bind, m_port);
 }
 
-void Server::kill()
+void Program::kill()
 {
     m_process.kill();
     m_process.waitForFinished(10000);
+}
+
+QString Program::log() const
+{
+    return readFile(m_dir.filePath(QStringLiteral("log")));
 }
 
 bool Server::renewCertificate(const QString &newCertificate, const QString &newKey)
@@ -300,9 +305,7 @@ Xrdp::Xrdp()
 
 Xrdp::~Xrdp()
 {
-    // The namespace's first process takes every other one with it.
-    m_process.kill();
-    m_process.waitForFinished(10000);
+    kill(); // the namespace's first process takes every other one with it
     succeeds(QStringLiteral("userdel"), {"-r", "-f", m_user});
 }
 
@@ -351,11 +354,6 @@ QString Xrdp::runInSession(const QStringList &command) const
     QString out;
     succeeds(QStringLiteral("nsenter"), QStringList{"-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
     return out;
-}
-
-QString Xrdp::log() const
-{
-    return readFile(m_dir.filePath(QStringLiteral("log")));
 }
 
 } // namespace RdpTestEnvironment

@@ -21,9 +21,22 @@ bool privateFileSystem();
 // A loopback address (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
 
+// A program of the environment, killed with the object, its output in a log of its own.
+class Program
+{
+public:
+    ~Program() { kill(); }
+    void kill();
+    QString log() const;
+
+protected:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
 // Xvfb on a display number it chose itself, with a window manager (openbox) and a panel holding
 // a notification area (trayer), or none.
-class Display
+class Display : public Program
 {
 public:
     explicit Display(int width = 1024, int height = 768);
@@ -34,18 +47,16 @@ public:
     bool setManaged(bool managed);
 
 private:
-    QProcess m_process, m_windowManager;
+    QProcess m_windowManager;
     int m_number = -1;
 };
 
 // The FreeRDP shadow server showing a display, with network-level authentication of UserName.
-class Server
+class Server : public Program
 {
 public:
     explicit Server(const Display &display) : m_display(display) {}
-    ~Server() { kill(); }
     bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
-    void kill();
     // A certificate made anew at the next start, or the given one (PEM files).
     bool renewCertificate(const QString &certificate = {}, const QString &key = {});
     QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
@@ -54,8 +65,6 @@ public:
 
 private:
     const Display &m_display;
-    QTemporaryDir m_dir;
-    QProcess m_process;
     quint16 m_port = 0;
     QString m_bind;
 };
@@ -92,7 +101,7 @@ private:
 // xrdp with its session manager on the standard port of a loopback address, in mount and process
 // namespaces of their own, and a test user whose session paints its background and opens one
 // xterm across the screen. Needs root; the user goes with the object.
-class Xrdp
+class Xrdp : public Program
 {
 public:
     Xrdp();
@@ -105,11 +114,8 @@ public:
     QString sessionDisplay() const;
     // Runs a command as the user where the session's redirected drives are mounted; its output.
     QString runInSession(const QStringList &command) const;
-    QString log() const;
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
     QString m_user, m_password;
 };
 
