@@ -445,7 +445,7 @@ bool Bench::setUp(const QStringList &servers)
         m_targets.append({QStringLiteral("shadow"), host, UserName, Password, m_serverScreen->name(), {}});
     }
     if (servers.contains(QStringLiteral("xrdp"))) {
-        if (!Xrdp::canRun()) {
+        if (::geteuid() != 0) {
             std::fprintf(stderr, "bench_rdp: xrdp left out: it needs root\n");
         } else {
             const QString host = freeServerAddress();

@@ -1,11 +1,10 @@
 #include "RdpTestEnvironment.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QThread>
+#include <QTest>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -22,10 +21,17 @@ namespace RdpTestEnvironment {
 
 namespace {
 
-// The kernel kills the child when this program ends, however it ends; in a process group of
-// its own, its own children can be killed with it.
-void dieWithTest(QProcess &process, bool ownGroup = false)
+// The kernel kills the program when this one ends; in a group of its own, its children can be
+// killed with it. Its errors go nowhere unless merged with its output.
+void launch(QProcess &process, const QString &program, const QStringList &arguments, const QStringList &environment = {},
+            bool ownGroup = false)
 {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : environment)
+        env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    process.setProcessEnvironment(env);
+    if (process.processChannelMode() != QProcess::MergedChannels)
+        process.setStandardErrorFile(QProcess::nullDevice());
     process.setChildProcessModifier([parent = ::getpid(), ownGroup] {
         if (ownGroup)
             ::setsid();
@@ -33,40 +39,32 @@ void dieWithTest(QProcess &process, bool ownGroup = false)
         if (::getppid() != parent)
             ::_exit(1);
     });
+    process.start(program, arguments);
 }
 
-// Runs a program to its end: whether it succeeded; its output goes to *out.
-bool succeeds(const QString &program, const QStringList &arguments, const QByteArray &input = {}, QString *out = nullptr)
+// Runs a program to its end: whether it succeeded; its output goes to *out or a file.
+bool succeeds(const QString &program, const QStringList &arguments, QString *out = nullptr, const QString &outFile = {})
 {
     QProcess p;
+    if (!outFile.isEmpty())
+        p.setStandardOutputFile(outFile);
     p.start(program, arguments);
-    p.write(input);
-    p.closeWriteChannel();
     const bool ok = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (out)
         *out = QString::fromLocal8Bit(p.readAllStandardOutput());
     return ok;
 }
 
-template<typename F>
-bool waitFor(F condition, int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition() && !deadline.hasExpired())
-        QThread::msleep(20);
-    return condition();
-}
-
 // A server is ready once it listens (a connection to try it would leave errors in its log).
-bool startListening(QProcess &process, const QString &address, quint16 port)
+bool listening(QProcess &process, const QString &address, quint16 port)
 {
     QString out;
-    const auto listening = [&] {
-        return process.state() != QProcess::Running
-            || (succeeds(QStringLiteral("ss"), {"-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, {}, &out)
+    const auto ready = [&] {
+        return process.state() == QProcess::NotRunning
+            || (succeeds(QStringLiteral("ss"), {"-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, &out)
                 && !out.isEmpty());
     };
-    return process.waitForStarted(10000) && waitFor(listening, 20000) && process.state() == QProcess::Running;
+    return QTest::qWaitFor(ready, 20000) && process.state() == QProcess::Running;
 }
 
 quint16 freePort()
@@ -107,14 +105,11 @@ QString freeServerAddress()
 Display::Display(int width, int height)
 {
     // Xvfb writes the number of the display it took once it accepts clients.
-    m_process.setStandardErrorFile(QProcess::nullDevice());
-    dieWithTest(m_process);
-    m_process.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height),
-                                             "-nolisten", "tcp", "-noreset"});
+    launch(m_process, QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height),
+                                               "-nolisten", "tcp", "-noreset"});
     QByteArray out;
-    for (QDeadlineTimer deadline(20000); m_process.waitForStarted(10000) && !out.contains('\n') && !deadline.hasExpired();
-         out += m_process.readAllStandardOutput())
-        m_process.waitForReadyRead(200);
+    while (!out.contains('\n') && m_process.waitForReadyRead(20000))
+        out += m_process.readAllStandardOutput();
     bool ok = false;
     const int number = out.trimmed().toInt(&ok);
     m_number = ok ? number : -1;
@@ -122,8 +117,26 @@ Display::Display(int width, int height)
 
 Display::~Display()
 {
-    m_process.kill();
-    m_process.waitForFinished(5000);
+    setManaged(false);
+}
+
+bool Display::setManaged(bool managed)
+{
+    if (managed == (m_windowManager.state() != QProcess::NotRunning))
+        return true;
+    if (managed) {
+        // The manager starts the panel once it serves the screen, so that the panel is its dock.
+        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
+        launch(m_windowManager, QStringLiteral("openbox"),
+               {"--sm-disable", "--startup",
+                "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
+               {"DISPLAY=" + name()}, true);
+    } else {
+        ::kill(-pid_t(m_windowManager.processId()), SIGKILL); // with the panel it started
+        m_windowManager.waitForFinished(10000);
+    }
+    Probe probe(name());
+    return QTest::qWaitFor([&] { return probe.desktopParts() == (managed ? 2 : 0); }, 20000);
 }
 
 bool Server::start(quint16 port, const QString &bindAddress)
@@ -132,34 +145,26 @@ bool Server::start(quint16 port, const QString &bindAddress)
     m_bind = bindAddress;
     m_port = port ? port : freePort();
     const QString sam = m_dir.filePath(QStringLiteral("nla.sam"));
-    QString hash;
-    QFile file(sam);
-    if (!file.exists() && (!succeeds(QStringLiteral("winpr-hash"), {"-u", UserName, "-p", Password, "-f", "sam"}, {}, &hash)
-                           || !file.open(QIODevice::WriteOnly) || file.write(hash.toUtf8()) < 0))
+    if (!QFile::exists(sam) && !succeeds(QStringLiteral("winpr-hash"), {"-u", UserName, "-p", Password, "-f", "sam"}, nullptr, sam))
         return false;
-    file.close();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), m_display.name());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-    m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("shadow.log")), QIODevice::Append);
-    dieWithTest(m_process);
-    // Line-buffered, so that its log is current for anyone reading it while it runs.
-    m_process.start(QStringLiteral("stdbuf"), {"-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind,
-                                               QStringLiteral("/port:%1").arg(m_port), "/sec:nla", "/sam-file:" + sam});
-    return startListening(m_process, m_bind, m_port);
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
+    // Line-buffered, so that its log is current while it runs.
+    launch(m_process, QStringLiteral("stdbuf"),
+           {"-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla", "/sam-file:" + sam},
+           {"DISPLAY=" + m_display.name(), "XDG_CONFIG_HOME=" + m_dir.filePath(QStringLiteral("config"))});
+    return listening(m_process, m_bind, m_port);
 }
 
-void Server::kill()
+void Program::kill()
 {
     m_process.kill();
     m_process.waitForFinished(10000);
 }
 
-QString Server::log() const
+QString Program::log() const
 {
-    return readFile(m_dir.filePath(QStringLiteral("shadow.log")));
+    return readFile(m_dir.filePath(QStringLiteral("log")));
 }
 
 bool Server::renewCertificate(const QString &newCertificate, const QString &newKey)
@@ -174,8 +179,7 @@ bool Server::renewCertificate(const QString &newCertificate, const QString &newK
 
 Probe::Probe(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData()))
 {
-    // A window that went away meanwhile is an answer, and a server that went away (a session
-    // that ended) a failed grab, not the end of the test program.
+    // A server that went away (a session that ended) is a failed grab, not the end of the test.
     XSetErrorHandler([](::_XDisplay *, XErrorEvent *) { return 0; });
     XSetIOErrorHandler([](::_XDisplay *) { return 0; });
     if (m_display)
@@ -199,7 +203,10 @@ QPoint Probe::pointer(unsigned *mask) const
 {
     Window root, child;
     int x = 0, y = 0, wx = 0, wy = 0;
-    XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &x, &y, &wx, &wy, mask);
+    unsigned buttons = 0;
+    XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &x, &y, &wx, &wy, &buttons);
+    if (mask)
+        *mask = buttons;
     return QPoint(x, y);
 }
 
@@ -223,17 +230,13 @@ void Probe::type(const QString &text) const
         chord({c == u'\n' ? "Return" : c == u' ' ? "space" : QByteArray(1, c.toLatin1())});
 }
 
-void Probe::move(const QPoint &to) const
-{
-    XTestFakeMotionEvent(m_display, -1, to.x(), to.y(), CurrentTime);
-    XSync(m_display, False);
-}
-
 void Probe::click(const QPoint &at, int button) const
 {
-    move(at);
-    XTestFakeButtonEvent(m_display, unsigned(button), True, CurrentTime);
-    XTestFakeButtonEvent(m_display, unsigned(button), False, CurrentTime);
+    XTestFakeMotionEvent(m_display, -1, at.x(), at.y(), CurrentTime);
+    if (button) {
+        XTestFakeButtonEvent(m_display, unsigned(button), True, CurrentTime);
+        XTestFakeButtonEvent(m_display, unsigned(button), False, CurrentTime);
+    }
     XSync(m_display, False);
 }
 
@@ -243,7 +246,7 @@ QImage Probe::grab(const QRect &rect) const
     const QRect area = rect.isEmpty() ? QRect(0, 0, DisplayWidth(m_display, screen), DisplayHeight(m_display, screen)) : rect;
     XImage *image = XGetImage(m_display, DefaultRootWindow(m_display), area.x(), area.y(), unsigned(area.width()),
                               unsigned(area.height()), AllPlanes, ZPixmap);
-    // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves their top byte out.
+    // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves out their top byte.
     QImage picture;
     if (image && image->bits_per_pixel == 32)
         picture = QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line,
@@ -253,14 +256,7 @@ QImage Probe::grab(const QRect &rect) const
     return picture;
 }
 
-void Probe::fill(QRgb colour) const
-{
-    XSetWindowBackground(m_display, DefaultRootWindow(m_display), colour & 0xFFFFFF);
-    XClearWindow(m_display, DefaultRootWindow(m_display));
-    XSync(m_display, False);
-}
-
-void Probe::paintPattern() const
+void Probe::paint(int seed) const
 {
     const int screen = DefaultScreen(m_display);
     const Window root = DefaultRootWindow(m_display);
@@ -270,7 +266,7 @@ void Probe::paintPattern() const
     // Red and green count the squares across and down; blue tells the two apart.
     for (int row = 0; row * 16 < height; ++row)
         for (int column = 0; column * 16 < width; ++column) {
-            XSetForeground(m_display, gc, ((column * 3 & 0xFF) << 16) | ((row * 5 & 0xFF) << 8) | ((column * 7 + row * 11) & 0xFF));
+            XSetForeground(m_display, gc, (((column * 3 + seed * 85) & 0xFF) << 16) | ((row * 5 & 0xFF) << 8) | ((column * 7 + row * 11) & 0xFF));
             XFillRectangle(m_display, pixmap, gc, column * 16, row * 16, 16, 16);
         }
     XFreeGC(m_display, gc);
@@ -280,70 +276,25 @@ void Probe::paintPattern() const
     XSync(m_display, False);
 }
 
-// The 32-bit values of a window's property (windows, atoms), empty when it has none.
-QList<unsigned long> Probe::property(unsigned long window, const char *name, unsigned long type) const
+unsigned long Probe::activeWindow() const
 {
-    Atom actual = None;
+    Atom type = None;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char *data = nullptr;
-    XGetWindowProperty(m_display, window, XInternAtom(m_display, name, False), 0, 4096, False, type, &actual, &format,
-                       &count, &after, &data);
-    const auto *values = reinterpret_cast<unsigned long *>(data);
-    const QList<unsigned long> list = data && format == 32 ? QList<unsigned long>(values, values + count) : QList<unsigned long>();
+    XGetWindowProperty(m_display, DefaultRootWindow(m_display), XInternAtom(m_display, "_NET_ACTIVE_WINDOW", False), 0, 1,
+                       False, XA_WINDOW, &type, &format, &count, &after, &data);
+    const unsigned long window = data && count ? *reinterpret_cast<unsigned long *>(data) : 0;
     if (data)
         XFree(data);
-    return list;
+    return window;
 }
 
-bool Probe::windowManaged() const
+int Probe::desktopParts() const
 {
-    // A manager names a window of its own on the root window and on that window itself; the
-    // window of a manager that is gone does not answer.
-    const auto check = property(DefaultRootWindow(m_display), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
-    return !check.isEmpty() && property(check.first(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == check;
-}
-
-unsigned long Probe::activeWindow() const
-{
-    return property(DefaultRootWindow(m_display), "_NET_ACTIVE_WINDOW", XA_WINDOW).value(0);
-}
-
-bool Probe::dockShown() const
-{
-    const Atom dock = XInternAtom(m_display, "_NET_WM_WINDOW_TYPE_DOCK", False);
-    const auto clients = property(DefaultRootWindow(m_display), "_NET_CLIENT_LIST", XA_WINDOW);
-    return std::any_of(clients.cbegin(), clients.cend(),
-                       [&](unsigned long w) { return property(w, "_NET_WM_WINDOW_TYPE", XA_ATOM).contains(dock); });
-}
-
-bool Desktop::setManaged(bool managed)
-{
-    if (managed == (m_windowManager.state() != QProcess::NotRunning))
-        return true;
-    Probe probe(m_display);
-    if (!managed) {
-        // The manager and the panel it started, as one group.
-        ::kill(-pid_t(m_windowManager.processId()), SIGKILL);
-        m_windowManager.waitForFinished(10000);
-        return waitFor([&] { return !probe.windowManaged() && !probe.dockShown(); }, 10000);
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), m_display);
-    m_windowManager.setProcessEnvironment(env);
-    m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-    m_windowManager.setStandardErrorFile(QProcess::nullDevice());
-    dieWithTest(m_windowManager, true);
-    // The manager starts the panel once it serves the screen, so that the panel is its dock.
-    m_windowManager.start(QStringLiteral("openbox"), {"--sm-disable", "--startup",
-                                                      "trayer --edge top --align right --widthtype pixel --width 120 "
-                                                      "--height 24 --SetDockType true"});
-    return m_windowManager.waitForStarted() && waitFor([&] { return probe.windowManaged() && probe.dockShown(); }, 20000);
-}
-
-bool Xrdp::canRun()
-{
-    return ::geteuid() == 0;
+    // Each holds its selection while it serves the screen.
+    const auto owned = [this](const char *selection) { return XGetSelectionOwner(m_display, XInternAtom(m_display, selection, False)) != None; };
+    return int(owned("WM_S0")) + int(owned("_NET_SYSTEM_TRAY_S0"));
 }
 
 Xrdp::Xrdp()
@@ -354,31 +305,24 @@ Xrdp::Xrdp()
 
 Xrdp::~Xrdp()
 {
-    // The namespace's first process takes every other one with it.
-    m_process.kill();
-    m_process.waitForFinished(10000);
+    kill(); // the namespace's first process takes every other one with it
     succeeds(QStringLiteral("userdel"), {"-r", "-f", m_user});
 }
 
 bool Xrdp::start(const QString &address)
 {
     // The user lets root (this test) see its screen, paints its background and opens one xterm
-    // over all of it, so that typed keys reach it wherever the pointer is.
-    QFile session(home() + QStringLiteral("/.xsession"));
-    if (!succeeds(QStringLiteral("useradd"), {"-m", "-s", "/bin/sh", m_user})
-        || !succeeds(QStringLiteral("chpasswd"), {}, (m_user + u':' + m_password + u'\n').toLatin1())
-        || !session.open(QIODevice::WriteOnly)
-        || session.write("xhost +si:localuser:root\nxsetroot -solid '#208040'\nexec xterm -geometry 300x100+0+0\n") < 0)
-        return false;
-    session.close();
-    // Copies of the installed configuration, each key changed where it first appears (the
-    // section's own): our address, our session manager's port, one log here. xrdp finds its
-    // session manager through the installed sesman.ini, and both keep their sockets under
-    // /run/xrdp: in a mount namespace of their own both are theirs alone. In a process
-    // namespace of their own, whose first process dies with this program, every session they
-    // start goes with them.
+    // over all of it, so that typed keys reach it wherever the pointer is. Copies of the installed
+    // configuration, each key changed where it first appears (the section's own): our address,
+    // our session manager's port, one log here. xrdp finds its session manager through the
+    // installed sesman.ini, and both keep their sockets under /run/xrdp: in a mount namespace of
+    // their own both are theirs alone.
     const QString script = QStringLiteral(R"sh(set -e
-dir=$1
+dir=$1 user=$4
+useradd -m -s /bin/sh $user
+echo "$user:$5" | chpasswd
+printf "xhost +si:localuser:root\nxsetroot -solid '#208040'\nexec xterm -geometry 300x100+0+0\n" > /home/$user/.xsession
+chown $user: /home/$user/.xsession
 first() { echo "0,/^$1=/s|^$1=.*|$1=$2|"; }
 log="$(first LogFile "$dir/log")" syslog="$(first EnableSyslog false)"
 sed -e "$(first port "tcp://$2:3389")" -e "$log" -e "$syslog" /etc/xrdp/xrdp.ini > "$dir/xrdp.ini"
@@ -392,16 +336,15 @@ exec xrdp --nodaemon -c "$dir/xrdp.ini"
 )sh");
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
-    dieWithTest(m_process);
-    m_process.start(QStringLiteral("unshare"), {"--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child",
-                                                "sh", "-c", script, "sh", m_dir.path(), address, QString::number(freePort())});
-    return succeeds(QStringLiteral("chown"), {m_user + u':', session.fileName()}) && startListening(m_process, address, 3389);
+    launch(m_process, QStringLiteral("unshare"), {"--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child",
+                                                  "sh", "-c", script, "sh", m_dir.path(), address, QString::number(freePort()),
+                                                  m_user, m_password});
+    return listening(m_process, address, 3389);
 }
 
 QString Xrdp::sessionDisplay() const
 {
-    const auto found = QRegularExpression(QStringLiteral("Starting session: .* display (:\\d+)")).match(log());
-    return found.captured(1);
+    return QRegularExpression(QStringLiteral("Starting session: .* display (:\\d+)")).match(log()).captured(1);
 }
 
 QString Xrdp::runInSession(const QStringList &command) const
@@ -409,14 +352,8 @@ QString Xrdp::runInSession(const QStringList &command) const
     // The session's channel server mounts the drives, in the namespace's mounts, as the user.
     const QString pid = QString::number(m_process.processId()), first = readFile("/proc/" + pid + "/task/" + pid + "/children");
     QString out;
-    succeeds(QStringLiteral("nsenter"), QStringList{"-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command,
-             {}, &out);
+    succeeds(QStringLiteral("nsenter"), QStringList{"-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
     return out;
-}
-
-QString Xrdp::log() const
-{
-    return readFile(m_dir.filePath(QStringLiteral("log")));
 }
 
 } // namespace RdpTestEnvironment

@@ -4,59 +4,67 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// Real remote desktop servers for tests and the desktops a panel runs on. Every program started
-// here dies with the test program, however that ends.
+// Real remote desktop servers and the X servers a panel runs on. Every program started here dies
+// with the test program, however that ends.
 struct _XDisplay;
 
 namespace RdpTestEnvironment {
 
+constexpr int kWait = 30000;
+constexpr unsigned kKeyA = 38; // X11 key code of "a" on an evdev keyboard
 inline const QString UserName = QStringLiteral("nlauser");
 inline const QString Password = QStringLiteral("Nla-Pass-1");
 
-// As root, before any thread starts: the test program's own view of the file system, in which
-// the users it makes (/etc, /home) and the media it mounts (/media) go with it, however it ends,
-// and no other program sees them. False where that cannot be.
+// As root, before any thread starts: /etc, /home and /media of the test program's own, so that
+// the users it makes and the media it mounts go with it and no other program sees them.
 bool privateFileSystem();
-// A loopback address of its own (127.x.y.z) whose standard remote desktop port is free, so
-// that a panel reaches a server there by the address alone and runs side by side do not meet.
+// A loopback address (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
 
-// An Xvfb server on a display number it chose itself.
-class Display
+// A program of the environment, killed with the object, its output in a log of its own.
+class Program
+{
+public:
+    ~Program() { kill(); }
+    void kill();
+    QString log() const;
+
+protected:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// Xvfb on a display number it chose itself, with a window manager (openbox) and a panel holding
+// a notification area (trayer), or none.
+class Display : public Program
 {
 public:
     explicit Display(int width = 1024, int height = 768);
     ~Display();
     bool isRunning() const { return m_number >= 0; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
+    // True once they serve the screen (or have left it).
+    bool setManaged(bool managed);
 
 private:
-    QProcess m_process;
+    QProcess m_windowManager;
     int m_number = -1;
 };
 
-// The FreeRDP shadow server showing a display, with network-level authentication of UserName;
-// its certificate lives in a directory of its own.
-class Server
+// The FreeRDP shadow server showing a display, with network-level authentication of UserName.
+class Server : public Program
 {
 public:
     explicit Server(const Display &display) : m_display(display) {}
-    ~Server() { kill(); }
-    // On a free port (or the given one) of 127.0.0.1 (or the given loopback address).
     bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
-    void kill();
-    // A certificate made anew at the next start, as a server renewing its own does, or the
-    // given one (PEM files).
+    // A certificate made anew at the next start, or the given one (PEM files).
     bool renewCertificate(const QString &certificate = {}, const QString &key = {});
     QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
     quint16 port() const { return m_port; }
     QString address() const { return QStringLiteral("%1:%2").arg(m_bind).arg(m_port); }
-    QString log() const;
 
 private:
     const Display &m_display;
-    QTemporaryDir m_dir;
-    QProcess m_process;
     quint16 m_port = 0;
     QString m_bind;
 };
@@ -70,54 +78,32 @@ public:
     ~Probe();
     bool isOpen() const { return m_display != nullptr; }
     bool keyDown(unsigned keyCode) const;
-    // Pointer position on the screen; the button mask goes to *mask.
-    QPoint pointer(unsigned *mask) const;
+    QPoint pointer(unsigned *buttonMask = nullptr) const;
     void press(unsigned keyCode, bool down) const;
     // Keys by name ("Alt_L", "F4") pressed together, then let go.
     void chord(const QList<QByteArray> &keys) const;
-    // Lower-case letters, digits, blanks and '\n' (Return), typed.
+    // Lower-case letters, blanks and '\n' (Return).
     void type(const QString &text) const;
-    void move(const QPoint &to) const;
+    // Button 0 only moves the pointer there.
     void click(const QPoint &at, int button = 1) const;
-    // The screen's pixels in a rectangle (all of it when empty).
     QImage grab(const QRect &rect = {}) const;
-    // The screen's background in one colour (it stays when the probe goes).
-    void fill(QRgb colour) const;
-    // Covers the screen with 16-pixel squares, no two alike, so that a picture of it shifted or
-    // scaled by any amount differs from it.
-    void paintPattern() const;
-    bool windowManaged() const;
-    bool dockShown() const;
+    // 16-pixel squares, no two alike and each seed's its own, so that a picture of the screen
+    // shifted or scaled by any amount differs from it.
+    void paint(int seed) const;
     unsigned long activeWindow() const;
+    // How many of a window manager and a notification area serve the screen.
+    int desktopParts() const;
 
 private:
-    QList<unsigned long> property(unsigned long window, const char *name, unsigned long type) const;
     ::_XDisplay *m_display;
 };
 
-// A window manager (openbox) with a panel holding a notification area (trayer), or none.
-class Desktop
+// xrdp with its session manager on the standard port of a loopback address, in mount and process
+// namespaces of their own, and a test user whose session paints its background and opens one
+// xterm across the screen. Needs root; the user goes with the object.
+class Xrdp : public Program
 {
 public:
-    explicit Desktop(const QString &display) : m_display(display) {}
-    ~Desktop() { setManaged(false); }
-    // True once they serve the screen (or have left it).
-    bool setManaged(bool managed);
-
-private:
-    QString m_display;
-    QProcess m_windowManager;
-};
-
-// xrdp with its session manager on the standard port of a loopback address, in mount and
-// process namespaces of their own (their configuration in place of the installed one, every
-// session process with them), and a test user whose session paints its background and opens
-// one xterm across the screen. Needs root; the user goes with the object.
-class Xrdp
-{
-public:
-    // xrdp runs as root, and the test makes a user of its own.
-    static bool canRun();
     Xrdp();
     ~Xrdp();
     bool start(const QString &address);
@@ -128,11 +114,8 @@ public:
     QString sessionDisplay() const;
     // Runs a command as the user where the session's redirected drives are mounted; its output.
     QString runInSession(const QStringList &command) const;
-    QString log() const;
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
     QString m_user, m_password;
 };
 

@@ -39,7 +39,6 @@ using namespace RdpTestEnvironment;
 
 namespace {
 
-constexpr int kWait = 30000;
 const QString kProgramDir = QStringLiteral("/usr/lib/veskora");
 const QString kConfigDir = QStringLiteral("/etc/veskora");
 const QString kClientCfg = QStringLiteral("/etc/veskora/Client.cfg");
