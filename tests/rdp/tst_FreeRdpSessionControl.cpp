@@ -1,12 +1,14 @@
 // The session control on its own, against real sockets on 127.0.0.1: the values it refuses,
 // the calls it refuses, how failing attempts end (refused, unknown name, a silent server and
 // its time limit, Disconnect, destruction), the performance flags a server receives, the
-// keyboard table and the ports it offers.
+// waits for the server during a connect, the keyboard table and the ports it offers.
 #include "rdp/FreeRdpSessionControl.h"
 
 #include "platform/ErrorNumbers.h"
+#include "rdp/RdpLibraryOverrides.h"
 #include "rdp/RdpSettings.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -106,6 +108,14 @@ private:
             auto *server = static_cast<InfoRecordingServer *>(peer->ContextExtra);
             server->performanceFlags = freerdp_settings_get_uint32(peer->settings, FreeRDP_PerformanceFlags);
             server->received = true;
+            return TRUE;
+        };
+        // The server's capabilities go out once the client waits for them, so that they end
+        // that wait.
+        client->Capabilities = [](freerdp_peer *) -> BOOL {
+            const quint64 waits = RdpLibraryOverrides::serverWaits();
+            for (QDeadlineTimer deadline(5000); RdpLibraryOverrides::serverWaits() == waits && !deadline.hasExpired();)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return TRUE;
         };
         client->Initialize(client);
@@ -308,7 +318,8 @@ void tst_FreeRdpSessionControl::destroyWhileConnecting()
 }
 
 // Every bit set on the control reaches the server in the Client Info PDU (the library itself
-// would keep only those it has booleans for).
+// would keep only those it has booleans for), and the library's waits for the server's next
+// message during the connect end when it arrives (it would sleep 100 ms each).
 void tst_FreeRdpSessionControl::serverReceivesFlags_data()
 {
     QTest::addColumn<qint32>("flags");
@@ -330,9 +341,12 @@ void tst_FreeRdpSessionControl::serverReceivesFlags()
     control.setServer(QStringLiteral("127.0.0.1:%1").arg(server.port()));
     control.setUserName(QStringLiteral("panel"));
     control.AdvancedSettings3()->setPerformanceFlags(flags);
+    const quint64 wakeUps = RdpLibraryOverrides::serverWakeUps();
     control.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(server.received, 30000);
     QCOMPARE(server.performanceFlags.load(), quint32(flags));
+    // The library's wait for the server's next message ended when that arrived.
+    QVERIFY(RdpLibraryOverrides::serverWakeUps() > wakeUps);
     control.Disconnect();
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
 }
