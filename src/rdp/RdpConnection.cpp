@@ -1,6 +1,7 @@
 #include "rdp/RdpConnection.h"
 
 #include "rdp/RdpDisconnectReason.h"
+#include "rdp/RdpLibraryOverrides.h"
 #include "rdp/RdpSettings.h"
 
 #include <freerdp/error.h>
@@ -136,6 +137,7 @@ void RdpConnection::setGuard(int fd)
 
 void RdpConnection::close()
 {
+    RdpLibraryOverrides::waitForServerOn(-1);
     {
         std::lock_guard lock(m_mutex);
         m_instance = nullptr;
@@ -188,6 +190,10 @@ void RdpConnection::handOver(freerdp *instance, int fd)
     // The library takes "|" and a descriptor in place of the port as a connected socket.
     freerdp_settings_set_string(instance->context->settings, FreeRDP_ServerHostname, "|");
     freerdp_settings_set_uint32(instance->context->settings, FreeRDP_ServerPort, UINT32(fd));
+    // Its waits for the server's next message on this thread end when that arrives. The
+    // duplicate is watched: it is ours until close(), and a stop shuts it down, which ends the
+    // wait too.
+    RdpLibraryOverrides::waitForServerOn(m_guardFd);
 }
 
 void RdpConnection::socketInUse(rdpSettings *settings) const

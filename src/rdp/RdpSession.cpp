@@ -96,10 +96,14 @@ struct RdpSession::Callbacks
 
 void RdpSession::warmUp()
 {
-    // The codecs time themselves once per process (about 0.3 s); done early, on a thread of its
-    // own, the first connect does not wait for it.
+    // Left to detect the best picture routines, the library times them against each other once
+    // per process (about 0.3 s, which the first connect would wait for); with no graphics card
+    // routines in it, that only ever chooses the processor's own, which it is told to take.
     static std::once_flag once;
-    std::call_once(once, [] { std::thread([] { primitives_get(); }).detach(); });
+    std::call_once(once, [] {
+        primitives_set_hints(PRIMITIVES_ONLY_CPU);
+        primitives_get();
+    });
 }
 
 RdpSession::RdpSession(RdpFrame &frame, RdpSessionConfig config)

@@ -1,6 +1,6 @@
 #include "rdp/RdpSettings.h"
 
-#include "rdp/RdpPerformanceFlags.h"
+#include "rdp/RdpLibraryOverrides.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,7 +58,7 @@ bool apply(rdpSettings *s, const RdpSessionConfig &config)
     setBool(FreeRDP_BitmapCacheEnabled, true);
     setBool(FreeRDP_BitmapCachePersistEnabled, config.bitmapPersistence);
     setBool(FreeRDP_CompressionEnabled, config.compress);
-    ok = RdpPerformanceFlags::set(s, config.performanceFlags) && ok;
+    ok = RdpLibraryOverrides::setPerformanceFlags(s, config.performanceFlags) && ok;
 
     setBool(FreeRDP_AutoReconnectionEnabled, config.autoReconnect);
     setU32(FreeRDP_AutoReconnectMaxRetries, RdpReconnectTries);

@@ -3,8 +3,10 @@
 
 #include "TestSupport.h"
 #include "platform/ErrorNumbers.h"
+#include "rdp/RdpLibraryOverrides.h"
 #include "rdp/RdpSettings.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -84,6 +86,14 @@ private:
             auto *server = static_cast<InfoRecordingServer *>(peer->ContextExtra);
             server->performanceFlags = freerdp_settings_get_uint32(peer->settings, FreeRDP_PerformanceFlags);
             server->m_received = true;
+            return TRUE;
+        };
+        // The server's capabilities go out once the client waits for them, so that they end
+        // that wait.
+        client->Capabilities = [](freerdp_peer *) -> BOOL {
+            const quint64 waits = RdpLibraryOverrides::serverWaits();
+            for (QDeadlineTimer deadline(5000); RdpLibraryOverrides::serverWaits() == waits && !deadline.hasExpired();)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return TRUE;
         };
         client->Initialize(client);
@@ -263,7 +273,8 @@ void tst_FreeRdpSessionControl::attemptEnds()
 }
 
 // Every bit set on the control reaches the server in the Client Info PDU (the library itself
-// would keep only those it has booleans for).
+// would keep only those it has booleans for), and the library's waits for the server's next
+// message during the connect end when it arrives (it would sleep 100 ms each).
 void tst_FreeRdpSessionControl::serverReceivesFlags_data()
 {
     QTest::addColumn<qint32>("flags");
@@ -285,9 +296,12 @@ void tst_FreeRdpSessionControl::serverReceivesFlags()
     control.setServer(QStringLiteral("127.0.0.1:%1").arg(server.port()));
     control.setUserName(QStringLiteral("panel"));
     control.AdvancedSettings3()->setPerformanceFlags(flags);
+    const quint64 wakeUps = RdpLibraryOverrides::serverWakeUps();
     control.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(server.serve(), 30000);
     QCOMPARE(server.performanceFlags, quint32(flags));
+    // The library's wait for the server's next message ended when that arrived.
+    QVERIFY(RdpLibraryOverrides::serverWakeUps() > wakeUps);
     control.Disconnect();
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
 }
