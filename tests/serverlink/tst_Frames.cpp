@@ -31,62 +31,57 @@ class tst_Frames : public QObject
     Q_OBJECT
 
 private slots:
-    void parseCommandFrame_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<int>>("parsed"); // cmd and argument, or the error raised
-        const QList<int> none{0, 0};
-        QTest::newRow("lowest") << "@#cmd:2##Argument:-5###@" << QList<int>{2, -5};
-        QTest::newRow("highest") << "@#cmd:13##Argument:1###@" << QList<int>{13, 1};
-        QTest::newRow("above range") << "@#cmd:14##Argument:0###@" << none;
-        QTest::newRow("two frames in one block") << "@#cmd:2##Argument:0###@@#cmd:2##Argument:0###@" << none;
-        QTest::newRow("field order free") << "@#Argument:3##cmd:8##Connnect:True###@" << QList<int>{8, 3};
-        QTest::newRow("halves to even") << "@#cmd:3.5##Argument:2.5###@" << QList<int>{4, 2};
-        QTest::newRow("argument missing") << "@#cmd:2###@" << QList<int>{ErrorNumbers::TypeMismatch.number};
-        QTest::newRow("cmd beyond 32 bits") << "@#cmd:2147483648##Argument:0###@" << QList<int>{ErrorNumbers::Overflow.number};
-    }
-    void parseCommandFrame()
-    {
-        QFETCH(QString, text);
-        SocketCmd c;
-        const int error = errorOf([&] { c = ParseCommandFrame(text); });
-        QTEST(error ? QList<int>({error}) : QList<int>({c.Cmd, c.Argument}), "parsed");
-    }
-
-    // Profile (cmd 6) and remote status (cmd 8): the fields are read in order, a missing one
-    // stops there, a bad number raises, and text that is not one whole frame changes nothing.
-    void parseRecord_data()
+    // Plain commands, profiles (cmd 6) and remote status (cmd 8, two-n "Connect" is no field):
+    // the fields are read in order, a missing one stops there, a bad number raises, and text
+    // that is not one whole frame changes nothing.
+    void parse_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("outcome"); // result or error, then the record afterwards
+        QTest::newRow("lowest") << "@#cmd:2##Argument:-5###@" << "2|-5";
+        QTest::newRow("highest") << "@#cmd:13##Argument:1###@" << "13|1";
+        QTest::newRow("above range") << "@#cmd:14##Argument:0###@" << "0|0";
+        QTest::newRow("two frames in one block") << "@#cmd:2##Argument:0###@@#cmd:2##Argument:0###@" << "0|0";
+        QTest::newRow("halves to even") << "@#cmd:3.5##Argument:2.5###@" << "4|2";
+        QTest::newRow("argument missing") << "@#cmd:2###@" << "13";
+        QTest::newRow("cmd beyond 32 bits") << "@#cmd:2147483648##Argument:0###@" << "6";
         QTest::newRow("profile, order free") << "@#Resolution:2.5##Password:a#b##Username:u##NrOfUsers: 2 ##Argument:0##cmd:6###@" << "1|2|u|a#b|2";
         QTest::newRow("profile, password missing") << "@#cmd:6##Argument:1##NrOfUsers:2##Username:u##Resolution:x###@" << "0|2|u|me|4";
         QTest::newRow("profile, argument missing") << "@#cmd:6##NrOfUsers:1##Username:u##Password:p##Resolution:1###@" << "13|9|keep|me|4";
-        QTest::newRow("status, connected") << "@#cmd:8##Argument:1##ClientName:PANEL02##Connnect:True###@" << "1|1|PANEL02";
-        QTest::newRow("status, two n is a missing field") << "@#cmd:8##Argument:1##ClientName:A##Connect:True###@" << "0|1|A";
+        QTest::newRow("status, connected") << "@#Argument:1##cmd:8##ClientName:PANEL02##Connnect:True###@" << "1|1|PANEL02";
+        QTest::newRow("status, two n") << "@#cmd:8##Argument:1##ClientName:A##Connect:True###@" << "0|1|A";
         QTest::newRow("status, bad argument raises first") << "@#cmd:8##Argument:?##ClientName:A##Connnect:False###@" << "13|1|keep";
     }
-    void parseRecord()
+    void parse()
     {
         QFETCH(QString, text);
-        const auto outcome = [](int error, bool parsed) { return QString::number(error ? error : int(parsed)); };
+        const bool profile = text.contains(QLatin1String("cmd:6")), status = text.contains(QLatin1String("cmd:8"));
+        RemoteUserData u{9, QStringLiteral("keep"), QStringLiteral("me"), 4};
+        RemoteConnectData c{true, QStringLiteral("keep")};
+        SocketCmd cmd;
         bool parsed = false;
-        if (text.contains(QLatin1String("cmd:6"))) {
-            RemoteUserData d{9, QStringLiteral("keep"), QStringLiteral("me"), 4};
-            const int error = errorOf([&] { parsed = ParseUserFrame(text, d); });
-            QTEST(QStringLiteral("%1|%2|%3|%4|%5").arg(outcome(error, parsed)).arg(d.NrOfUsers).arg(d.Username, d.Password).arg(d.Resolution), "outcome");
-        } else {
-            RemoteConnectData d{true, QStringLiteral("keep")};
-            const int error = errorOf([&] { parsed = ParseConnectFrame(text, d); });
-            QTEST(QStringLiteral("%1|%2|%3").arg(outcome(error, parsed)).arg(int(d.Connect)).arg(d.ClientName), "outcome");
-        }
+        const int error = errorOf([&] {
+            if (profile)
+                parsed = ParseUserFrame(text, u);
+            else if (status)
+                parsed = ParseConnectFrame(text, c);
+            else
+                cmd = ParseCommandFrame(text);
+        });
+        QString outcome = QString::number(error ? error : profile || status ? int(parsed) : cmd.Cmd);
+        if (profile)
+            outcome += QStringLiteral("|%1|%2|%3|%4").arg(u.NrOfUsers).arg(u.Username, u.Password).arg(u.Resolution);
+        else if (status)
+            outcome += QStringLiteral("|%1|%2").arg(int(c.Connect)).arg(c.ClientName);
+        else if (!error)
+            outcome += QStringLiteral("|%1").arg(cmd.Argument);
+        QTEST(outcome, "outcome");
     }
 
     void versionNumbers()
     {
         QCOMPARE(VersionNumbers::ServerVersionText(1020600), QStringLiteral("01.20 Build: 600"));
         QCOMPARE(VersionNumbers::ServerVersionText(1234005006), QStringLiteral("234.05 Build: 6"));
-        QCOMPARE(VersionNumbers::ServerVersionText(-1020018), QStringLiteral("-01.-20 Build: -18"));
         QCOMPARE(VersionNumbers::PanelVersionNumber(1, 20, 18), -2146463630);
         // The minor version is multiplied in 16 bits.
         QCOMPARE(qint64(VersionNumbers::PanelVersionNumber(1, 32, 767)), -2147483648LL + 1032767);
@@ -99,12 +94,10 @@ private slots:
     {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("split"); // host and port; empty: refused
-        QTest::newRow("host") << "srv" << "srv 3389";
         QTest::newRow("host and port") << "127.0.0.1:3390" << "127.0.0.1 3390";
         QTest::newRow("v6 and port") << "[::1]:3390" << "::1 3390";
         QTest::newRow("bare v6") << "::1" << "::1 3389";
         QTest::newRow("port beyond 16 bits") << "srv:65536" << "";
-        QTest::newRow("blank in host") << "a b" << "";
         QTest::newRow("unclosed bracket") << "[::1" << "";
     }
     void serverAddress()
