@@ -322,7 +322,8 @@ private slots:
     {
         QFETCH(qint32, box);
         Link &l = connected();
-        expectAnswer(kLife + "@#cmd:8##Argument:1##ClientName:OP", kLifeAnswer); // the half frame goes with the link
+        // A frame short of its last '@' goes with the link: the next one's start must not end it.
+        expectAnswer(kLife + "@#cmd:8##Argument:1##ClientName:OP##Connnect:True###", kLifeAnswer);
         l.view.autoConnect = box;
         m_server->peer()->disconnectFromHost();
         if (box == 1) {
