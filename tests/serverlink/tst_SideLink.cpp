@@ -1,6 +1,5 @@
 // The side link against a real server on 127.0.0.1: the socket control, the supervisor that
-// opens, watches and reopens the link, and the handling of what the server sends, for a
-// stand-in window.
+// opens, watches and reopens the link, and the handling of the server's frames.
 #include "Version.h"
 #include "platform/ErrorNumbers.h"
 #include "serverlink/SideLinkMessages.h"
@@ -199,8 +198,7 @@ private slots:
 
     void cleanup() { m_link.reset(), m_server.reset(), m_dir.reset(); }
 
-    // An attempt's outcome is told later, from the event loop; meanwhile, and after a failure,
-    // a send is refused at once.
+    // The outcome comes later, from the event loop; till then, and after a failure, sends are refused.
     void socketConnect_data()
     {
         QTest::addColumn<qint32>("port"); // 0: the server's
@@ -265,8 +263,7 @@ private slots:
         QCOMPARE(closed.size(), closedEvents);
     }
 
-    // What a peer that never reads leaves waiting is bounded: beyond it the link is closed as
-    // if by the peer.
+    // Output a peer never reads is bounded: beyond it the link closes as if by the peer.
     void socketOutputIsBounded()
     {
         SocketControl s;
@@ -374,8 +371,7 @@ private slots:
             QVERIFY2(acceptedAt.size() <= l.ticks.size() + 2, "more links than ticks");
     }
 
-    // An attempt that never settles is replaced every 4 ticks, one socket at a time; the
-    // replaced ones raise nothing.
+    // An attempt that never settles is replaced every 4 ticks, one socket at a time, silently.
     void handshakeNeverCompletes()
     {
         StalledListener listener;
@@ -414,8 +410,7 @@ private slots:
         QVERIFY(!l.timer.isActive());
     }
 
-    // A session as the server orders it: sign of life, identity, a profile series, the order
-    // to connect; and the panel's requests.
+    // A session as the server orders it, and the panel's own requests.
     void sessionOrderedByTheServer()
     {
         Link &l = connected();

@@ -65,11 +65,9 @@ private slots:
             QTest::newRow(line) << line << QStringList{QStringLiteral("@#cmd:13##Argument:%1###@").arg(mode)};
         QTest::newRow("raw keeps inner blanks") << "raw @#cmd:x##Argument: 0###@" << QStringList{"@#cmd:x##Argument: 0###@"};
         const auto refused = [](const char *line, const char *error) { QTest::newRow(line) << line << QStringList{"error", error}; };
-        refused("hello", "unknown command \"hello\"");
         refused("users op1:pw:7", "0 (Full-Screen) to 6");
         refused("users op:pw#:0", "\"##\"");
         refused("users a:b:1 A:c:2", "appears twice");
-        refused("connect 0", "start at 1");
         QTest::newRow("beyond Latin-1") << QString::fromUtf8("users \xe2\x82\xac:pw:0") << QStringList{"error", "Latin-1"};
     }
     void frames()
