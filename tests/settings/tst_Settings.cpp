@@ -15,8 +15,6 @@ using TestSupport::writeBytes;
 
 namespace {
 
-const QString Client = QStringLiteral("Client"), K = QStringLiteral("k");
-
 QStringList keysOf(ClientConfig::Holder holder)
 {
     QStringList keys;
@@ -63,28 +61,6 @@ private slots:
         writeBytes(file(QStringLiteral("plain.ini")), "[A]\r\n");
         writeBytes(file(QStringLiteral(".hidden.ini")), "[A]\r\n");
         QTEST(GetRootHandle(root.startsWith(u'@') ? file(root.mid(1)) : root, mustExist), "handle");
-    }
-
-    void iniRead_data()
-    {
-        QTest::addColumn<QByteArray>("value"); // null: no key
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("text") << QByteArray("12abc") << "s" << QVariant(QStringLiteral("12abc"));
-        QTest::newRow("300 characters, 254 read") << QByteArray(300, 'z') << "S" << QVariant(QString(254, u'z'));
-        QTest::newRow("missing key: the default as text") << QByteArray() << "S" << QVariant(QStringLiteral("5"));
-        QTest::newRow("number: the leading one") << QByteArray("12abc") << "D" << QVariant(qint32(12));
-    }
-    void iniRead()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(QString, type);
-        QFETCH(QVariant, expected);
-        writeBytes(file(), value.isNull() ? "[Client]\r\n" : "[Client]\r\nk=" + value + "\r\n");
-        QVariant read = QStringLiteral("garbage");
-        QCOMPARE(ReadSetting(file(), Client, K, type, QVariant(5), read), 0);
-        QCOMPARE(read.typeId(), expected.typeId());
-        QCOMPARE(read, expected);
     }
 
     // One text under every check box, the resolution and both counts: a holder takes it only
