@@ -14,8 +14,10 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
@@ -44,6 +46,14 @@ bool contains(const QImage &picture, QRgb colour)
             if (picture.pixel(x, y) == colour)
                 return true;
     return false;
+}
+
+// The panel's diagnostics, as an administrator turning them all on would read them.
+QStringList g_log;
+void collect(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (QByteArray(context.category).startsWith("veskora."))
+        g_log << QString::fromLatin1(context.category) + u' ' + message;
 }
 
 } // namespace
@@ -231,6 +241,12 @@ void tst_e2e_panel::xrdp()
     frmClient &form = startPanel({"txtServer=" + address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=op",
                                   "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45",
                                   "cboResolution=2", "chkRedirectDrives=1"});
+    QLoggingCategory::setFilterRules(QStringLiteral("veskora.*=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(collect);
+    const auto restore = qScopeGuard([&] {
+        qInstallMessageHandler(previous);
+        QLoggingCategory::setFilterRules(QString());
+    });
     orderSession(xrdp.user(), QStringLiteral("not-the-password"));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     const QRect shown(sessionControl()->mapToGlobal(QPoint(0, 0)), QSize(800, 600));
@@ -280,6 +296,13 @@ void tst_e2e_panel::xrdp()
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
     QVERIFY(form.isVisible());
     QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:0###@"));
+
+    // What happened is there to read; no password is.
+    for (const char *line : {"veskora.sidelink received command 6, argument 1", "veskora.session connected to",
+                             "veskora.session channel rdpsnd opened by the server", "veskora.session session ended"})
+        QVERIFY2(!g_log.filter(QLatin1String(line)).isEmpty(), line);
+    QVERIFY(g_log.filter(QStringLiteral("not-the-password")).isEmpty());
+    QVERIFY(g_log.filter(xrdp.password()).isEmpty());
 }
 
 int main(int argc, char *argv[])
