@@ -3,7 +3,9 @@
 #include "platform/ErrorNumbers.h"
 
 #include <QCoreApplication>
-#include <QLibrary>
+#include <QFile>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -20,15 +22,15 @@ CreateControl entryPoint()
     const QString path = ModuleSessionControl::ModulePath().isEmpty()
         ? QCoreApplication::applicationDirPath() + QStringLiteral("/libveskora-session.so")
         : ModuleSessionControl::ModulePath();
-    QLibrary module(path);
-    // Global, so that the module's replacements of library functions stay ahead of the
-    // library's own for whatever is loaded after it.
-    module.setLoadHints(QLibrary::ExportExternalSymbolsHint);
-    create = reinterpret_cast<CreateControl>(module.resolve("veskora_create_session_control"));
+    // Every symbol bound now, so that a module that does not fit the program fails here, with
+    // the reason; global, so that the module's replacements of library functions stay ahead of
+    // the library's own for whatever is loaded after it.
+    void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_GLOBAL);
+    create = module ? reinterpret_cast<CreateControl>(dlsym(module, "veskora_create_session_control")) : nullptr;
     if (!create)
         throw VbError(ErrorNumbers::ModuleNotLoaded.number,
                       QStringLiteral("%1: %2").arg(QLatin1String(ErrorNumbers::ModuleNotLoaded.description),
-                                                   module.errorString()));
+                                                   QString::fromLocal8Bit(dlerror())));
     return create;
 }
 

@@ -3,14 +3,15 @@
 // server (no window manager, as a kiosk runs) and under openbox with a panel holding a
 // notification area; windowed and full screen; the picture compared pixel for pixel with the
 // server's screen; keys typed before any click; the session closed every way the desktop
-// offers; sessions started from the button and ordered over the side link.
+// offers; sessions started from the button and ordered over the side link. The session control
+// is the program's: the session module, loaded by the first session.
 #include "RdpTestEnvironment.h"
 
 #include "client/Forms.h"
+#include "client/ModuleSessionControl.h"
 #include "client/SessionControlFactory.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
-#include "rdp/FreeRdpSessionControl.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
 
@@ -27,6 +28,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <dlfcn.h>
 #include <memory>
 
 using namespace modGlobClientVar;
@@ -52,9 +54,9 @@ QPoint centreOf(const QWidget *w)
     return w->mapToGlobal(w->rect().center());
 }
 
-FreeRdpSessionControl *sessionControl()
+SessionControl *sessionControl()
 {
-    return Forms::MsRdpClient()->findChild<FreeRdpSessionControl *>(QStringLiteral("msts"));
+    return Forms::MsRdpClient()->findChild<SessionControl *>(QStringLiteral("msts"));
 }
 
 // The panel's whole screen, for a person to look at when asked for (VESKORA_SCREENSHOT_DIR).
@@ -116,7 +118,7 @@ void tst_e2e_panel::initTestCase()
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     frmClient::TimerIntervalMs = 3600 * 1000; // the tests drive the side link themselves
-    SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
+    SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
     // The server's screen is the panel's size, so that a full-screen session shows all of it.
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     m_serverDisplay = std::make_unique<RdpTestEnvironment::Display>(screen.width(), screen.height());
@@ -222,8 +224,12 @@ void tst_e2e_panel::session()
     m_panel->click(centreOf(form.findChild<QPushButton *>(QStringLiteral("cmdRemoteDesktop"))));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     frmMsRdpClient *window = Forms::MsRdpClient();
-    FreeRdpSessionControl *control = sessionControl();
+    SessionControl *control = sessionControl();
     QVERIFY(control && !form.isVisible());
+    // The library's own calls reach the module's performance-flag builder, not the library's.
+    Dl_info builder;
+    QVERIFY(dladdr(dlsym(RTLD_DEFAULT, "freerdp_performance_flags_make"), &builder));
+    QVERIFY2(QByteArray(builder.dli_fname).endsWith("/libveskora-session.so"), builder.dli_fname);
 
     // The window is the desktop's size inside, the frame's corner at (1, 1); full screen it is
     // the screen.
