@@ -96,10 +96,11 @@ struct RdpSession::Callbacks
 
 void RdpSession::warmUp()
 {
-    // The codecs time themselves once per process (about 0.3 s); done early, on a thread of its
-    // own, the first connect does not wait for it.
-    static std::once_flag once;
-    std::call_once(once, [] { std::thread([] { primitives_get(); }).detach(); });
+    // Left to choose, the library times its generic colour conversions against the processor's
+    // optimised ones once per process (0.3 s of CPU and 3 MB, which the first connect waited
+    // for) and takes the optimised set, which uses the fastest instructions the processor has and
+    // the generic code where it has none: that set, chosen at once.
+    primitives_set_hints(PRIMITIVES_ONLY_CPU);
 }
 
 RdpSession::RdpSession(RdpFrame &frame, RdpSessionConfig config)
