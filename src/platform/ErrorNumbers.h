@@ -16,6 +16,8 @@ inline constexpr Kind Overflow{6, "Overflow"};
 inline constexpr Kind SubscriptOutOfRange{9, "Subscript out of range"};
 inline constexpr Kind TypeMismatch{13, "Type mismatch"};
 inline constexpr Kind InvalidPropertyValue{380, "Invalid property value"};
+// The remote desktop client cannot be made: its module is missing or broken (the reason follows).
+inline constexpr Kind ModuleNotLoaded{429, "The remote desktop module could not be loaded"};
 // A send or read on a side-link socket that is not connected.
 inline constexpr Kind SocketBadState{40006, "Wrong protocol or connection state for the requested transaction or request"};
 

@@ -1,6 +1,6 @@
 #include "Version.h"
+#include "client/ModuleSessionControl.h"
 #include "client/SessionControlFactory.h"
-#include "rdp/FreeRdpSessionControl.h"
 #include "shell/frmClientTrayIcon.h"
 #include "startup/modStartClient.h"
 
@@ -22,8 +22,9 @@ int main(int argc, char *argv[])
     // The hidden tray form keeps the program alive, also while no window is open.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // Every session window gets a real remote desktop client.
-    SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
+    // Every session window gets a real remote desktop client, from the session module once a
+    // session is prepared.
+    SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
 
     modStartClient::SetArgumentString(modStartClient::JoinArguments(arguments));
     modStartClient::Main();

@@ -1,6 +1,7 @@
 // The main window as the operator and the side link meet it.
 #include "client/Forms.h"
 #include "client/MainWindowHost.h"
+#include "client/ModuleSessionControl.h"
 #include "client/VbControls.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -374,6 +376,16 @@ private slots:
         QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);
         QVERIFY(!first);
         QVERIFY(f.isVisible() && !Forms::MsRdpClient()->isVisible() && !gRdpStarted && !gRdpConnected);
+
+        // Without the session module the attempt ends the same way, with the loader's reason.
+        ModuleSessionControl::ModulePath() = m_dir->file(QStringLiteral("libveskora-session.so"));
+        const auto defaultModule = qScopeGuard([] { ModuleSessionControl::ModulePath().clear(); });
+        SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
+        f.cmdRemoteDesktop_Click();
+        QVERIFY2(f.PanelText(2).startsWith(QLatin1String("error:429 The remote desktop module could not be loaded: "))
+                     && f.PanelText(2).contains(ModuleSessionControl::ModulePath()), qPrintable(f.PanelText(2)));
+        QVERIFY(f.isVisible() && !Forms::MsRdpClient()->isVisible() && !gRdpStarted);
+
         list(f, "cboResolution")->setEditText(QStringLiteral("800"));
         session = Forms::MsRdpClient();
         QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);

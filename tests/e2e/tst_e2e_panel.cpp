@@ -1,12 +1,13 @@
 // The whole panel with its real session control on an X server of its own, used as an operator
-// would, against the FreeRDP shadow server from the button and xrdp over the side link.
+// would, against the FreeRDP shadow server from the button and xrdp over the side link. The
+// session control is the program's: the session module, loaded by the first session.
 #include "RdpTestEnvironment.h"
 
 #include "client/Forms.h"
+#include "client/ModuleSessionControl.h"
 #include "client/SessionControlFactory.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
-#include "rdp/FreeRdpSessionControl.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
 
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <dlfcn.h>
 #include <memory>
 
 using namespace modGlobClientVar;
@@ -34,9 +36,9 @@ QPoint centreOf(const QWidget *w)
     return w->mapToGlobal(w->rect().center());
 }
 
-FreeRdpSessionControl *sessionControl()
+SessionControl *sessionControl()
 {
-    return Forms::MsRdpClient()->findChild<FreeRdpSessionControl *>(QStringLiteral("msts"));
+    return Forms::MsRdpClient()->findChild<SessionControl *>(QStringLiteral("msts"));
 }
 
 bool contains(const QImage &picture, QRgb colour)
@@ -93,7 +95,7 @@ void tst_e2e_panel::initTestCase()
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     frmClient::TimerIntervalMs = 3600 * 1000; // the tests drive the side link themselves
-    SessionControlFactory::Set([](QWidget *parent) { return new FreeRdpSessionControl(parent); });
+    SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
     // The server's screen is the panel's size, so that a full-screen session shows all of it.
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     m_serverDisplay = std::make_unique<RdpTestEnvironment::Display>(screen.width(), screen.height());
@@ -166,8 +168,14 @@ void tst_e2e_panel::session()
     m_panel->click(centreOf(form.findChild<QPushButton *>(QStringLiteral("cmdRemoteDesktop"))));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     frmMsRdpClient *window = Forms::MsRdpClient();
-    FreeRdpSessionControl *control = sessionControl();
+    SessionControl *control = sessionControl();
     QVERIFY(control && !form.isVisible());
+    // The library's own calls reach the module's replacements of its functions.
+    for (const char *name : {"freerdp_performance_flags_make", "Sleep"}) {
+        Dl_info where;
+        QVERIFY(dladdr(dlsym(RTLD_DEFAULT, name), &where));
+        QVERIFY2(QByteArray(where.dli_fname).endsWith("/libveskora-session.so"), where.dli_fname);
+    }
     const QSize desktop = fullScreen ? screen.size() : QSize(1024, 768);
     QCOMPARE(control->geometry(), QRect(QPoint(0, 0), desktop));
     // Full screen the window is the screen; else its frame's corner is at (1, 1).

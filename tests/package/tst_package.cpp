@@ -266,6 +266,10 @@ void tst_package::installed()
     QVERIFY(list.ok);
     m_paths += list.output.split(u'\n').filter(QStringLiteral("veskora"), Qt::CaseInsensitive);
     QVERIFY(m_paths.contains(QStringLiteral("/usr/bin/veskora")));
+    // The session module beside the program, and the remote desktop library it needs.
+    QVERIFY(m_paths.contains(kProgramDir + QStringLiteral("/libveskora-session.so")));
+    const Result depends = run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Depends}"), QStringLiteral("veskora")});
+    QVERIFY2(depends.ok && depends.output.contains(QLatin1String("libfreerdp2-2")), qPrintable(depends.output));
     for (const QString &name : {QStringLiteral("Client.cfg"), QStringLiteral("User.cfg")}) {
         const QFileInfo link(kProgramDir + u'/' + name);
         QVERIFY2(link.isSymLink(), qPrintable(link.filePath()));

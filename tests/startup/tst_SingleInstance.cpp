@@ -2,6 +2,7 @@
 #include "startup/modStartClient.h"
 
 #include "../e2e/RdpTestEnvironment.h"
+#include "../support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -149,6 +150,35 @@ private slots:
         QVERIFY(start(p, args, display.name()));
         QTRY_VERIFY_WITH_TIMEOUT(windows().contains("\"Torvane_Veskora\""), 30000);
         QVERIFY(!windows().contains("Torvane Remote Desktop Client"));
+        QCOMPARE(p.state(), QProcess::Running);
+    }
+
+    // The program's directory here holds no session module: the panel starts and links up as
+    // ever; a session ordered over the side link fails, and the panel stays with its window.
+    void startsWithoutTheSessionModule()
+    {
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("libveskora-session.so"))));
+        TestSupport::LoopbackServer link;
+        QFile cfg(m_dir.filePath(QStringLiteral("Client.cfg")));
+        const auto removeCfg = qScopeGuard([&] { cfg.remove(); });
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write(QStringLiteral("[Client]\r\ntxtServer=127.0.0.1\r\ntxtPort=%1\r\nAutoConnect=1\r\n").arg(link.port()).toLatin1());
+        cfg.close();
+        RdpTestEnvironment::Display display;
+        QProcess p;
+        const auto stopIt = qScopeGuard([&] { stop(p); });
+        QVERIFY(start(p, {}, display.name()));
+        QTRY_VERIFY_WITH_TIMEOUT(link.peer(), 30000);
+        link.send("@#cmd:6##Argument:1##NrOfUsers:1##Username:op##Password:pw##Resolution:0###@");
+        QTRY_VERIFY_WITH_TIMEOUT(link.received.contains("@#cmd:7##Argument:1###@"), 30000);
+        link.received.clear();
+        link.send("@#cmd:11##Argument:1###@@#cmd:2##Argument:0###@"); // connect, then: your state?
+        QTRY_COMPARE_WITH_TIMEOUT(link.received, QByteArray("@#cmd:3##Argument:0###@"), 30000);
+        QProcess info;
+        info.setProcessEnvironment(p.processEnvironment());
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), QStringLiteral("Torvane Remote Desktop Client")});
+        QVERIFY(info.waitForFinished(30000));
+        QVERIFY(info.readAllStandardOutput().contains("Map State: IsViewable"));
         QCOMPARE(p.state(), QProcess::Running);
     }
 
