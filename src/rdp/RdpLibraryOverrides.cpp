@@ -16,7 +16,8 @@
 #include <thread>
 
 // Two functions the library calls through its PLT are defined here as well; exported from the
-// program, these take the place of the library's own in this process.
+// session module (loaded before the library it needs) or from a program that links this code,
+// these take the place of the library's own in this process.
 //
 // freerdp_performance_flags_make: FreeRDP 2 rebuilds the Client Info performance flags from six
 // of its own booleans right before it writes the PDU, which drops every bit it has no boolean
