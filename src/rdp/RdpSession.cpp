@@ -239,12 +239,30 @@ qint32 RdpSession::runEventLoop(rdpContext *context)
             continue;
         if (m_connection.stopped())
             return ReasonLocal;
+        if (channelFailedAlone(context))
+            continue;
         // A session the server ended on purpose tells why; a broken connection does not.
         const bool serverEnded = freerdp_error_info(instance) != ERRINFO_SUCCESS;
         if (m_config.autoReconnect && !serverEnded && m_connection.reconnect(instance))
             continue;
         return m_connection.stopped() ? ReasonLocal : ReasonServerEnded;
     }
+}
+
+bool RdpSession::channelFailedAlone(rdpContext *context)
+{
+    // A channel that fails costs its own service, not the session: the library would otherwise
+    // report every later check as failed (its error stays set), and the session would be made
+    // again and again. The sound channel of a session made again after the server went away
+    // fails so now and then.
+    HANDLE error = getChannelErrorEventHandle(context);
+    if (freerdp_shall_disconnect(context->instance) || freerdp_get_last_error(context) != FREERDP_ERROR_SUCCESS
+        || WaitForSingleObject(error, 0) != WAIT_OBJECT_0)
+        return false;
+    qCInfo(lcSession, "channel error %u (%s); the session goes on", getChannelError(context),
+           getChannelErrorDescription(context));
+    ResetEvent(error);
+    return true;
 }
 
 void RdpSession::processInput(rdpContext *context)

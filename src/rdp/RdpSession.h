@@ -66,6 +66,7 @@ private:
     qint32 runSession();
     qint32 runEventLoop(rdp_context *context);
     void processInput(rdp_context *context);
+    bool channelFailedAlone(rdp_context *context);
     void processDrives();
     void publish(rdp_context *context, const QRect &rect);
     bool onPreConnect(rdp_context *context);
