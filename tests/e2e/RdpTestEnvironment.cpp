@@ -276,6 +276,14 @@ void Probe::paint(int seed) const
     XSync(m_display, False);
 }
 
+unsigned long Probe::inputFocus() const
+{
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(m_display, &focus, &revert);
+    return focus;
+}
+
 unsigned long Probe::activeWindow() const
 {
     Atom type = None;

@@ -91,6 +91,8 @@ public:
     // shifted or scaled by any amount differs from it.
     void paint(int seed) const;
     unsigned long activeWindow() const;
+    // The window that has the keyboard (the X input focus).
+    unsigned long inputFocus() const;
     // How many of a window manager and a notification area serve the screen.
     int desktopParts() const;
 

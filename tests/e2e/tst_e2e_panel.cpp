@@ -280,6 +280,8 @@ void tst_e2e_panel::xrdp()
             return !contains(there, 0xFF208040) && m_panel->grab(shown) == there;
         },
         kWait));
+    // The session window has the keyboard before anyone clicks into it.
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), Forms::MsRdpClient()->winId(), kWait);
     m_panel->type(QStringLiteral("touch typed\n"));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(xrdp.home() + QStringLiteral("/typed")), kWait);
 
