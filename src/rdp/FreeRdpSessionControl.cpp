@@ -126,6 +126,8 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
     layout->addWidget(close);
     connect(m_connectionBarMinimize, &QToolButton::clicked, this, [this] { window()->showMinimized(); });
     connect(close, &QToolButton::clicked, this, [this] { Disconnect(); });
+    // Its own window, so that the X server keeps the picture, put there directly, off it.
+    m_connectionBar->setAttribute(Qt::WA_NativeWindow);
     m_connectionBar->hide();
 }
 
@@ -276,6 +278,7 @@ void FreeRdpSessionControl::Connect()
     connect(session, &RdpSession::resized, this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
     connect(session, &RdpSession::certificateChanged, this, &FreeRdpSessionControl::sessionCertificateChanged,
             Qt::QueuedConnection);
+    attachWindow();
     m_session->start();
     applyFullScreen();
     updateConnectionBar();
@@ -314,6 +317,8 @@ void FreeRdpSessionControl::sessionEnded(qint32 reason)
         return;
     delete m_certificatePrompt;
     m_session.reset();
+    m_frame.setWindow(nullptr);
+    m_framePutDirectly = false;
     m_connected = false;
     updateConnectionBar();
     emit OnDisconnected(reason);
@@ -376,6 +381,27 @@ void FreeRdpSessionControl::paintEvent(QPaintEvent *event)
         return;
     }
     m_frame.paint(painter, event->rect());
+    // The toolkit's copy reaches the window after this returns; a change the session put there
+    // meanwhile would be covered by the older picture.
+    if (m_framePutDirectly)
+        QMetaObject::invokeMethod(this, [this, area = event->rect()] { m_frame.present(area); }, Qt::QueuedConnection);
+}
+
+bool FreeRdpSessionControl::event(QEvent *event)
+{
+    if (event->type() == QEvent::WinIdChange && m_session)
+        attachWindow();
+    return SessionControl::event(event);
+}
+
+// Where the X server takes the library's pixels as they are, the session puts its picture into
+// this widget's window itself: the user-interface thread would add a hop, a paint and a copy.
+void FreeRdpSessionControl::attachWindow()
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    auto window = x11 ? RdpX11::WindowImage::create(x11->connection(), quint32(winId())) : nullptr;
+    m_framePutDirectly = window != nullptr;
+    m_frame.setWindow(std::move(window));
 }
 
 void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)

@@ -109,6 +109,7 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
     bool focusNextPrevChild(bool next) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     // What the session tells, on the user-interface thread.
@@ -123,6 +124,7 @@ private:
     void layoutConnectionBar();
     void updateConnectionBar();
     void applyFullScreen();
+    void attachWindow();
     QPoint toRemote(const QPointF &local) const;
     void sendMouseButton(Qt::MouseButton button, bool down, const QPointF &pos);
     void releaseAllInput();
@@ -138,6 +140,7 @@ private:
     int m_connectTimeLimitMs = DefaultConnectTimeLimitMs;
 
     RdpFrame m_frame; // shared with the session, which it outlives
+    bool m_framePutDirectly = false;
     std::unique_ptr<RdpSession> m_session;
     bool m_connected = false;
     QList<quint32> m_keysDown;  // scan codes pressed through this widget

@@ -1,9 +1,27 @@
 #include "rdp/RdpFrame.h"
+#include "rdp/RdpX11.h"
 
 #include <QPainter>
 #include <QRegion>
 
 #include <cstring>
+
+RdpFrame::RdpFrame() = default;
+RdpFrame::~RdpFrame() = default;
+
+void RdpFrame::setWindow(std::unique_ptr<RdpX11::WindowImage> window)
+{
+    std::lock_guard lock(m_mutex);
+    m_window = std::move(window);
+}
+
+void RdpFrame::present(const QRect &area)
+{
+    std::lock_guard lock(m_mutex);
+    const QRect r = area & m_image.rect();
+    if (m_window && !r.isEmpty())
+        m_window->put(m_image.constBits(), m_image.bytesPerLine(), r.x(), r.y(), r.width(), r.height());
+}
 
 void RdpFrame::reset(const QSize &size)
 {
@@ -28,6 +46,10 @@ bool RdpFrame::write(const uchar *pixels, qsizetype stride, const QSize &size, c
     const size_t bytes = size_t(r.width()) * 4;
     for (int y = r.top(); y <= r.bottom(); ++y)
         memcpy(m_image.scanLine(y) + r.left() * 4, pixels + y * stride + r.left() * 4, bytes);
+    if (m_window) {
+        m_window->put(m_image.constBits(), m_image.bytesPerLine(), r.x(), r.y(), r.width(), r.height());
+        return false;
+    }
     m_damaged |= r;
     return !std::exchange(m_updatePosted, true);
 }

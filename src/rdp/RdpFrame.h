@@ -3,19 +3,30 @@
 #include <QImage>
 #include <QRect>
 
+#include <memory>
 #include <mutex>
 
 class QPainter;
+namespace RdpX11 {
+class WindowImage;
+}
 
 // The remote screen, shared by the session's worker thread, which copies in what the server
 // draws, and the widget, which paints it: the picture, the part changed since the widget last
 // looked, and whether the widget has been told of it (one notice at a time, however often the
-// server draws meanwhile).
+// server draws meanwhile). Where the widget's window can take the picture straight from the
+// worker, the worker puts each change there itself and the widget is not told.
 class RdpFrame
 {
 public:
+    RdpFrame();
+    ~RdpFrame();
     // A black picture of that size, nothing changed.
     void reset(const QSize &size);
+    // Widget: the window the worker puts changes into from now on; null: none.
+    void setWindow(std::unique_ptr<RdpX11::WindowImage> window);
+    // Widget: puts that part of the picture into the window again (after the toolkit drew there).
+    void present(const QRect &area);
     // Worker: copies a rectangle of the library's 32-bit picture (a new size replaces the whole
     // picture); true when the widget is to be told.
     bool write(const uchar *pixels, qsizetype stride, const QSize &size, const QRect &rect);
@@ -29,6 +40,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     QImage m_image;
+    std::unique_ptr<RdpX11::WindowImage> m_window;
     QRect m_damaged;
     bool m_updatePosted = false;
 };

@@ -5,8 +5,11 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
-#include <vector>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 namespace RdpX11 {
 
@@ -83,6 +86,62 @@ uint32_t lockKeyStates(_XDisplay *display)
     if (lit("Scroll Lock"))
         states |= KBD_SYNC_SCROLL_LOCK;
     return states;
+}
+
+std::unique_ptr<WindowImage> WindowImage::create(xcb_connection_t *connection, uint32_t window)
+{
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    xcb_get_window_attributes_reply_t *attributes
+        = xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr);
+    xcb_get_geometry_reply_t *geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+    bool fits = attributes && geometry && geometry->depth == 24 && setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    if (fits) {
+        bool format = false, visual = false;
+        for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f))
+            format |= f.data->depth == 24 && f.data->bits_per_pixel == 32;
+        for (auto screen = xcb_setup_roots_iterator(setup); screen.rem; xcb_screen_next(&screen))
+            for (auto depth = xcb_screen_allowed_depths_iterator(screen.data); depth.rem; xcb_depth_next(&depth))
+                for (auto v = xcb_depth_visuals_iterator(depth.data); v.rem; xcb_visualtype_next(&v))
+                    visual |= v.data->visual_id == attributes->visual && v.data->red_mask == 0xFF0000
+                              && v.data->green_mask == 0xFF00 && v.data->blue_mask == 0xFF;
+        fits = format && visual;
+    }
+    std::free(attributes);
+    std::free(geometry);
+    return fits ? std::unique_ptr<WindowImage>(new WindowImage(connection, window)) : nullptr;
+}
+
+WindowImage::WindowImage(xcb_connection_t *connection, uint32_t window)
+    : m_connection(connection), m_window(window), m_gc(xcb_generate_id(connection)),
+      m_maxRequestBytes(std::size_t(xcb_get_maximum_request_length(connection)) * 4)
+{
+    const uint32_t noExposures = 0;
+    xcb_create_gc(connection, m_gc, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+}
+
+WindowImage::~WindowImage()
+{
+    xcb_free_gc(m_connection, m_gc);
+    xcb_flush(m_connection);
+}
+
+void WindowImage::put(const uint8_t *pixels, std::ptrdiff_t stride, int x, int y, int width, int height)
+{
+    const std::size_t rowBytes = std::size_t(width) * 4;
+    if (width <= 0 || height <= 0)
+        return;
+    // The request carries the rectangle's rows one after another; a large one goes in bands
+    // that each fit into a request.
+    const int band = int(std::clamp<std::size_t>((m_maxRequestBytes - 64) / rowBytes, 1, std::size_t(height)));
+    for (int top = y; top < y + height; top += band) {
+        const int rows = std::min(band, y + height - top);
+        m_rows.resize(rowBytes * std::size_t(rows));
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(m_rows.data() + rowBytes * std::size_t(r), pixels + (top + r) * stride + x * 4, rowBytes);
+        xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, uint16_t(width), uint16_t(rows),
+                      int16_t(x), int16_t(top), 0, 24, uint32_t(m_rows.size()), m_rows.data());
+    }
+    xcb_flush(m_connection);
 }
 
 } // namespace RdpX11

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 struct _XDisplay;
+struct xcb_connection_t;
 
 // The X server's side of the keyboard and the desktop, kept apart because Xlib's macros clash
 // with Qt's names.
@@ -16,4 +20,26 @@ bool windowManagerRunning(_XDisplay *display);
 bool dockRunning(_XDisplay *display);
 // Gives the keyboard to a window that is on the screen (as a window manager would).
 void takeInputFocus(_XDisplay *display, unsigned long window);
+
+// A window that the session's picture is put into straight from the session's thread, over the
+// toolkit's own connection, so that the puts keep their order with the toolkit's drawing there.
+// The picture reaches the screen without waiting for the user-interface thread.
+class WindowImage
+{
+public:
+    // Null unless the window takes the library's 32-bit pixels as they are (24-bit true colour,
+    // least significant byte first).
+    static std::unique_ptr<WindowImage> create(xcb_connection_t *connection, uint32_t window);
+    ~WindowImage();
+    // A rectangle of a 32-bit picture, to the same place in the window.
+    void put(const uint8_t *pixels, std::ptrdiff_t stride, int x, int y, int width, int height);
+
+private:
+    WindowImage(xcb_connection_t *connection, uint32_t window);
+
+    xcb_connection_t *m_connection;
+    uint32_t m_window, m_gc;
+    std::size_t m_maxRequestBytes;
+    std::vector<uint8_t> m_rows;
+};
 } // namespace RdpX11
