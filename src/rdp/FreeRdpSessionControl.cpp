@@ -399,9 +399,11 @@ bool FreeRdpSessionControl::event(QEvent *event)
 void FreeRdpSessionControl::attachWindow()
 {
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    auto window = x11 ? RdpX11::WindowImage::create(x11->connection(), quint32(winId())) : nullptr;
+    auto window = x11 && x11->connection() ? RdpX11::WindowImage::create(x11->connection(), quint32(winId())) : nullptr;
     m_framePutDirectly = window != nullptr;
     m_frame.setWindow(std::move(window));
+    if (m_framePutDirectly)
+        windowHandle()->installEventFilter(this);
 }
 
 void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)
@@ -427,6 +429,10 @@ void FreeRdpSessionControl::showEvent(QShowEvent *event)
 
 bool FreeRdpSessionControl::eventFilter(QObject *watched, QEvent *event)
 {
+    // Shown again, the window gets the toolkit's copy of the picture, which the session's own
+    // puts have left behind.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && m_framePutDirectly)
+        QMetaObject::invokeMethod(this, [this] { m_frame.present(rect()); }, Qt::QueuedConnection);
     if (watched == window()->windowHandle() && event->type() == QEvent::Expose && window()->windowHandle()->isExposed()
         && std::exchange(m_focusWhenExposed, false) && !windowManaged())
         RdpX11::takeInputFocus(x11Display(), window()->winId());

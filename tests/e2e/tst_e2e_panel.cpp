@@ -210,6 +210,8 @@ void tst_e2e_panel::session()
         QTRY_VERIFY(window->isMinimized());
         frmClientTrayIcon::Instance()->Form_MouseMove(frmClientTrayIcon::WM_LBUTTONDBLCLK);
         QTRY_VERIFY(!window->isMinimized() && window->isActiveWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))),
+                                 kWait);
     }
 
     if (managed) {
