@@ -43,13 +43,14 @@ bool RdpFrame::write(const uchar *pixels, qsizetype stride, const QSize &size, c
     r &= m_image.rect();
     if (r.isEmpty())
         return false;
+    // To the screen first: the copy kept for the widget can wait.
+    if (m_window)
+        m_window->put(pixels, stride, r.x(), r.y(), r.width(), r.height());
     const size_t bytes = size_t(r.width()) * 4;
     for (int y = r.top(); y <= r.bottom(); ++y)
         memcpy(m_image.scanLine(y) + r.left() * 4, pixels + y * stride + r.left() * 4, bytes);
-    if (m_window) {
-        m_window->put(m_image.constBits(), m_image.bytesPerLine(), r.x(), r.y(), r.width(), r.height());
+    if (m_window)
         return false;
-    }
     m_damaged |= r;
     return !std::exchange(m_updatePosted, true);
 }
