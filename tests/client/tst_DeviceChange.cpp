@@ -1,9 +1,7 @@
 // Removable media coming and going reach the session control as device-change messages.
 #include "client/Forms.h"
 #include "client/clsDeviceChange.h"
-#include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
-#include "settings/modGlobClientVar.h"
 #include "system/RemovableMedia.h"
 
 #include "Panel.h"
@@ -11,7 +9,6 @@
 #include <QDir>
 #include <QSignalSpy>
 
-using namespace modGlobClientVar;
 using RemovableMedia::MountEntry;
 using TestSupport::TmpfsMount;
 
@@ -127,42 +124,6 @@ private slots:
         Forms::UnloadMsRdpClient();
     }
 
-    // The session window's life: a connection it did not start is not counted; every end of a
-    // session, and every close request, brings the main window back.
-    void sessionWindow()
-    {
-        RecordingSessionControl::install();
-        TestSupport::ProgramDir dir;
-        frmClient &main = TestSupport::LoadPanel(dir, {"AutoConnect=0"});
-        frmMsRdpClient *session = Forms::MsRdpClient();
-        auto *control = RecordingSessionControl::last();
-        QCOMPARE(control->objectName(), QStringLiteral("msts"));
-        control->raiseConnected();
-        QVERIFY(!gRdpConnected);
-        for (const bool connected : {true, false}) {
-            gRdpStarted = true;
-            main.hide();
-            session->show();
-            control->raiseConnected();
-            QCOMPARE(gRdpConnected, true);
-            if (connected) {
-                QVERIFY(!session->close()); // a running session ends through the control
-                QVERIFY(control->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
-                control->raiseDisconnected(2);
-            } else {
-                gRdpStarted = false;
-                QVERIFY(!session->close()); // none running: back at once
-            }
-            QVERIFY(!session->isVisible() && main.isVisible() && control->isHidden());
-            QVERIFY(!gRdpStarted && !gRdpConnected);
-        }
-        QCOMPARE(Forms::MsRdpClient(), session); // stays loaded; the next connection replaces it
-        gRdpStarted = gRdpConnected = true;
-        Forms::UnloadMsRdpClient();
-        QVERIFY(!gRdpStarted && !gRdpConnected);
-        TestSupport::UnloadForms();
-    }
-
     void realMountsBecomeMessages()
     {
         if (const QString why = TmpfsMount::refusal(); !why.isEmpty())
@@ -175,9 +136,7 @@ private slots:
         auto watcher = std::make_unique<clsDeviceChange>();
         QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
         watcher->SubClass(&window);
-        // A mount outside the media directory comes first, so that a message it caused
-        // would be there by the time the stick's arrives. A mount present at attach time
-        // was not announced either.
+        // A mount outside the media directory comes first: a message of its own would arrive first.
         TmpfsMount other(elsewhere.filePath(QStringLiteral("disk")));
         TmpfsMount stick(m_root + QStringLiteral("/STICK"));
         QVERIFY2(other.mounted() && stick.mounted(), qPrintable(stick.error()));
