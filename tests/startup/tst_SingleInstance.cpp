@@ -18,31 +18,41 @@ class tst_SingleInstance : public QObject
 {
     Q_OBJECT
 
-private:
     // The program runs from a directory of its own, so that no other test's instance of the
     // built program counts as a previous instance here, and its configuration stays here.
     QTemporaryDir m_dir{QCoreApplication::applicationDirPath() + QStringLiteral("/instance-XXXXXX")};
     QString m_program;
 
     // On the given X display, else on no display at all.
-    bool start(QProcess &p, const QStringList &args, const QString &display = QString())
+    static QProcessEnvironment environment(const QString &display)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
         env.insert(QStringLiteral("DISPLAY"), display);
-        p.setProcessEnvironment(env);
+        return env;
+    }
+    bool start(QProcess &p, const QStringList &args, const QString &display = QString())
+    {
+        p.setProcessEnvironment(environment(display));
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(m_program, args);
         return p.waitForStarted(30000);
+    }
+    static QByteArray xwininfo(const QString &display, const QStringList &args)
+    {
+        QProcess info;
+        info.setProcessEnvironment(environment(display));
+        info.start(QStringLiteral("xwininfo"), args);
+        info.waitForFinished(30000);
+        return info.readAllStandardOutput();
     }
 
     // The pid recorded in the program's lock, 0 when there is none.
     qint64 lockHolder() const
     {
-        QLockFile lock(modStartClient::InstanceLockPath(m_program));
         qint64 pid = 0;
         QString host, app;
-        return lock.getLockInfo(&pid, &host, &app) ? pid : 0;
+        return QLockFile(modStartClient::InstanceLockPath(m_program)).getLockInfo(&pid, &host, &app) ? pid : 0;
     }
 
     // Whether the process ended by itself with exit code 0; it is killed if not.
@@ -52,19 +62,15 @@ private:
         stop(p);
         return ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
-
     static void stop(QProcess &p)
     {
-        if (p.state() != QProcess::NotRunning) {
-            p.kill();
-            p.waitForFinished(30000);
-        }
+        if (p.state() != QProcess::NotRunning)
+            p.kill(), p.waitForFinished(30000);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/Veskora");
         QVERIFY2(QFile::exists(built), "build the Veskora target first");
         m_program = m_dir.filePath(QStringLiteral("Veskora"));
@@ -74,53 +80,40 @@ private slots:
 
     void cleanupTestCase()
     {
-        // Killed instances leave their lock behind.
-        QFile::remove(modStartClient::InstanceLockPath(m_program));
+        QFile::remove(modStartClient::InstanceLockPath(m_program)); // killed instances leave theirs
     }
 
-    void secondStartEndsSilently_data()
+    // A second start ends at once without a word; the first (a usage box waiting for a person,
+    // a client running) stays. A lock a killed instance left behind is taken over.
+    void secondStart_data()
     {
         QTest::addColumn<QStringList>("firstArgs");
+        QTest::addColumn<bool>("killFirst");
         QTest::addColumn<QStringList>("secondArgs");
-        // The usage box waits for a person, the client runs on: the first instance stays.
-        QTest::newRow("usage open, three words") << QStringList{"/?"} << QStringList{"a", "b", "c"};
-        QTest::newRow("client running, /?") << QStringList{"/NOTMAX", "/RUN"} << QStringList{"/?"};
+        QTest::newRow("usage open, three words") << QStringList{"/?"} << false << QStringList{"a", "b", "c"};
+        QTest::newRow("client running, /?") << QStringList{"/NOTMAX", "/RUN"} << false << QStringList{"/?"};
+        QTest::newRow("first killed") << QStringList{"/?"} << true << QStringList{"/?"};
     }
-    void secondStartEndsSilently()
+    void secondStart()
     {
         QFETCH(QStringList, firstArgs);
+        QFETCH(bool, killFirst);
         QFETCH(QStringList, secondArgs);
         QProcess first, second;
-        const auto stopBoth = qScopeGuard([&] {
-            stop(second);
-            stop(first);
-        });
+        const auto stopBoth = qScopeGuard([&] { stop(second), stop(first); });
         QVERIFY(start(first, firstArgs));
         QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 30000);
-
+        if (killFirst)
+            stop(first);
         QVERIFY(start(second, secondArgs));
+        if (killFirst) {
+            QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), second.processId(), 30000);
+            QCOMPARE(second.state(), QProcess::Running);
+            return;
+        }
         QVERIFY2(endsCleanly(second), "the second instance did not end cleanly");
         QCOMPARE(second.readAllStandardOutput(), QByteArray());
-        QCOMPARE(first.state(), QProcess::Running);
-        QCOMPARE(lockHolder(), first.processId());
-    }
-
-    void lockOfAKilledInstanceIsTakenOver()
-    {
-        QProcess first, next;
-        const auto stopBoth = qScopeGuard([&] {
-            stop(next);
-            stop(first);
-        });
-        QVERIFY(start(first, {QStringLiteral("/?")}));
-        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 30000);
-        const qint64 dead = first.processId();
-        stop(first);
-
-        QVERIFY(start(next, {QStringLiteral("/?")}));
-        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), next.processId(), 30000);
-        QVERIFY(next.processId() != dead);
-        QCOMPARE(next.state(), QProcess::Running);
+        QVERIFY(first.state() == QProcess::Running && lockHolder() == first.processId());
     }
 
     // Every word is the program's and the toolkit acts on none: its own options give the
@@ -135,22 +128,12 @@ private slots:
     {
         QFETCH(QStringList, args);
         RdpTestEnvironment::Display display;
-        QVERIFY2(display.isRunning(), "Xvfb did not start");
-        const auto windows = [&] {
-            QProcess list;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("DISPLAY"), display.name());
-            list.setProcessEnvironment(env);
-            list.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
-            list.waitForFinished(30000);
-            return list.readAllStandardOutput();
-        };
         QProcess p;
         const auto stopIt = qScopeGuard([&] { stop(p); });
         QVERIFY(start(p, args, display.name()));
-        QTRY_VERIFY_WITH_TIMEOUT(windows().contains("\"Torvane_Veskora\""), 30000);
-        QVERIFY(!windows().contains("Torvane Remote Desktop Client"));
-        QCOMPARE(p.state(), QProcess::Running);
+        const QStringList tree{"-root", "-tree"};
+        QTRY_VERIFY_WITH_TIMEOUT(xwininfo(display.name(), tree).contains("\"Torvane_Veskora\""), 30000);
+        QVERIFY(!xwininfo(display.name(), tree).contains("Torvane Remote Desktop Client"));
     }
 
     // The program's directory here holds no session module: the panel starts and links up as
@@ -159,11 +142,10 @@ private slots:
     {
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("libveskora-session.so"))));
         TestSupport::LoopbackServer link;
-        QFile cfg(m_dir.filePath(QStringLiteral("Client.cfg")));
-        const auto removeCfg = qScopeGuard([&] { cfg.remove(); });
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write(QStringLiteral("[Client]\r\ntxtServer=127.0.0.1\r\ntxtPort=%1\r\nAutoConnect=1\r\n").arg(link.port()).toLatin1());
-        cfg.close();
+        const QString cfg = m_dir.filePath(QStringLiteral("Client.cfg"));
+        const auto removeCfg = qScopeGuard([&] { QFile::remove(cfg); });
+        TestSupport::writeBytes(cfg, QStringLiteral("[Client]\r\ntxtServer=127.0.0.1\r\ntxtPort=%1\r\nAutoConnect=1\r\n")
+                                         .arg(link.port()).toLatin1());
         RdpTestEnvironment::Display display;
         QProcess p;
         const auto stopIt = qScopeGuard([&] { stop(p); });
@@ -174,19 +156,14 @@ private slots:
         link.received.clear();
         link.send("@#cmd:11##Argument:1###@@#cmd:2##Argument:0###@"); // connect, then: your state?
         QTRY_COMPARE_WITH_TIMEOUT(link.received, QByteArray("@#cmd:3##Argument:0###@"), 30000);
-        QProcess info;
-        info.setProcessEnvironment(p.processEnvironment());
-        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), QStringLiteral("Torvane Remote Desktop Client")});
-        QVERIFY(info.waitForFinished(30000));
-        QVERIFY(info.readAllStandardOutput().contains("Map State: IsViewable"));
+        QVERIFY(xwininfo(display.name(), {"-name", "Torvane Remote Desktop Client"}).contains("Map State: IsViewable"));
         QCOMPARE(p.state(), QProcess::Running);
     }
 
     void notMaxAloneEndsTheProgram()
     {
         QProcess p;
-        QVERIFY(start(p, {QStringLiteral("/NOTMAX")}));
-        QVERIFY(endsCleanly(p));
+        QVERIFY(start(p, {QStringLiteral("/NOTMAX")}) && endsCleanly(p));
     }
 };
 
