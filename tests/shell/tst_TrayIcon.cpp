@@ -1,6 +1,7 @@
 // The tray form: its icon and menu, the gate before Configuration and Exit with its prompt, the
-// definition dialog, the main window it owns and rebuilds, the about box, and the order in
-// which Exit ends the program.
+// definition dialog, the main window it owns and rebuilds, the about box, and the order in which
+// Exit ends the program. On an X server of its own with no window manager, as on a bare panel;
+// a notification area (trayer) comes last.
 #include "Version.h"
 #include "client/Forms.h"
 #include "client/frmClient.h"
@@ -13,13 +14,16 @@
 
 #include "DialogScript.h"
 #include "Panel.h"
+#include "RdpTestEnvironment.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
@@ -50,6 +54,15 @@ void rightClick(QWidget *widget)
 {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(widget, &event);
+}
+
+// The widget Qt puts into the notification area for the icon, if there is one.
+QWidget *embeddedIcon()
+{
+    for (QWidget *w : QApplication::allWidgets())
+        if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0)
+            return w;
+    return nullptr;
 }
 
 // The raw line of the key in Client.cfg, or a null string when there is none.
@@ -142,31 +155,37 @@ private slots:
     // shown; a refused gate keeps the window and its edits.
     void configuration_data()
     {
-        QTest::addColumn<bool>("viaMenu");
+        QTest::addColumn<int>("how"); // 0: the menu, else the icon's activation
+        QTest::addColumn<bool>("hidden");
         QTest::addColumn<bool>("granted");
-        QTest::newRow("menu, password right") << true << true;
-        QTest::newRow("menu, password refused") << true << false;
-        QTest::newRow("double click, password right") << false << true;
-        QTest::newRow("double click, password refused") << false << false;
+        const int menu = 0, dbl = QSystemTrayIcon::DoubleClick, click = QSystemTrayIcon::Trigger;
+        QTest::newRow("menu, password right") << menu << false << true;
+        QTest::newRow("menu, password refused") << menu << false << false;
+        QTest::newRow("double click, password right") << dbl << true << true;
+        QTest::newRow("double click, password refused") << dbl << true << false;
+        QTest::newRow("double click, window shown") << dbl << false << false;
+        QTest::newRow("click, window hidden") << click << true << false;
     }
     void configuration()
     {
-        QFETCH(bool, viaMenu);
+        QFETCH(int, how);
+        QFETCH(bool, hidden);
         QFETCH(bool, granted);
+        const bool viaMenu = how == 0, prompted = viaMenu || (hidden && how == QSystemTrayIcon::DoubleClick);
         dir->write(QStringLiteral("Client.cfg"), {"[Client]", "txtServer=stored-host"});
         tray().RefreshMainForm();
         QPointer<frmClient> before = Forms::Client();
         const auto server = [](frmClient *f) { return child<QLineEdit>(f, "txtServer"); };
         QCOMPARE(server(before)->text(), QStringLiteral("stored-host"));
         server(before)->setText(QStringLiteral("unsaved"));
-        if (!viaMenu)
-            before->hide();
+        before->setHidden(hidden);
         DialogScript script;
-        script.answerPrompt(granted).start();
+        if (prompted)
+            script.answerPrompt(granted).start();
         if (viaMenu)
             action("mnuConfiguration")->trigger();
         else
-            emit icon()->activated(QSystemTrayIcon::DoubleClick);
+            emit icon()->activated(QSystemTrayIcon::ActivationReason(how));
         QTRY_VERIFY(script.finished() && !frmEnterPassword::Instance());
         if (granted) {
             QTRY_VERIFY(before.isNull());
@@ -175,7 +194,7 @@ private slots:
         } else {
             QCOMPARE(Forms::Client(), before.data());
             QCOMPARE(server(before)->text(), QStringLiteral("unsaved"));
-            QCOMPARE(before->isVisible(), viaMenu);
+            QCOMPARE(before->isVisible(), !hidden);
         }
     }
 
@@ -290,7 +309,7 @@ private slots:
     // main window, also from a rebuilt one.
     void withoutANotificationArea()
     {
-        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
         frmClient *client = Forms::Client();
         QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
         rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
@@ -449,7 +468,55 @@ private slots:
         QVERIFY(!gateScript.timedOut());
         QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
     }
+    // In a notification area: no message, the icon's menu on a right click; and with no window
+    // manager to hand the keyboard back when a real message box closes, the prompt under
+    // "Wrong Password" must be typed into again without a touch.
+    void notificationArea()
+    {
+        // The tray's announcement makes the toolkit dock the icon again, which closes an open
+        // menu: wait for it. The native interface is a QObject of no public class.
+        QSignalSpy announced(reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface()),
+                             SIGNAL(systemTrayWindowChanged(QScreen *)));
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"), {"--edge", "top", "--widthtype", "pixel", "--width", "120", "--height", "32"});
+        QVERIFY(announced.wait(20000) && QSystemTrayIcon::isSystemTrayAvailable());
+        cleanup();
+        init();
+        QTRY_VERIFY_WITH_TIMEOUT(embeddedIcon() && embeddedIcon()->isVisible(), 10000);
+        QVERIFY(Forms::Client()->PanelText(1).isEmpty());
+        QTest::mouseClick(embeddedIcon(), Qt::RightButton, {}, QPoint(5, 5));
+        QTRY_VERIFY(menu()->isVisible());
+        QTest::keyClick(menu(), Qt::Key_Escape);
+        QTRY_VERIFY(!menu()->isVisible());
+
+        boxes.reset();
+        bool boxHadKeyboard = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); box && box->isActiveWindow())
+                boxHadKeyboard = true, closer.stop(), box->button(QMessageBox::Ok)->click();
+        });
+        const auto promptHasKeyboard = [] { return promptShown() && frmEnterPassword::Instance()->isActiveWindow(); };
+        DialogScript script;
+        script.then(promptHasKeyboard).act([&] { closer.start(10); }).enter("x").then(promptHasKeyboard).enter({}).start();
+        action("mnuExit")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(script.finished() || script.timedOut(), 20000);
+        QVERIFY(boxHadKeyboard && !script.timedOut());
+        QTRY_COMPARE(endCalls, 1);
+        trayer.terminate();
+        trayer.waitForFinished(5000);
+    }
 };
 
-QTEST_MAIN(tst_TrayIcon)
+int main(int argc, char *argv[])
+{
+    RdpTestEnvironment::Display display;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("DISPLAY", display.name().toLatin1());
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // only the X notification area
+    QApplication app(argc, argv);
+    tst_TrayIcon test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_TrayIcon.moc"
