@@ -180,13 +180,15 @@ private slots:
         server(before)->setText(QStringLiteral("unsaved"));
         before->setHidden(hidden);
         DialogScript script;
-        if (prompted)
-            script.answerPrompt(granted).start();
+        script.answerPrompt(granted).start();
+        bool handled = false;
         if (viaMenu)
             action("mnuConfiguration")->trigger();
         else
             emit icon()->activated(QSystemTrayIcon::ActivationReason(how));
-        QTRY_VERIFY(script.finished() && !frmEnterPassword::Instance());
+        QMetaObject::invokeMethod(this, [&] { handled = true; }, Qt::QueuedConnection); // after the activation
+        QTRY_VERIFY(handled && !frmEnterPassword::Instance());
+        QCOMPARE(script.finished(), prompted);
         if (granted) {
             QTRY_VERIFY(before.isNull());
             QCOMPARE(server(Forms::Client())->text(), QStringLiteral("stored-host"));
