@@ -98,41 +98,28 @@ private slots:
         QTEST(bool(gNotMaximized), "notMaximized");
     }
 
-    // Every /RUN sets the paths and start values again before the tray form loads, and leaves
-    // the session state alone.
+    // Every /RUN sets the paths and start values again before the tray form loads; the real tray
+    // form and its main window are loaded once.
     void everyRunSetsTheStartValues()
     {
         gStartConnectLifeCnt = gStartLifeCnt = gTryConnectCount = gTryConnectActionCnt = gMaxTryConnectActionCnt = -7;
         gSecurityEnabled = false;
-        gRdpStarted = true;
+        TestSupport::ProgramDir dir;
+        RecordingSessionControl::install();
         QStringList atLoad;
         modStartClient::SetTrayLoader([&] {
             atLoad << QStringLiteral("%1|%2|%3 %4 %5 %6 %7 %8").arg(gClientCfgFile, gUserCfgFile).arg(gStartConnectLifeCnt)
                           .arg(gStartLifeCnt).arg(gTryConnectCount).arg(gTryConnectActionCnt).arg(gMaxTryConnectActionCnt)
                           .arg(gSecurityEnabled);
             gStartLifeCnt = 120;
-            gClientCfgFile.clear();
-        });
-        modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
-        modStartClient::Main();
-        const QString dir = QCoreApplication::applicationDirPath();
-        const QString expected = dir + "/Client.cfg|" + dir + "/User.cfg|3 45 0 3 50 1";
-        QCOMPARE(atLoad, (QStringList{expected, expected}));
-        QVERIFY(gRdpStarted);
-        gRdpStarted = false;
-    }
-
-    // With the real tray form: two "/RUN" load one tray form and one main window.
-    void windows()
-    {
-        TestSupport::ProgramDir dir;
-        RecordingSessionControl::install();
-        modStartClient::SetTrayLoader([&] {
             gClientCfgFile = dir.file(QStringLiteral("Client.cfg"));
             frmClientTrayIcon::Load();
         });
         modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
         modStartClient::Main();
+        const QString appDir = QCoreApplication::applicationDirPath();
+        const QString expected = appDir + "/Client.cfg|" + appDir + "/User.cfg|3 45 0 3 50 1";
+        QCOMPARE(atLoad, (QStringList{expected, expected}));
         QVERIFY(frmClientTrayIcon::Instance() && !frmClientTrayIcon::Instance()->isVisible());
         int clients = 0;
         for (QWidget *w : QApplication::topLevelWidgets())
