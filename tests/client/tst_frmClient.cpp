@@ -1,10 +1,7 @@
 // The main window as the operator and the side link meet it.
-#include "client/Forms.h"
 #include "client/MainWindowHost.h"
 #include "client/ModuleSessionControl.h"
 #include "client/VbControls.h"
-#include "client/frmClient.h"
-#include "client/frmMsRdpClient.h"
 #include "serverlink/SideLinkMessages.h"
 #include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SocketControl.h"
@@ -113,25 +110,9 @@ private slots:
         m_dir.reset();
     }
 
-    void loadRefusesClose()
-    {
-        gRdpStarted = gRdpConnected = true;
-        gNotMaximized = true;
-        frmClient &f = Forms::LoadClient();
-        QVERIFY(!gRdpStarted && !gRdpConnected);
-        QCOMPARE(field(f, "txtClientname")->text(), modSystemBasic::GetLocalComputerName());
-        frmMsRdpClient *session = Forms::MsRdpClient();
-        QVERIFY(session && !session->isVisible() && session->msts->isHidden());
-        RecordingSessionControl::last()->raiseConnected(); // not started here: not counted
-        QVERIFY(!gRdpConnected);
-        QTRY_VERIFY(f.isActiveWindow());
-        QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
-        // Names from the side link reach the status bar: shown as text, never as markup.
-        QCOMPARE(child<QLabel>(&f, "stbPanel2")->textFormat(), Qt::PlainText);
-    }
-
-    // Configuration mode keeps the link closed, also when the tray's "Configuration" shows the
-    // frame in operator mode; operator mode in both layouts, from the load to the unload.
+    // The load clears the session state and loads the session window hidden; the window refuses
+    // to close. Configuration mode keeps the link closed, also when the tray's "Configuration"
+    // shows the frame in operator mode; operator mode in both layouts, from the load to the unload.
     void modes_data()
     {
         QTest::addColumn<bool>("autoConnect");
@@ -149,12 +130,20 @@ private slots:
         QFETCH(bool, notMaximized);
         TestSupport::LoopbackServer server;
         gNotMaximized = notMaximized;
+        gRdpStarted = gRdpConnected = true;
         frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : Forms::LoadClient();
+        QVERIFY(!gRdpStarted && !gRdpConnected && Forms::MsRdpClient()->isHidden() && Forms::MsRdpClient()->msts->isHidden());
+        RecordingSessionControl::last()->raiseConnected(); // not started here: not counted
+        QVERIFY(!gRdpConnected);
+        QCOMPARE(field(f, "txtClientname")->text(), modSystemBasic::GetLocalComputerName());
+        // Names from the side link reach the status bar: shown as text, never as markup.
+        QCOMPARE(child<QLabel>(&f, "stbPanel2")->textFormat(), Qt::PlainText);
         auto *winsock = child<SocketControl>(&f, "Winsock");
         if (frameShown)
             f.ShowConfigurationFrame();
         if (!autoConnect || frameShown) {
             QTRY_VERIFY(f.isActiveWindow());
+            QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
             QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
             QCOMPARE(f.Supervisor().LifeCnt(), 0);
             QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
@@ -246,21 +235,22 @@ private slots:
     {
         frmClient &f = configurationMode();
         const QList<CheckBox *> boxes = f.findChildren<CheckBox *>();
-        QCOMPARE(boxes.size(), 17);
         for (qsizetype i = 0; i < boxes.size(); ++i)
             boxes.at(i)->setValue(int(i % 3));
         field(f, "txtPort")->setText(QStringLiteral("4000"));
         list(f, "cboResolution")->setCurrentIndex(5);
-        QStringList held;
-        for (CheckBox *b : boxes)
-            held << b->objectName() + u'=' + QString::number(b->Value());
+        const auto held = [&] {
+            QList<int> values;
+            for (CheckBox *b : boxes)
+                values << b->Value();
+            return values;
+        };
+        const QList<int> written = held();
         f.WriteConfigurationToFile();
         f.cmdSetDefault_Click();
         QCOMPARE(field(f, "txtServer")->text(), QStringLiteral("SERVERNAME"));
         f.ReadConfigurationFromFile();
-        for (CheckBox *b : boxes)
-            held.removeOne(b->objectName() + u'=' + QString::number(b->Value()));
-        QCOMPARE(held, QStringList());
+        QCOMPARE(held(), written);
         QCOMPARE(field(f, "txtPort")->text(), QStringLiteral("4000"));
         QCOMPARE(list(f, "cboResolution")->currentIndex(), 5);
 
@@ -365,16 +355,16 @@ private slots:
         auto *winsock = child<SocketControl>(&f, "Winsock");
         winsock->Connect(QStringLiteral("127.0.0.1"), server.port());
         QTRY_VERIFY(winsock->State() == SocketControl::sckConnected && server.peer());
-        child<QPushButton>(&f, "cmdRestart")->setEnabled(true);
-        child<QPushButton>(&f, "cmdShutDown")->setEnabled(true);
-        QTest::mouseClick(child<QPushButton>(&f, "cmdRestart"), Qt::LeftButton);
-        m_host.grant = false;
-        QTest::mouseClick(child<QPushButton>(&f, "cmdShutDown"), Qt::LeftButton);
-        m_host.grant = true;
-        QTest::mouseClick(child<QPushButton>(&f, "cmdShutDown"), Qt::LeftButton);
+        const auto click = [&](const char *name, bool grant) {
+            m_host.grant = grant;
+            child<QPushButton>(&f, name)->setEnabled(true);
+            QTest::mouseClick(child<QPushButton>(&f, name), Qt::LeftButton);
+        };
+        click("cmdRestart", true);
+        click("cmdShutDown", false);
+        click("cmdShutDown", true);
         OnScreenKeyboard::SetProgram(QStringLiteral("veskora-no-such-keyboard"));
-        m_host.grant = false;
-        QTest::mouseClick(child<QPushButton>(&f, "cmdKeyboard"), Qt::LeftButton);
+        click("cmdKeyboard", false);
         QVERIFY(f.PanelText(2).startsWith(QLatin1String("On-Screen Keyboard could not be started")));
         QVERIFY(f.PanelText(2).contains(QLatin1String("veskora-no-such-keyboard")));
         m_host.grant = true;
@@ -382,7 +372,6 @@ private slots:
         f.cmdRestart_Click();
         QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
     }
-
 };
 
 // The child side of activationWithoutWindowManager.

@@ -83,6 +83,7 @@ private slots:
         QTest::newRow("/RUN then /NOTMAX") << QStringList{"/RUN /NOTMAX"} << start << true;
         QTest::newRow("/? twice") << QStringList{"/?", "/?"} << QStringList{"usage", "usage"} << false;
         QTest::newRow("unknown") << QStringList{"/X"} << usage << false;
+        QTest::newRow("toolkit options") << QStringList{"-style", "fusion"} << QStringList{"usage", "usage"} << false;
         QTest::newRow("unknown then /RUN, one argument") << QStringList{"/X /RUN"} << QStringList{"usage", "start"} << false;
         QTest::newRow("/RUNX") << QStringList{"/RUNX"} << usage << false;
         QTest::newRow("three valid switches") << QStringList{"/RUN", "/NOTMAX", "/RUN"} << usage << false;
