@@ -1,7 +1,5 @@
-// The tray form: its icon and menu, the gate before Configuration and Exit with its prompt, the
-// definition dialog, the main window it owns and rebuilds, the about box, and the order in which
-// Exit ends the program. On an X server of its own with no window manager, as on a bare panel;
-// a notification area (trayer) comes last.
+// The tray form, its menu and the windows it owns, the password gate and the definition dialog.
+// On an X server of its own with no window manager, as on a bare panel.
 #include "Version.h"
 #include "client/Forms.h"
 #include "client/frmClient.h"
@@ -26,8 +24,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 using namespace modGlobClientVar;
 using modSecurityPassword::CheckSecurityPassword;
@@ -100,7 +96,6 @@ class tst_TrayIcon : public QObject
 
     std::unique_ptr<TestSupport::ProgramDir> dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> boxes;
-    QTcpServer peer;
     int endCalls = 0;
     std::function<void()> onEnd;
 
@@ -116,7 +111,6 @@ class tst_TrayIcon : public QObject
 private slots:
     void init()
     {
-        QVERIFY(peer.isListening() || peer.listen(QHostAddress::LocalHost));
         dir = std::make_unique<TestSupport::ProgramDir>();
         boxes = std::make_unique<TestSupport::MsgBoxRecorder>();
         RecordingSessionControl::install();
@@ -254,10 +248,10 @@ private slots:
     void exit()
     {
         QFETCH(bool, granted);
-        QSignalSpy connected(winsock(Forms::Client()), &SocketControl::Connected);
-        winsock(Forms::Client())->Connect(QStringLiteral("127.0.0.1"), peer.serverPort());
-        QVERIFY(connected.wait(5000) && QTest::qWaitFor([&] { return peer.hasPendingConnections(); }));
-        std::unique_ptr<QTcpSocket> serverSide(peer.nextPendingConnection());
+        TestSupport::LoopbackServer server;
+        winsock(Forms::Client())->Connect(QStringLiteral("127.0.0.1"), server.port());
+        QTRY_VERIFY(winsock(Forms::Client())->State() == SocketControl::sckConnected && server.peer());
+        QTcpSocket *serverSide = server.peer();
         QPointer<frmClient> client = Forms::Client();
         QPointer<frmMsRdpClient> session = Forms::MsRdpClient();
         QPointer<frmClientTrayIcon> trayForm = &tray();
@@ -305,23 +299,6 @@ private slots:
         tray().mnuSecConfig_Click();
         QVERIFY(!script.timedOut() && endCalls == 1);
         QVERIFY(!frmPassDefine::Instance() && !frmClientTrayIcon::Instance());
-    }
-
-    // Without a notification area the operator is told once and reaches the menu from the
-    // main window, also from a rebuilt one.
-    void withoutANotificationArea()
-    {
-        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
-        frmClient *client = Forms::Client();
-        QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
-        rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
-        QVERIFY(menu()->isVisible());
-        menu()->hide();
-        tray().RefreshMainForm();
-        QVERIFY(Forms::Client() != client && Forms::Client()->PanelText(1).isEmpty());
-        rightClick(Forms::Client()->findChild<QLabel *>(QStringLiteral("Label2")));
-        QVERIFY(menu()->isVisible());
-        menu()->hide();
     }
 
     // Only exactly the stored password opens the gate ("0" means none; a long one counts as
@@ -470,11 +447,24 @@ private slots:
         QVERIFY(!gateScript.timedOut());
         QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
     }
-    // In a notification area: no message, the icon's menu on a right click; and with no window
-    // manager to hand the keyboard back when a real message box closes, the prompt under
-    // "Wrong Password" must be typed into again without a touch.
+    // Without a notification area the operator is told once and reaches the menu from the main
+    // window, also from a rebuilt one. In one: no message, the icon's menu on a right click; and
+    // with no window manager to hand the keyboard back when a real message box closes, the
+    // prompt under "Wrong Password" must be typed into again without a touch.
     void notificationArea()
     {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
+        frmClient *client = Forms::Client();
+        QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
+        rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
+        QVERIFY(menu()->isVisible());
+        menu()->hide();
+        tray().RefreshMainForm();
+        QVERIFY(Forms::Client() != client && Forms::Client()->PanelText(1).isEmpty());
+        rightClick(Forms::Client()->findChild<QLabel *>(QStringLiteral("Label2")));
+        QVERIFY(menu()->isVisible());
+        menu()->hide();
+
         // The tray's announcement makes the toolkit dock the icon again, which closes an open
         // menu: wait for it. The native interface is a QObject of no public class.
         QSignalSpy announced(reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface()),
