@@ -63,8 +63,7 @@ private slots:
                  QStringLiteral("90 8:33 /media/My Disk\tA\\B"));
     }
 
-    // Arrivals and removals reach the session window's control, nothing else does; a control
-    // that refuses the notification changes nothing.
+    // Only arrivals and removals reach the control; its refusal changes nothing.
     void sessionWindowNotifiesTheControl_data()
     {
         QTest::addColumn<quint32>("uMsg");

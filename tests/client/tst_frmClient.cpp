@@ -110,9 +110,7 @@ private slots:
         m_dir.reset();
     }
 
-    // The load clears the session state and loads the session window hidden; the window refuses
-    // to close. Configuration mode keeps the link closed, also when the tray's "Configuration"
-    // shows the frame in operator mode; operator mode in both layouts, from the load to the unload.
+    // The load and the two modes; configuration keeps the link closed, operator mode opens it.
     void modes_data()
     {
         QTest::addColumn<bool>("autoConnect");
@@ -174,8 +172,7 @@ private slots:
         QTRY_VERIFY(!server.peer() || server.peer()->state() == QAbstractSocket::UnconnectedState);
     }
 
-    // Without a window manager no window is activated: the window must take up its mode all
-    // the same. A child process of this test on an X server of its own.
+    // Without a window manager nothing is activated: the mode is taken up all the same.
     void activationWithoutWindowManager_data()
     {
         QTest::addColumn<QString>("mode");
@@ -198,8 +195,7 @@ private slots:
         QCOMPARE(server.peers.size(), mode == QStringLiteral("operator") ? 1 : 0);
     }
 
-    // Profiles from the server: each shown as it arrives, the list after the last; a pick
-    // fills the fields; a resolution outside the list is refused and leaves the selection.
+    // Each profile shown as it arrives, the list after the last; a bad resolution is refused.
     void profileList()
     {
         frmClient &f = configurationMode();
@@ -229,8 +225,7 @@ private slots:
         QCOMPARE(users->count(), 1);
     }
 
-    // What the window holds is written and read back whole, grayed boxes too; "Set Default"
-    // writes nothing by itself; "Save" with the box cleared closes the link.
+    // Written and read back whole, grayed boxes too; Save with the box cleared closes the link.
     void configurationThroughTheWindow()
     {
         frmClient &f = configurationMode();
@@ -270,8 +265,7 @@ private slots:
         QTRY_COMPARE(m_host.refreshes, 2);
     }
 
-    // "Remote Desktop": a refused entry says why; with the server in charge the request names
-    // the chosen profile, and a link that is down says so and is opened again.
+    // A refused entry says why; with the server in charge the request names the chosen profile.
     void remoteDesktopButton()
     {
         frmClient &f = configurationMode();
@@ -298,8 +292,7 @@ private slots:
         QVERIFY(f.isVisible() && !gRdpStarted && m_boxes->calls.size() == 1);
     }
 
-    // A session window per connection, its control exactly the desktop; a refused value
-    // brings the main window back, an unusable resolution changes no window.
+    // A session window per connection; a refused value or no module brings the main window back.
     void connectToServer()
     {
         frmClient &f = configurationMode();
@@ -346,8 +339,7 @@ private slots:
         QCOMPARE(Forms::MsRdpClient(), session);
     }
 
-    // Restart and Turn Off ask the server after the gate, not from a window gone meanwhile;
-    // the keyboard needs no gate and says when it cannot start.
+    // Restart and Turn Off ask the server after the gate, also from a window unloaded meanwhile.
     void panelButtons()
     {
         frmClient &f = configurationMode();

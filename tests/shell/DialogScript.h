@@ -23,9 +23,7 @@ T *dialogChild(bool define, const char *name)
 
 inline void clickIn(bool define, const char *button) { QTest::mouseClick(dialogChild(define, button), Qt::LeftButton); }
 
-// Plays the operator while a gate or the Security entry waits for its dialog: each step is
-// tried on every tick until it returns true. After 15 s every open dialog is cancelled, so
-// that a stuck script fails the test instead of hanging it.
+// Plays the operator while a caller waits for its dialog; after 15 s every dialog is cancelled.
 class DialogScript : public QObject
 {
 public:

@@ -144,9 +144,7 @@ private slots:
         dir.reset();
     }
 
-    // A double click with the window hidden and the Configuration entry pass the gate, then
-    // rebuild the main window from the stored configuration with its configuration frame
-    // shown; a refused gate keeps the window and its edits.
+    // A granted gate rebuilds the main window from the file, configuration shown; a refused keeps it.
     void configuration_data()
     {
         QTest::addColumn<int>("how"); // 0: the menu, else the icon's activation
@@ -194,9 +192,7 @@ private slots:
         }
     }
 
-    // About and Security open their windows without the gate, as does everything with the gate
-    // off. The about box shows the program's version, one box at a time, closed by OK, Enter,
-    // Esc or its close box.
+    // About and Security need no gate, nothing does with the gate off; one about box at a time.
     void withoutPrompt()
     {
         for (const char *how : {"ok", "enter", "escape", "close"}) {
@@ -237,8 +233,7 @@ private slots:
         QCOMPARE(child<QLineEdit>(Forms::Client(), "txtServer")->text(), QStringLiteral("saved-host"));
     }
 
-    // Exit: side link closed, icon removed, session window, main window and tray form
-    // unloaded, in that order, then the program ends. Refused, it leaves everything as it was.
+    // Exit: link closed, icon removed, session window, main window, tray form unloaded, in order.
     void exit_data()
     {
         QTest::addColumn<bool>("granted");
@@ -301,8 +296,7 @@ private slots:
         QVERIFY(!frmPassDefine::Instance() && !frmClientTrayIcon::Instance());
     }
 
-    // Only exactly the stored password opens the gate ("0" means none; a long one counts as
-    // read back, cut); a wrong entry stays in the prompt. Cancel, close box and Esc say no.
+    // Only exactly the stored password (cut as read back) opens; a wrong one keeps the prompt.
     void entryMatching_data()
     {
         QTest::addColumn<QString>("stored");
@@ -352,8 +346,7 @@ private slots:
             checkBox(boxes->calls.first(), QStringLiteral("Wrong Password"), "frmEnterPassword");
     }
 
-    // A second gate while the prompt is open shares it, not reloaded (the password stored
-    // meanwhile does not count), and one answer ends both, the inner first.
+    // A second gate shares the open prompt, not reloaded; one answer ends both, the inner first.
     void secondGateSharesThePrompt()
     {
         storePassword(QStringLiteral("first"));
@@ -374,9 +367,7 @@ private slots:
         QTRY_VERIFY(first.isNull());
     }
 
-    // Checked in order: the old password, both entries alike, the file keeping it as typed, the
-    // file taking it; a refused definition stays open as filled and writes nothing. The old
-    // field is disabled while none is defined. A saved password rules the next gate.
+    // A refused definition stays open as filled and writes nothing; a saved one rules the next gate.
     void definition_data()
     {
         QTest::addColumn<QString>("stored"); // null: Client.cfg cannot be written
@@ -447,10 +438,7 @@ private slots:
         QVERIFY(!gateScript.timedOut());
         QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
     }
-    // Without a notification area the operator is told once and reaches the menu from the main
-    // window, also from a rebuilt one. In one: no message, the icon's menu on a right click; and
-    // with no window manager to hand the keyboard back when a real message box closes, the
-    // prompt under "Wrong Password" must be typed into again without a touch.
+    // Without a notification area the menu is on the main window; with one, on the icon.
     void notificationArea()
     {
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
@@ -465,8 +453,7 @@ private slots:
         QVERIFY(menu()->isVisible());
         menu()->hide();
 
-        // The tray's announcement makes the toolkit dock the icon again, which closes an open
-        // menu: wait for it. The native interface is a QObject of no public class.
+        // The tray's announcement re-docks the icon, closing an open menu: wait for it first.
         QSignalSpy announced(reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface()),
                              SIGNAL(systemTrayWindowChanged(QScreen *)));
         QProcess trayer;

@@ -18,8 +18,7 @@ class tst_SingleInstance : public QObject
 {
     Q_OBJECT
 
-    // The program runs from a directory of its own, so that no other test's instance of the
-    // built program counts as a previous instance here, and its configuration stays here.
+    // A directory of its own: no other test's instance counts as a previous one here.
     QTemporaryDir m_dir{QCoreApplication::applicationDirPath() + QStringLiteral("/instance-XXXXXX")};
     QString m_program;
 
@@ -75,9 +74,7 @@ private slots:
         QFile::remove(modStartClient::InstanceLockPath(m_program)); // killed instances leave theirs
     }
 
-    // A second start ends at once without a word; the first (a usage box waiting for a person,
-    // a client running) stays. A lock a killed instance left behind is taken over. The toolkit
-    // acts on no word: for an unknown platform it would have ended the first at once.
+    // A second start ends silently, the first stays; a killed one's lock is taken over.
     void secondStart_data()
     {
         QTest::addColumn<QStringList>("firstArgs");
@@ -109,8 +106,7 @@ private slots:
         QVERIFY(first.state() == QProcess::Running && lockHolder() == first.processId());
     }
 
-    // The program's directory here holds no session module: the panel starts and links up as
-    // ever; a session ordered over the side link fails, and the panel stays with its window.
+    // Without the session module the panel links up; an ordered session fails, the panel stays.
     void startsWithoutTheSessionModule()
     {
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("libveskora-session.so"))));

@@ -99,8 +99,7 @@ private slots:
         QTEST(bool(gNotMaximized), "notMaximized");
     }
 
-    // Every /RUN sets the paths and start values again before the tray form loads; the real tray
-    // form and its main window are loaded once.
+    // Every /RUN sets the start values again; the tray form and its main window load once.
     void everyRunSetsTheStartValues()
     {
         gStartConnectLifeCnt = gStartLifeCnt = gTryConnectCount = gTryConnectActionCnt = gMaxTryConnectActionCnt = -7;
