@@ -232,6 +232,15 @@ private slots:
         const QList<CheckBox *> boxes = f.findChildren<CheckBox *>();
         for (qsizetype i = 0; i < boxes.size(); ++i)
             boxes.at(i)->setValue(int(i % 3));
+        // Digits only in the port, six at most, 31 characters in the server; Backspace too is cut.
+        const QString typed = QStringLiteral("4a0+0-0.1 2").repeated(4);
+        for (QLineEdit *edit : {field(f, "txtPort"), field(f, "txtServer")}) {
+            edit->clear();
+            edit->setFocus();
+            QTest::keyClicks(edit, typed);
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        }
+        QCOMPARE(field(f, "txtPort")->text() + u' ' + field(f, "txtServer")->text(), "400012 " + typed.left(31));
         field(f, "txtPort")->setText(QStringLiteral("4000"));
         list(f, "cboResolution")->setCurrentIndex(5);
         const auto held = [&] {
