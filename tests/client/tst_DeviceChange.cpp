@@ -1,10 +1,8 @@
-// Removable media coming and going reach the session control as device-change messages.
-#include "client/Forms.h"
+// Removable media coming and going become device-change messages.
 #include "client/clsDeviceChange.h"
-#include "client/frmMsRdpClient.h"
 #include "system/RemovableMedia.h"
 
-#include "Panel.h"
+#include "TestSupport.h"
 
 #include <QSignalSpy>
 
@@ -12,8 +10,6 @@ using RemovableMedia::MountEntry;
 using TestSupport::TmpfsMount;
 
 namespace {
-
-constexpr quint32 DC = clsDeviceChange::WM_DEVICECHANGE;
 
 // The kernel's id of the mount at path; -1 when nothing is mounted there.
 qint32 mountIdOf(const QString &path)
@@ -23,15 +19,6 @@ qint32 mountIdOf(const QString &path)
         if (e.mountPoint == path)
             id = e.id; // the last one is on top
     return id;
-}
-
-QList<QVariantList> notifications(const RecordingSessionControl *control)
-{
-    QList<QVariantList> n;
-    for (const auto &c : control->calls)
-        if (c.first == QLatin1String("NotifyRedirectDeviceChange"))
-            n << c.second.toList();
-    return n;
 }
 
 } // namespace
@@ -61,32 +48,6 @@ private slots:
         const MountEntry &e = entries.first();
         QCOMPARE(QStringLiteral("%1 %2:%3 %4").arg(e.id).arg(e.major).arg(e.minor).arg(e.mountPoint),
                  QStringLiteral("90 8:33 /media/My Disk\tA\\B"));
-    }
-
-    // Only arrivals and removals reach the control; its refusal changes nothing.
-    void sessionWindowNotifiesTheControl_data()
-    {
-        QTest::addColumn<quint32>("uMsg");
-        QTest::addColumn<quint32>("wParam");
-        QTest::addColumn<bool>("notified");
-        QTest::newRow("arrival") << DC << 0x8000u << true;
-        QTest::newRow("removal complete") << DC << 0x8004u << true;
-        QTest::newRow("query remove") << DC << 0x8001u << false;
-        QTest::newRow("other message, arrival code") << 0x0218u << 0x8000u << false;
-    }
-    void sessionWindowNotifiesTheControl()
-    {
-        QFETCH(quint32, uMsg);
-        QFETCH(quint32, wParam);
-        QFETCH(bool, notified);
-        RecordingSessionControl::install();
-        frmMsRdpClient &session = Forms::LoadMsRdpClient();
-        auto *control = RecordingSessionControl::last();
-        control->notifyError = 40006; // no session connected
-        QCOMPARE(modDeviceChange::DeviceChangeProc(&session, uMsg, wParam, -123456), 0);
-        const QList<QVariantList> expected{{wParam, -123456}};
-        QCOMPARE(notifications(control), notified ? expected : QList<QVariantList>());
-        Forms::UnloadMsRdpClient();
     }
 
     void realMountsBecomeMessages()

@@ -2,6 +2,7 @@
 #include "client/MainWindowHost.h"
 #include "client/ModuleSessionControl.h"
 #include "client/VbControls.h"
+#include "client/clsDeviceChange.h"
 #include "serverlink/SideLinkMessages.h"
 #include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SocketControl.h"
@@ -314,6 +315,16 @@ private slots:
         QVERIFY(first->geometry() == QRect(0, 0, 1024, 768) && session->size() == first->size());
         first->raiseConnected();
         QVERIFY(gRdpConnected);
+        // Only arrivals and removals of media reach the control; its refusal changes nothing.
+        first->notifyError = 40006;
+        const quint32 dc = clsDeviceChange::WM_DEVICECHANGE;
+        for (const auto &[msg, wParam] : {std::pair{dc, 0x8000u}, {dc, 0x8004u}, {dc, 0x8001u}, {0x0218u, 0x8000u}})
+            QCOMPARE(modDeviceChange::DeviceChangeProc(session, msg, wParam, -1), 0);
+        QList<QVariant> told;
+        for (const auto &call : first->calls)
+            if (call.first == u"NotifyRedirectDeviceChange")
+                told << call.second;
+        QCOMPARE(told, (QList<QVariant>{QVariantList{0x8000u, -1}, QVariantList{0x8004u, -1}}));
         // Closing a running session ends it through the control; its end brings the window back.
         QVERIFY(!session->close() && first->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
         first->raiseDisconnected(2);
