@@ -1,6 +1,5 @@
 // The check of an entered connection and what a session control is given for it.
 #include "client/RemoteDesktopConnection.h"
-#include "platform/ErrorNumbers.h"
 
 #include "SessionRecorder.h"
 #include "TestSupport.h"
@@ -143,19 +142,6 @@ private slots:
         connection.ApplySettings(e, control);
         connection.Connect(e, control);
         QCOMPARE(control.calls, expected.calls());
-    }
-
-    // A value the control refuses ends the preparation there.
-    void refusedSetting()
-    {
-        SessionRecorder<SessionSettingsDouble> control;
-        control.refuseSetting = QStringLiteral("DesktopHeight");
-        RemoteDesktopConnection connection;
-        connection.ResolutionSize(entry({}), QSize(), control);
-        connection.mRdpNonScriptable = &control;
-        QCOMPARE(TestSupport::errorOf([&] { connection.Connect(entry({}), control); }),
-                 ErrorNumbers::InvalidPropertyValue.number);
-        QCOMPARE(control.callNames(), (QStringList{"FullScreen", "ClearTextPassword", "Server", "UserName"}));
     }
 };
 

@@ -1,23 +1,15 @@
-// Removable media coming and going reach the session control as device-change messages.
-#include "client/Forms.h"
+// Removable media coming and going become device-change messages.
 #include "client/clsDeviceChange.h"
-#include "client/frmClient.h"
-#include "client/frmMsRdpClient.h"
-#include "settings/modGlobClientVar.h"
 #include "system/RemovableMedia.h"
 
-#include "Panel.h"
+#include "TestSupport.h"
 
-#include <QDir>
 #include <QSignalSpy>
 
-using namespace modGlobClientVar;
 using RemovableMedia::MountEntry;
 using TestSupport::TmpfsMount;
 
 namespace {
-
-constexpr quint32 DC = clsDeviceChange::WM_DEVICECHANGE;
 
 // The kernel's id of the mount at path; -1 when nothing is mounted there.
 qint32 mountIdOf(const QString &path)
@@ -27,15 +19,6 @@ qint32 mountIdOf(const QString &path)
         if (e.mountPoint == path)
             id = e.id; // the last one is on top
     return id;
-}
-
-QList<QVariantList> notifications(const RecordingSessionControl *control)
-{
-    QList<QVariantList> n;
-    for (const auto &c : control->calls)
-        if (c.first == QLatin1String("NotifyRedirectDeviceChange"))
-            n << c.second.toList();
-    return n;
 }
 
 } // namespace
@@ -62,105 +45,9 @@ private slots:
             "90 27 8:33 / /media/My\\040Disk\\011A\\134B rw shared:7 master:2 - exfat /dev/sdc1 rw\n"
             "93 27 0:50 / /mnt/a rw tmpfs tmpfs rw\n\n"); // no separator: skipped
         QCOMPARE(entries.size(), 1);
-        QCOMPARE(entries.first().id, 90);
-        QCOMPARE(QStringLiteral("%1:%2").arg(entries.first().major).arg(entries.first().minor), QStringLiteral("8:33"));
-        QCOMPARE(entries.first().mountPoint, QStringLiteral("/media/My Disk\tA\\B"));
-    }
-
-    void removableStorage_data()
-    {
-        QTest::addColumn<QString>("mountPoint");
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<bool>("removable");
-        QTest::newRow("below a media root") << "/media/op/STICK" << "0:40" << true;
-        QTest::newRow("a name sharing the prefix") << "/mediaserver/x" << "0:40" << false;
-        QTest::newRow("partition of a removable disk") << "/srv/a" << "8:17" << true;
-        QTest::newRow("removable disk without partitions") << "/srv/b" << "8:32" << true;
-        QTest::newRow("partition of a fixed disk") << "/srv/c" << "8:1" << false;
-    }
-    void removableStorage()
-    {
-        QFETCH(QString, mountPoint);
-        QFETCH(QString, device);
-        // A sysfs of our own: dev/block links into the devices, a partition inside its disk.
-        QTemporaryDir sys;
-        for (const auto &[file, text] : {std::pair{"devices/sda/removable", "0\n"}, {"devices/sda/sda1/partition", "1\n"},
-                                         {"devices/sdb/removable", "1\n"}, {"devices/sdb/sdb1/partition", "1\n"},
-                                         {"devices/sdc/removable", "1\n"}}) {
-            QDir().mkpath(QFileInfo(sys.filePath(file)).path());
-            TestSupport::writeBytes(sys.filePath(file), text);
-        }
-        QDir().mkpath(sys.filePath("dev/block"));
-        for (const auto &[target, name] : {std::pair{"sda/sda1", "8:1"}, {"sdb/sdb1", "8:17"}, {"sdc", "8:32"}})
-            QVERIFY(QFile::link(sys.filePath(QStringLiteral("devices/") + target), sys.filePath(QStringLiteral("dev/block/") + name)));
-        RemovableMedia::RemovableStorageRule rule;
-        rule.mountRoots = {QStringLiteral("/media"), QStringLiteral("/mnt")};
-        rule.sysDevBlock = sys.filePath(QStringLiteral("dev/block"));
-        const MountEntry e{1, device.section(u':', 0, 0).toUInt(), device.section(u':', 1).toUInt(), mountPoint, {}, {}};
-        QTEST(RemovableMedia::IsRemovableStorage(e, rule), "removable");
-    }
-
-    // Arrivals and removals reach the session window's control, nothing else does; a control
-    // that refuses the notification changes nothing.
-    void sessionWindowNotifiesTheControl_data()
-    {
-        QTest::addColumn<quint32>("uMsg");
-        QTest::addColumn<quint32>("wParam");
-        QTest::addColumn<bool>("notified");
-        QTest::newRow("arrival") << DC << 0x8000u << true;
-        QTest::newRow("removal complete") << DC << 0x8004u << true;
-        QTest::newRow("query remove") << DC << 0x8001u << false;
-        QTest::newRow("other message, arrival code") << 0x0218u << 0x8000u << false;
-    }
-    void sessionWindowNotifiesTheControl()
-    {
-        QFETCH(quint32, uMsg);
-        QFETCH(quint32, wParam);
-        QFETCH(bool, notified);
-        RecordingSessionControl::install();
-        frmMsRdpClient &session = Forms::LoadMsRdpClient();
-        auto *control = RecordingSessionControl::last();
-        control->notifyError = 40006; // no session connected
-        QCOMPARE(modDeviceChange::DeviceChangeProc(&session, uMsg, wParam, -123456), 0);
-        const QList<QVariantList> expected{{wParam, -123456}};
-        QCOMPARE(notifications(control), notified ? expected : QList<QVariantList>());
-        Forms::UnloadMsRdpClient();
-    }
-
-    // The session window's life: a connection it did not start is not counted; every end of a
-    // session, and every close request, brings the main window back.
-    void sessionWindow()
-    {
-        RecordingSessionControl::install();
-        TestSupport::ProgramDir dir;
-        frmClient &main = TestSupport::LoadPanel(dir, {"AutoConnect=0"});
-        frmMsRdpClient *session = Forms::MsRdpClient();
-        auto *control = RecordingSessionControl::last();
-        QCOMPARE(control->objectName(), QStringLiteral("msts"));
-        control->raiseConnected();
-        QVERIFY(!gRdpConnected);
-        for (const bool connected : {true, false}) {
-            gRdpStarted = true;
-            main.hide();
-            session->show();
-            control->raiseConnected();
-            QCOMPARE(gRdpConnected, true);
-            if (connected) {
-                QVERIFY(!session->close()); // a running session ends through the control
-                QVERIFY(control->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
-                control->raiseDisconnected(2);
-            } else {
-                gRdpStarted = false;
-                QVERIFY(!session->close()); // none running: back at once
-            }
-            QVERIFY(!session->isVisible() && main.isVisible() && control->isHidden());
-            QVERIFY(!gRdpStarted && !gRdpConnected);
-        }
-        QCOMPARE(Forms::MsRdpClient(), session); // stays loaded; the next connection replaces it
-        gRdpStarted = gRdpConnected = true;
-        Forms::UnloadMsRdpClient();
-        QVERIFY(!gRdpStarted && !gRdpConnected);
-        TestSupport::UnloadForms();
+        const MountEntry &e = entries.first();
+        QCOMPARE(QStringLiteral("%1 %2:%3 %4").arg(e.id).arg(e.major).arg(e.minor).arg(e.mountPoint),
+                 QStringLiteral("90 8:33 /media/My Disk\tA\\B"));
     }
 
     void realMountsBecomeMessages()
@@ -175,9 +62,7 @@ private slots:
         auto watcher = std::make_unique<clsDeviceChange>();
         QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
         watcher->SubClass(&window);
-        // A mount outside the media directory comes first, so that a message it caused
-        // would be there by the time the stick's arrives. A mount present at attach time
-        // was not announced either.
+        // A mount outside the media directory comes first: a message of its own would arrive first.
         TmpfsMount other(elsewhere.filePath(QStringLiteral("disk")));
         TmpfsMount stick(m_root + QStringLiteral("/STICK"));
         QVERIFY2(other.mounted() && stick.mounted(), qPrintable(stick.error()));

@@ -10,15 +10,8 @@
 #include <QTimer>
 #include <functional>
 
-inline bool promptShown()
-{
-    return frmEnterPassword::Instance() && frmEnterPassword::Instance()->isVisible();
-}
-
-inline bool defineShown()
-{
-    return frmPassDefine::Instance() && frmPassDefine::Instance()->isVisible();
-}
+inline bool promptShown() { return frmEnterPassword::Instance() && frmEnterPassword::Instance()->isVisible(); }
+inline bool defineShown() { return frmPassDefine::Instance() && frmPassDefine::Instance()->isVisible(); }
 
 // A control of the open prompt or definition dialog.
 template<typename T = QPushButton>
@@ -28,33 +21,17 @@ T *dialogChild(bool define, const char *name)
     return d ? d->findChild<T *>(QLatin1String(name)) : nullptr;
 }
 
-inline void clickIn(bool define, const char *button)
-{
-    QTest::mouseClick(dialogChild(define, button), Qt::LeftButton);
-}
+inline void clickIn(bool define, const char *button) { QTest::mouseClick(dialogChild(define, button), Qt::LeftButton); }
 
-// Plays the operator while a gate or the Security entry waits for its dialog: each step is
-// tried on every tick until it returns true. After 15 s every open dialog is cancelled, so
-// that a stuck script fails the test instead of hanging it.
+// Plays the operator while a caller waits for its dialog; after 15 s every dialog is cancelled.
 class DialogScript : public QObject
 {
 public:
     using Step = std::function<bool()>;
 
-    DialogScript()
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
-    }
-    DialogScript &then(Step step)
-    {
-        m_steps.append(std::move(step));
-        return *this;
-    }
-    DialogScript &act(std::function<void()> action)
-    {
-        return then([action = std::move(action)] { return action(), true; });
-    }
+    DialogScript() { connect(&m_timer, &QTimer::timeout, this, [this] { tick(); }), m_timer.setInterval(10); }
+    DialogScript &then(Step step) { return m_steps.append(std::move(step)), *this; }
+    DialogScript &act(std::function<void()> action) { return then([action] { return action(), true; }); }
     // Types into the open prompt and presses Ok.
     DialogScript &enter(const QString &text)
     {
@@ -75,7 +52,7 @@ public:
 private:
     void tick()
     {
-        if (m_running)
+        if (m_running) // a step's nested event loop
             return;
         if (finished() || m_clock.elapsed() > 15000) {
             m_timer.stop();

@@ -1,5 +1,5 @@
-// The tray form: its icon and menu, the gate before Configuration and Exit, the main window
-// it owns and rebuilds, the about box, and the order in which Exit ends the program.
+// The tray form, its menu and the windows it owns, the password gate and the definition dialog.
+// On an X server of its own with no window manager, as on a bare panel.
 #include "Version.h"
 #include "client/Forms.h"
 #include "client/frmClient.h"
@@ -8,22 +8,26 @@
 #include "settings/modGlobClientVar.h"
 #include "shell/frmAboutClient.h"
 #include "shell/frmClientTrayIcon.h"
+#include "shell/modSecurityPassword.h"
 
 #include "DialogScript.h"
 #include "Panel.h"
+#include "RdpTestEnvironment.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 using namespace modGlobClientVar;
+using modSecurityPassword::CheckSecurityPassword;
+using TestSupport::child;
 
 namespace {
 
@@ -40,15 +44,48 @@ struct HideWatcher : QObject
     }
 };
 
-SocketControl *winsock(QObject *client)
-{
-    return TestSupport::child<SocketControl>(client, "Winsock");
-}
+SocketControl *winsock(QObject *client) { return child<SocketControl>(client, "Winsock"); }
 
 void rightClick(QWidget *widget)
 {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(widget, &event);
+}
+
+// The widget Qt puts into the notification area for the icon, if there is one.
+QWidget *embeddedIcon()
+{
+    for (QWidget *w : QApplication::allWidgets())
+        if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0)
+            return w;
+    return nullptr;
+}
+
+// The raw line of the key in Client.cfg, or a null string when there is none.
+QString storedLine()
+{
+    for (const QByteArray &line : TestSupport::readBytes(gClientCfgFile).split('\n'))
+        if (line.trimmed().startsWith("SecurityPassword"))
+            return QString::fromUtf8(line.trimmed());
+    return {};
+}
+
+void checkBox(const MsgBox::Call &box, const QString &text, const char *owner)
+{
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.style, int(MsgBox::Exclamation));
+    QVERIFY(box.owner && box.owner->objectName() == QLatin1String(owner));
+}
+
+// Ok by Return in the field, or a refusal by Cancel, the close box or Esc.
+void answer(bool define, const char *field, const QString &how)
+{
+    if (how == QLatin1String("cancel"))
+        clickIn(define, "cmdCancel");
+    else if (how == QLatin1String("close"))
+        dialogChild<QWidget>(define, field)->window()->close();
+    else
+        QTest::keyClick(dialogChild<QLineEdit>(define, field), how.isEmpty() ? Qt::Key_Return : Qt::Key_Escape);
 }
 
 } // namespace
@@ -59,7 +96,6 @@ class tst_TrayIcon : public QObject
 
     std::unique_ptr<TestSupport::ProgramDir> dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> boxes;
-    QTcpServer peer;
     int endCalls = 0;
     std::function<void()> onEnd;
 
@@ -67,27 +103,19 @@ class tst_TrayIcon : public QObject
     QMenu *menu() { return tray().findChild<QMenu *>(QStringLiteral("mnuTrayMenu")); }
     QAction *action(const char *name) { return tray().findChild<QAction *>(QLatin1String(name)); }
     QSystemTrayIcon *icon() { return tray().findChild<QSystemTrayIcon *>(QStringLiteral("trayIcon")); }
-
-    // The main window's side link connected to a loopback peer; returns the peer's end.
-    QTcpSocket *connectLink()
+    void storePassword(const QString &value)
     {
-        frmClient *client = Forms::Client();
-        QSignalSpy connected(winsock(client), &SocketControl::Connected);
-        winsock(client)->Connect(QStringLiteral("127.0.0.1"), peer.serverPort());
-        if (!connected.wait(5000) || !QTest::qWaitFor([&] { return peer.hasPendingConnections(); }))
-            return nullptr;
-        return peer.nextPendingConnection();
+        dir->write(QStringLiteral("Client.cfg"), {"[Client]", "txtServer=host", "SecurityPassword=" + value});
     }
 
 private slots:
     void init()
     {
-        QVERIFY(peer.isListening() || peer.listen(QHostAddress::LocalHost));
         dir = std::make_unique<TestSupport::ProgramDir>();
         boxes = std::make_unique<TestSupport::MsgBoxRecorder>();
         RecordingSessionControl::install();
-        gSecurityEnabled = true;
-        gNotMaximized = true;
+        gSecurityEnabled = gNotMaximized = true;
+        gPasswordOk = false;
         endCalls = 0;
         onEnd = nullptr;
         frmClientTrayIcon::SetEndProgram([this] {
@@ -116,64 +144,67 @@ private slots:
         dir.reset();
     }
 
-    // A double click with the window hidden and the Configuration entry pass the gate, then
-    // rebuild the main window from the stored configuration with its configuration frame
-    // shown; a refused gate keeps the window and its edits.
+    // A granted gate rebuilds the main window from the file, configuration shown; a refused keeps it.
     void configuration_data()
     {
-        QTest::addColumn<bool>("viaMenu");
+        QTest::addColumn<int>("how"); // 0: the menu, else the icon's activation
+        QTest::addColumn<bool>("hidden");
         QTest::addColumn<bool>("granted");
-        QTest::newRow("menu, password right") << true << true;
-        QTest::newRow("menu, password refused") << true << false;
-        QTest::newRow("double click, password right") << false << true;
-        QTest::newRow("double click, password refused") << false << false;
+        const int menu = 0, dbl = QSystemTrayIcon::DoubleClick, click = QSystemTrayIcon::Trigger;
+        QTest::newRow("menu, password right") << menu << false << true;
+        QTest::newRow("menu, password refused") << menu << false << false;
+        QTest::newRow("double click, password right") << dbl << true << true;
+        QTest::newRow("double click, password refused") << dbl << true << false;
+        QTest::newRow("double click, window shown") << dbl << false << false;
+        QTest::newRow("click, window hidden") << click << true << false;
     }
     void configuration()
     {
-        QFETCH(bool, viaMenu);
+        QFETCH(int, how);
+        QFETCH(bool, hidden);
         QFETCH(bool, granted);
+        const bool viaMenu = how == 0, prompted = viaMenu || (hidden && how == QSystemTrayIcon::DoubleClick);
         dir->write(QStringLiteral("Client.cfg"), {"[Client]", "txtServer=stored-host"});
         tray().RefreshMainForm();
         QPointer<frmClient> before = Forms::Client();
-        const auto server = [](frmClient *f) { return TestSupport::child<QLineEdit>(f, "txtServer"); };
+        const auto server = [](frmClient *f) { return child<QLineEdit>(f, "txtServer"); };
         QCOMPARE(server(before)->text(), QStringLiteral("stored-host"));
         server(before)->setText(QStringLiteral("unsaved"));
-        if (!viaMenu)
-            before->hide();
+        before->setHidden(hidden);
         DialogScript script;
         script.answerPrompt(granted).start();
+        bool handled = false;
         if (viaMenu)
             action("mnuConfiguration")->trigger();
         else
-            emit icon()->activated(QSystemTrayIcon::DoubleClick);
-        QTRY_VERIFY(script.finished() && !frmEnterPassword::Instance());
+            emit icon()->activated(QSystemTrayIcon::ActivationReason(how));
+        QMetaObject::invokeMethod(this, [&] { handled = true; }, Qt::QueuedConnection); // after the activation
+        QTRY_VERIFY(handled && !frmEnterPassword::Instance());
+        QCOMPARE(script.finished(), prompted);
         if (granted) {
             QTRY_VERIFY(before.isNull());
-            frmClient *now = Forms::Client();
-            QCOMPARE(server(now)->text(), QStringLiteral("stored-host"));
-            QVERIFY(now->isVisible() && TestSupport::child(now, "fraConfig")->isVisible());
+            QCOMPARE(server(Forms::Client())->text(), QStringLiteral("stored-host"));
+            QVERIFY(Forms::Client()->isVisible() && child(Forms::Client(), "fraConfig")->isVisible());
         } else {
             QCOMPARE(Forms::Client(), before.data());
             QCOMPARE(server(before)->text(), QStringLiteral("unsaved"));
-            QCOMPARE(before->isVisible(), viaMenu);
+            QCOMPARE(before->isVisible(), !hidden);
         }
     }
 
-    // About and Security open their windows without the gate. The about box shows the
-    // program's version, one box at a time, closed by OK, Enter, Esc or its close box.
-    void aboutAndSecurityWithoutPrompt()
+    // About and Security need no gate, nothing does with the gate off; one about box at a time.
+    void withoutPrompt()
     {
         for (const char *how : {"ok", "enter", "escape", "close"}) {
             action("mnuAbout")->trigger();
             QTRY_VERIFY(frmAboutClient::Instance() && frmAboutClient::Instance()->isVisible());
             QPointer<frmAboutClient> box = frmAboutClient::Instance();
             QVERIFY(!box->parentWidget() && !box->isModal() && &frmAboutClient::ShowBox() == box);
-            QCOMPARE(TestSupport::child<QLabel>(box, "lblVersion")->text() + '/'
-                         + TestSupport::child<QLabel>(box, "lblBuild")->text(),
+            QCOMPARE(child<QLabel>(box, "lblVersion")->text() + '/' + child<QLabel>(box, "lblBuild")->text(),
                      QString::asprintf("%02d.%02d/%d", Version::Major, Version::Minor, Version::Revision));
             QVERIFY(QTest::qWaitForWindowActive(box.data()));
             if (qstrcmp(how, "ok") == 0)
-                QTest::mouseClick(TestSupport::child<QPushButton>(box, "cmdOk"), Qt::LeftButton);
+                QTest::mouseClick(child<QPushButton>(box, "cmdOk"), Qt::LeftButton);
             else if (qstrcmp(how, "close") == 0)
                 box->close();
             else
@@ -183,27 +214,27 @@ private slots:
         }
         bool noPrompt = false;
         DialogScript script;
-        script.then(defineShown).act([&] {
-            noPrompt = !frmEnterPassword::Instance();
-            clickIn(true, "cmdCancel");
-        });
+        script.then(defineShown).act([&] { noPrompt = !frmEnterPassword::Instance(), clickIn(true, "cmdCancel"); });
         script.start();
         action("mnuSecConfig")->trigger();
         QTRY_VERIFY(script.finished() && noPrompt);
+        gSecurityEnabled = false;
+        DialogScript cancel;
+        cancel.answerPrompt(false).start(); // should a prompt come
+        QVERIFY(CheckSecurityPassword() && !frmEnterPassword::Instance());
     }
 
     // The main window's Save rebuilds it through the tray form, from the file just written.
     void saveRebuildsTheMainWindow()
     {
         QPointer<frmClient> before = Forms::Client();
-        TestSupport::child<QLineEdit>(before, "txtServer")->setText(QStringLiteral("saved-host"));
-        QTest::mouseClick(TestSupport::child<QPushButton>(before, "cmdSave"), Qt::LeftButton);
+        child<QLineEdit>(before, "txtServer")->setText(QStringLiteral("saved-host"));
+        QTest::mouseClick(child<QPushButton>(before, "cmdSave"), Qt::LeftButton);
         QTRY_VERIFY(before.isNull());
-        QCOMPARE(TestSupport::child<QLineEdit>(Forms::Client(), "txtServer")->text(), QStringLiteral("saved-host"));
+        QCOMPARE(child<QLineEdit>(Forms::Client(), "txtServer")->text(), QStringLiteral("saved-host"));
     }
 
-    // Exit: side link closed, icon removed, session window, main window and tray form
-    // unloaded, in that order, then the program ends. Refused, it leaves everything as it was.
+    // Exit: link closed, icon removed, session window, main window, tray form unloaded, in order.
     void exit_data()
     {
         QTest::addColumn<bool>("granted");
@@ -213,12 +244,13 @@ private slots:
     void exit()
     {
         QFETCH(bool, granted);
-        std::unique_ptr<QTcpSocket> serverSide(connectLink());
-        QVERIFY(serverSide);
+        TestSupport::LoopbackServer server;
+        winsock(Forms::Client())->Connect(QStringLiteral("127.0.0.1"), server.port());
+        QTRY_VERIFY(winsock(Forms::Client())->State() == SocketControl::sckConnected && server.peer());
+        QTcpSocket *serverSide = server.peer();
         QPointer<frmClient> client = Forms::Client();
         QPointer<frmMsRdpClient> session = Forms::MsRdpClient();
         QPointer<frmClientTrayIcon> trayForm = &tray();
-        QVERIFY(session);
         QStringList order;
         QSystemTrayIcon *trayIcon = icon();
         QObject thisTest; // ends the watching when the test does
@@ -258,35 +290,213 @@ private slots:
     // Exit while the Security dialog waits: the program still ends, the wait included.
     void exitEndsAWaitingSecurityDialog()
     {
-        QPointer<frmClientTrayIcon> trayForm = &tray();
         DialogScript script;
         script.then(defineShown).act([&] { action("mnuExit")->trigger(); }).answerPrompt(true).start();
-        trayForm->mnuSecConfig_Click();
+        tray().mnuSecConfig_Click();
         QVERIFY(!script.timedOut() && endCalls == 1);
         QVERIFY(!frmPassDefine::Instance() && !frmClientTrayIcon::Instance());
     }
 
-    // Without a notification area the operator is told once and reaches the menu from the
-    // main window, also from a rebuilt one.
-    void withoutANotificationArea()
+    // Only exactly the stored password (cut as read back) opens; a wrong one keeps the prompt.
+    void entryMatching_data()
     {
-        if (QSystemTrayIcon::isSystemTrayAvailable())
-            QSKIP("this desktop has a notification area");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("how"); // empty: Return
+        QTest::addColumn<bool>("granted");
+        const QString longOne = QString(300, QLatin1Char('a')) + QStringLiteral("XYZ");
+        QTest::newRow("none, empty entry") << "0" << "" << "" << true;
+        QTest::newRow("none, entry 0") << "0" << "0" << "" << false;
+        QTest::newRow("exact") << "Secret" << "Secret" << "" << true;
+        QTest::newRow("lower case") << "Secret" << "secret" << "" << false;
+        QTest::newRow("empty entry") << "Secret" << "" << "" << false;
+        QTest::newRow("umlauts") << QString::fromUtf8("Päßwörd") << QString::fromUtf8("Päßwörd") << "" << true;
+        QTest::newRow("long, in full") << longOne << longOne << "" << false;
+        QTest::newRow("long, cut at 254") << longOne << longOne.left(254) << "" << true;
+        for (const char *how : {"cancel", "close", "escape"})
+            QTest::addRow("%s", how) << "Secret" << "Secret" << QString::fromLatin1(how) << false;
+    }
+    void entryMatching()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, entry);
+        QFETCH(QString, how);
+        QFETCH(bool, granted);
+        storePassword(stored);
+        bool startedEmpty = false, keptOpen = false;
+        DialogScript script;
+        script.then(promptShown)
+            .act([&] {
+                auto *field = dialogChild<QLineEdit>(false, "txtEnterPassword");
+                startedEmpty = field->text().isEmpty();
+                field->setText(entry);
+                answer(false, "txtEnterPassword", how);
+            })
+            .act([&] {
+                keptOpen = promptShown() && dialogChild<QLineEdit>(false, "txtEnterPassword")->text() == entry;
+                if (promptShown())
+                    clickIn(false, "cmdCancel");
+            });
+        script.start();
+        QCOMPARE(CheckSecurityPassword(), granted);
+        QVERIFY(!script.timedOut() && startedEmpty);
+        const bool wrong = !granted && how.isEmpty();
+        QCOMPARE(keptOpen, wrong);
+        QCOMPARE(boxes->calls.size(), wrong ? 1 : 0);
+        if (wrong)
+            checkBox(boxes->calls.first(), QStringLiteral("Wrong Password"), "frmEnterPassword");
+    }
+
+    // A second gate shares the open prompt, not reloaded; one answer ends both, the inner first.
+    void secondGateSharesThePrompt()
+    {
+        storePassword(QStringLiteral("first"));
+        QStringList order;
+        QPointer<QWidget> first;
+        DialogScript script;
+        script.then(promptShown)
+            .act([&] {
+                first = frmEnterPassword::Instance();
+                storePassword(QStringLiteral("second"));
+                QTimer::singleShot(0, [&] { order << "inner start" << "inner " + QString::number(CheckSecurityPassword()); });
+            })
+            .then([&] { return order.contains(QStringLiteral("inner start")); })
+            .enter(QStringLiteral("first"));
+        script.start();
+        order << "outer " + QString::number(CheckSecurityPassword());
+        QCOMPARE(order, (QStringList{"inner start", "inner 1", "outer 1"}));
+        QTRY_VERIFY(first.isNull());
+    }
+
+    // A refused definition stays open as filled and writes nothing; a saved one rules the next gate.
+    void definition_data()
+    {
+        QTest::addColumn<QString>("stored"); // null: Client.cfg cannot be written
+        QTest::addColumn<QStringList>("entries"); // old, new, verify
+        QTest::addColumn<QString>("how"); // empty: Return
+        QTest::addColumn<QString>("message"); // empty: no message
+        const QString oldWrong = "Old Password is wrong!", notEqual = "Passwords are not equal!";
+        QTest::newRow("old wrong") << "old" << QStringList{"Old", "new", "new"} << "" << oldWrong;
+        QTest::newRow("old wrong, entries differ") << "old" << QStringList{"OLD", "new", "neu"} << "" << oldWrong;
+        QTest::newRow("entries differ") << "old" << QStringList{"old", "new", "New"} << "" << notEqual;
+        QTest::newRow("none, entries differ") << "0" << QStringList{"", "abc", "abd"} << "" << notEqual;
+        QTest::newRow("not saved") << QString() << QStringList{"", "abc", "abc"} << ""
+                                   << "The password could not be saved!";
+        for (const char *unkept : {" lead", "trail ", "'quoted'"})
+            QTest::addRow("not kept: [%s]", unkept) << "old" << QStringList{"old", unkept, unkept} << ""
+                                                 << "A password cannot begin or end with a blank or be enclosed in quotes!";
+        QTest::newRow("inner blank, lone quotes") << "old" << QStringList{"old", "a \"b'", "a \"b'"} << "" << "";
+        QTest::newRow("cancel") << "old" << QStringList{"old", "x", "x"} << "cancel" << "";
+        QTest::newRow("0 means none") << "old" << QStringList{"old", "0", "0"} << "" << "";
+        QTest::newRow("first definition") << "0" << QStringList{"", "abc", "abc"} << "" << "";
+    }
+    void definition()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, how);
+        QFETCH(QString, message);
+        if (stored.isNull())
+            gClientCfgFile = dir->file(QStringLiteral("missing-directory/Client.cfg"));
+        else
+            storePassword(stored);
+        const bool defined = !stored.isNull() && stored != QLatin1String("0");
+        const bool saved = how.isEmpty() && message.isEmpty();
+        const char *const names[] = {"txtOldPassword", "txtNewPassword", "txtVerifyNewPassword"};
+        const auto field = [&](int i) { return dialogChild<QLineEdit>(true, names[i]); };
+        bool oldFieldRight = false;
+        QStringList left; // in the fields after the answer
+        DialogScript script;
+        script.then(defineShown)
+            .then([&] { return frmPassDefine::Instance()->focusWidget() == field(defined ? 0 : 1); })
+            .act([&] {
+                oldFieldRight = field(0)->isEnabled() == defined && field(0)->text().isEmpty();
+                for (int i = 0; i < 3; ++i)
+                    field(i)->setText(entries.at(i));
+                answer(true, names[1], how);
+            })
+            .act([&] {
+                for (int i = 0; defineShown() && i < 3; ++i)
+                    left << field(i)->text();
+                if (defineShown())
+                    clickIn(true, "cmdCancel");
+            });
+        script.start();
+        modSecurityPassword::mnuSecConfig_Click();
+        QVERIFY(!script.timedOut() && oldFieldRight);
+        QCOMPARE(left, message.isEmpty() ? QStringList() : entries);
+        QCOMPARE(gPasswordOk, saved);
+        QCOMPARE(boxes->calls.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            checkBox(boxes->calls.first(), message, "frmPassDefine");
+        const QString now = saved ? entries.at(1) : stored;
+        QCOMPARE(storedLine(), now.isNull() ? QString() : "SecurityPassword=" + now);
+        if (!saved)
+            return;
+        DialogScript gateScript;
+        gateScript.then(promptShown).enter(defined ? stored : QString()).enter(now == "0" ? QString() : now).start();
+        QVERIFY(CheckSecurityPassword());
+        QVERIFY(!gateScript.timedOut());
+        QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
+    }
+    // Without a notification area the menu is on the main window; with one, on the icon.
+    void notificationArea()
+    {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
         frmClient *client = Forms::Client();
         QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
         rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
         QVERIFY(menu()->isVisible());
         menu()->hide();
-
         tray().RefreshMainForm();
-        frmClient *rebuilt = Forms::Client();
-        QVERIFY(rebuilt != client);
-        QCOMPARE(rebuilt->PanelText(1), QString());
-        rightClick(rebuilt->findChild<QLabel *>(QStringLiteral("Label2")));
+        QVERIFY(Forms::Client() != client && Forms::Client()->PanelText(1).isEmpty());
+        rightClick(Forms::Client()->findChild<QLabel *>(QStringLiteral("Label2")));
         QVERIFY(menu()->isVisible());
         menu()->hide();
+
+        // The tray's announcement re-docks the icon, closing an open menu: wait for it first.
+        QSignalSpy announced(reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface()),
+                             SIGNAL(systemTrayWindowChanged(QScreen *)));
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"), {"--edge", "top", "--widthtype", "pixel", "--width", "120", "--height", "32"});
+        QVERIFY(announced.wait(20000) && QSystemTrayIcon::isSystemTrayAvailable());
+        cleanup();
+        init();
+        QTRY_VERIFY_WITH_TIMEOUT(embeddedIcon() && embeddedIcon()->isVisible(), 10000);
+        QVERIFY(Forms::Client()->PanelText(1).isEmpty());
+        QTest::mouseClick(embeddedIcon(), Qt::RightButton, {}, QPoint(5, 5));
+        QTRY_VERIFY(menu()->isVisible());
+        QTest::keyClick(menu(), Qt::Key_Escape);
+        QTRY_VERIFY(!menu()->isVisible());
+
+        boxes.reset();
+        bool boxHadKeyboard = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); box && box->isActiveWindow())
+                boxHadKeyboard = true, closer.stop(), box->button(QMessageBox::Ok)->click();
+        });
+        const auto promptHasKeyboard = [] { return promptShown() && frmEnterPassword::Instance()->isActiveWindow(); };
+        DialogScript script;
+        script.then(promptHasKeyboard).act([&] { closer.start(10); }).enter("x").then(promptHasKeyboard).enter({}).start();
+        action("mnuExit")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(script.finished() || script.timedOut(), 20000);
+        QVERIFY(boxHadKeyboard && !script.timedOut());
+        QTRY_COMPARE(endCalls, 1);
+        trayer.terminate();
+        trayer.waitForFinished(5000);
     }
 };
 
-QTEST_MAIN(tst_TrayIcon)
+int main(int argc, char *argv[])
+{
+    RdpTestEnvironment::Display display;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("DISPLAY", display.name().toLatin1());
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // only the X notification area
+    QApplication app(argc, argv);
+    tst_TrayIcon test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_TrayIcon.moc"

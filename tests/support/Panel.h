@@ -40,11 +40,7 @@ inline void UnloadForms()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// A control of a form, found by its name.
 template<typename T = QWidget>
-T *child(const QObject *form, const char *name)
-{
-    return form->findChild<T *>(QLatin1String(name));
-}
+T *child(const QObject *form, const char *name) { return form->findChild<T *>(QLatin1String(name)); }
 
 } // namespace TestSupport

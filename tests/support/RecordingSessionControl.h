@@ -4,24 +4,19 @@
 #include "client/SessionControl.h"
 #include "client/SessionControlFactory.h"
 
+#include <QPointer>
+
 // A session control that records what it is given and raises its events when a test says so.
 class RecordingSessionControl : public SessionRecorder<SessionControl>
 {
 public:
-    explicit RecordingSessionControl(QWidget *parent = nullptr) : SessionRecorder(parent) { instances().append(this); }
-    ~RecordingSessionControl() override { instances().replace(instances().indexOf(this), nullptr); }
-
-    // Every control made since the last install, oldest first; destroyed ones are nullptr.
-    static QList<RecordingSessionControl *> &instances()
-    {
-        static QList<RecordingSessionControl *> list;
-        return list;
-    }
-    static RecordingSessionControl *last() { return instances().isEmpty() ? nullptr : instances().constLast(); }
+    explicit RecordingSessionControl(QWidget *parent = nullptr) : SessionRecorder(parent) { latest() = this; }
+    // The control made last since the last install, while it lives.
+    static RecordingSessionControl *last() { return latest(); }
     // Every session window made from now on gets a RecordingSessionControl.
     static void install()
     {
-        instances().clear();
+        latest() = nullptr;
         SessionControlFactory::Set([](QWidget *parent) { return new RecordingSessionControl(parent); });
     }
 
@@ -29,10 +24,10 @@ public:
     void raiseConnected() { emit OnConnected(); }
     void raiseDisconnected(qint32 reason) { emit OnDisconnected(reason); }
 
-protected:
-    void setVisible(bool visible) override
+private:
+    static QPointer<RecordingSessionControl> &latest()
     {
-        calls.append({QStringLiteral("Visible"), visible});
-        SessionControl::setVisible(visible);
+        static QPointer<RecordingSessionControl> control;
+        return control;
     }
 };
