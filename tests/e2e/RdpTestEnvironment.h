@@ -15,6 +15,8 @@ constexpr unsigned kKeyA = 38; // X11 key code of "a" on an evdev keyboard
 inline const QString UserName = QStringLiteral("nlauser");
 inline const QString Password = QStringLiteral("Nla-Pass-1");
 
+// Runs a program to its end: whether it succeeded; its output and errors go to *output.
+bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
 // As root, before any thread starts: /etc, /home and /media of the test program's own, so that
 // the users it makes and the media it mounts go with it and no other program sees them.
 bool privateFileSystem();
@@ -90,11 +92,12 @@ public:
     // 16-pixel squares, no two alike and each seed's its own, so that a picture of the screen
     // shifted or scaled by any amount differs from it.
     void paint(int seed) const;
-    unsigned long activeWindow() const;
     // The window that has the keyboard (the X input focus).
     unsigned long inputFocus() const;
     // How many of a window manager and a notification area serve the screen.
     int desktopParts() const;
+    // The largest mapped top-level window of the class (of any class if empty), 0 if none.
+    unsigned long topLevel(const QByteArray &windowClass, QRect *geometry = nullptr) const;
 
 private:
     ::_XDisplay *m_display;
