@@ -23,8 +23,7 @@ namespace {
 
 // The kernel kills the program when this one ends; in a group of its own, its children can be
 // killed with it. Its errors go nowhere unless merged with its output.
-void launch(QProcess &process, const QString &program, const QStringList &arguments, const QStringList &environment = {},
-            bool ownGroup = false)
+void launch(QProcess &process, const QStringList &command, const QStringList &environment = {}, bool ownGroup = false)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &variable : environment)
@@ -39,19 +38,7 @@ void launch(QProcess &process, const QString &program, const QStringList &argume
         if (::getppid() != parent)
             ::_exit(1);
     });
-    process.start(program, arguments);
-}
-
-// A server is ready once it listens (a connection to try it would leave errors in its log).
-bool listening(QProcess &process, const QString &address, quint16 port)
-{
-    QString out;
-    const auto ready = [&] {
-        return process.state() == QProcess::NotRunning
-            || (run({"ss", "-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, &out)
-                && !out.isEmpty());
-    };
-    return QTest::qWaitFor(ready, 20000) && process.state() == QProcess::Running;
+    process.start(command.first(), command.mid(1));
 }
 
 quint16 freePort()
@@ -103,8 +90,8 @@ QString freeServerAddress()
 Display::Display(int width, int height)
 {
     // Xvfb writes the number of the display it took once it accepts clients.
-    launch(m_process, QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height),
-                                               "-nolisten", "tcp", "-noreset"});
+    launch(m_process, {"Xvfb", "-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height), "-nolisten",
+                       "tcp", "-noreset"});
     QByteArray out;
     while (!out.contains('\n') && m_process.waitForReadyRead(20000))
         out += m_process.readAllStandardOutput();
@@ -125,9 +112,8 @@ bool Display::setManaged(bool managed)
     if (managed) {
         // The manager starts the panel once it serves the screen, so that the panel is its dock.
         m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-        launch(m_windowManager, QStringLiteral("openbox"),
-               {"--sm-disable", "--startup",
-                "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
+        launch(m_windowManager, {"openbox", "--sm-disable", "--startup",
+                                 "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
                {"DISPLAY=" + name()}, true);
     } else {
         ::kill(-pid_t(m_windowManager.processId()), SIGKILL); // with the panel it started
@@ -145,13 +131,24 @@ bool Server::start(quint16 port, const QString &bindAddress)
     const QString sam = m_dir.filePath(QStringLiteral("nla.sam"));
     if (!QFile::exists(sam) && !run({"sh", "-c", "winpr-hash -u \"$0\" -p \"$1\" -f sam > \"$2\"", UserName, Password, sam}))
         return false;
+    // Line-buffered, so that its log is current while it runs.
+    return serve({"stdbuf", "-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla",
+                  "/sam-file:" + sam},
+                 {"DISPLAY=" + m_display.name(), "XDG_CONFIG_HOME=" + m_dir.filePath(QStringLiteral("config"))}, m_bind, m_port);
+}
+
+bool Program::serve(const QStringList &command, const QStringList &environment, const QString &address, quint16 port)
+{
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
-    // Line-buffered, so that its log is current while it runs.
-    launch(m_process, QStringLiteral("stdbuf"),
-           {"-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla", "/sam-file:" + sam},
-           {"DISPLAY=" + m_display.name(), "XDG_CONFIG_HOME=" + m_dir.filePath(QStringLiteral("config"))});
-    return listening(m_process, m_bind, m_port);
+    launch(m_process, command, environment);
+    // Ready once it listens (a connection to try it would leave errors in its log).
+    QString out;
+    const auto ready = [&] {
+        return m_process.state() == QProcess::NotRunning
+            || (run({"ss", "-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, &out) && !out.isEmpty());
+    };
+    return QTest::qWaitFor(ready, 20000) && m_process.state() == QProcess::Running;
 }
 
 void Program::kill()
@@ -350,12 +347,9 @@ mkdir -m 3777 /run/xrdp/sockdir
 xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
 exec xrdp --nodaemon -c "$dir/xrdp.ini"
 )sh");
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
-    launch(m_process, QStringLiteral("unshare"), {"--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child",
-                                                  "sh", "-c", script, "sh", m_dir.path(), address, QString::number(freePort()),
-                                                  m_user, m_password});
-    return listening(m_process, address, 3389);
+    return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
+                  m_dir.path(), address, QString::number(freePort()), m_user, m_password},
+                 {}, address, 3389);
 }
 
 QString Xrdp::sessionDisplay() const

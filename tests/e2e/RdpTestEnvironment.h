@@ -32,6 +32,8 @@ public:
     QString log() const;
 
 protected:
+    // Starts a server with its output in the log; true once it listens.
+    bool serve(const QStringList &command, const QStringList &environment, const QString &address, quint16 port);
     QTemporaryDir m_dir;
     QProcess m_process;
 };

@@ -214,6 +214,7 @@ void tst_e2e_panel::session()
         QTRY_VERIFY(window->isMinimized());
         frmClientTrayIcon::Instance()->Form_MouseMove(frmClientTrayIcon::WM_LBUTTONDBLCLK);
         QTRY_VERIFY(!window->isMinimized() && window->isActiveWindow());
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
     }
 
     if (managed)
