@@ -17,8 +17,7 @@ inline const QString Password = QStringLiteral("Nla-Pass-1");
 
 // Runs a program to its end: whether it succeeded; its output and errors go to *output.
 bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
-// As root, before any thread starts: /etc, /home and /media of the test program's own, so that
-// the users it makes and the media it mounts go with it and no other program sees them.
+// As root, before any thread starts: /etc, /home and /media of the test program's own.
 bool privateFileSystem();
 // A loopback address (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
@@ -91,8 +90,7 @@ public:
     // Button 0 only moves the pointer there.
     void click(const QPoint &at, int button = 1) const;
     QImage grab(const QRect &rect = {}) const;
-    // 16-pixel squares, no two alike and each seed's its own, so that a picture of the screen
-    // shifted or scaled by any amount differs from it.
+    // Squares no two alike, so that a picture shifted or scaled by any amount differs.
     void paint(int seed) const;
     // The window that has the keyboard (the X input focus).
     unsigned long inputFocus() const;
@@ -105,9 +103,9 @@ private:
     ::_XDisplay *m_display;
 };
 
-// xrdp with its session manager on the standard port of a loopback address, in mount and process
-// namespaces of their own, and a test user whose session paints its background and opens one
-// xterm across the screen. Needs root; the user goes with the object.
+// xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own,
+// with a test user whose session paints its background and opens one xterm across the screen.
+// Needs root; the user goes with the object.
 class Xrdp : public Program
 {
 public:

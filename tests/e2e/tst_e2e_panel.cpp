@@ -1,6 +1,5 @@
-// The whole panel with its real session control on an X server of its own, used as an operator
-// would, against the FreeRDP shadow server from the button and xrdp over the side link. The
-// session control is the program's: the session module, loaded by the first session.
+// The whole panel with the program's session module on an X server of its own, used as an
+// operator would, against the FreeRDP shadow server from the button and xrdp over the side link.
 #include "RdpTestEnvironment.h"
 
 #include "client/Forms.h"
@@ -126,7 +125,7 @@ frmClient &tst_e2e_panel::startPanel(const QStringList &settings)
 {
     m_dir = std::make_unique<TestSupport::ProgramDir>();
     m_dir->write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + settings);
-    frmClientTrayIcon::Load(); // as the program starts: the icon first, which loads the main window
+    frmClientTrayIcon::Load(); // as the program starts: the icon loads the main window
     return *Forms::Client();
 }
 
@@ -172,7 +171,7 @@ void tst_e2e_panel::session()
     frmMsRdpClient *window = Forms::MsRdpClient();
     SessionControl *control = sessionControl();
     QVERIFY(control && !form.isVisible());
-    // The library's own calls reach the module's replacements of its functions.
+    // The library's own calls reach the module's replacements.
     for (const char *name : {"freerdp_performance_flags_make", "Sleep"}) {
         Dl_info where;
         QVERIFY(dladdr(dlsym(RTLD_DEFAULT, name), &where));
@@ -227,15 +226,12 @@ void tst_e2e_panel::session()
     QVERIFY(form.isVisible() && !window->isVisible() && !bar->isVisible());
 }
 
-// A real terminal server with real logons, ordered over the side link. A wrong password: xrdp
-// tells of it in its own window on a black screen (nothing of the panel's memory); closing the
-// session window brings the main window back. The right one: the session's screen pixel for
-// pixel, keys typed before any click reach its xterm, the panel's removable media reach it (one
-// there from the start, one plugged in and unplugged meanwhile), and logging off inside the
-// session brings the main window back and tells the server.
+// Real logons ordered over the side link. A wrong password: xrdp's own window on a black screen
+// (nothing of the panel's memory). The right one: the screen pixel for pixel, keys reach its
+// xterm before any click, the panel's media reach it (one from the start, one plugged in and out),
+// and logging off inside the session brings the main window back and tells the server.
 void tst_e2e_panel::xrdp()
 {
-    // xrdp runs as root, and the test makes a user of its own.
     if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
         QSKIP(qPrintable(why));
     QVERIFY(m_panelDisplay.setManaged(false));

@@ -26,9 +26,8 @@ Q_DECLARE_METATYPE(Setter)
 
 namespace {
 
-// An RDP listener on the library's server side, over TLS with a throw-away certificate, served
-// from the test's own thread while it waits; it keeps the performance flags of the last client's
-// Client Info PDU.
+// The library's server side over TLS, served from the test's thread while it waits: it keeps the
+// performance flags of the client's Client Info PDU.
 class InfoRecordingServer
 {
 public:
@@ -88,8 +87,7 @@ private:
             server->m_received = true;
             return TRUE;
         };
-        // The server's capabilities go out once the client waits for them, so that they end
-        // that wait.
+        // The capabilities go out once the client waits for them, so that they end that wait.
         client->Capabilities = [](freerdp_peer *) -> BOOL {
             const quint64 waits = RdpLibraryOverrides::serverWaits();
             for (QDeadlineTimer deadline(5000); RdpLibraryOverrides::serverWaits() == waits && !deadline.hasExpired();)
@@ -145,23 +143,16 @@ void tst_FreeRdpSessionControl::valueRefused_data()
     QTest::addColumn<int>("error");
     const int bad = ErrorNumbers::InvalidPropertyValue.number, call = ErrorNumbers::InvalidCall.number;
     const auto row = [](const char *name, Setter set, int error) { QTest::newRow(name) << set << error; };
-    row("server name", [](auto &c) { c.setServer(QStringLiteral("ts01")); }, 0);
     row("port zero", [](auto &c) { c.setServer(QStringLiteral("ts01:0")); }, bad);
-    row("port not a number", [](auto &c) { c.setServer(QStringLiteral("ts01:rdp")); }, bad);
     row("blank in name", [](auto &c) { c.setServer(QStringLiteral("ts 01")); }, bad);
     row("socket stand-in", [](auto &c) { c.setServer(QStringLiteral("|5")); }, bad);
-    row("no host before port", [](auto &c) { c.setServer(QStringLiteral(":3389")); }, bad);
     row("smallest desktop", [](auto &c) { c.setDesktopWidth(200); }, 0);
     row("width too small", [](auto &c) { c.setDesktopWidth(199); }, bad);
     row("width too large", [](auto &c) { c.setDesktopWidth(8193); }, bad);
-    row("height negative", [](auto &c) { c.setDesktopHeight(-768); }, bad);
-    row("full screen 1", [](auto &c) { c.SecuredSettings()->setFullScreen(1); }, 0);
     row("full screen 2", [](auto &c) { c.SecuredSettings()->setFullScreen(2); }, bad);
-    row("bitmap -1", [](auto &c) { c.AdvancedSettings3()->setBitmapPeristence(-1); }, bad);
     row("compress 2", [](auto &c) { c.AdvancedSettings3()->setCompress(2); }, bad);
     row("all performance boxes", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(0x7F); }, 0);
     row("unknown flag", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(0x200); }, bad);
-    row("negative flags", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(-1); }, bad);
     row("user name of 256", [](auto &c) { c.setUserName(QString(256, u'u')); }, bad);
     row("Connect without a server", [](auto &c) { c.Connect(); }, call);
     row("device change without a session", [](auto &c) {
@@ -248,16 +239,15 @@ void tst_FreeRdpSessionControl::attemptEnds()
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 60000);
 }
 
-// Every bit set on the control reaches the server in the Client Info PDU (the library itself
-// would keep only those it has booleans for), and the library's waits for the server's next
-// message during the connect end when it arrives (it would sleep 100 ms each).
+// Every bit set on the control reaches the server (the library keeps only those it has booleans
+// for), and the library's waits for the server's next message end when it arrives (it would
+// sleep 100 ms each).
 void tst_FreeRdpSessionControl::serverReceivesFlags_data()
 {
     QTest::addColumn<qint32>("flags");
     QTest::newRow("none") << 0;
     QTest::newRow("all seven boxes") << 0x7F;
     QTest::newRow("cursor shadow and settings only") << 0x60;
-    QTest::newRow("enhanced graphics only") << 0x10;
 }
 
 void tst_FreeRdpSessionControl::serverReceivesFlags()
@@ -275,7 +265,6 @@ void tst_FreeRdpSessionControl::serverReceivesFlags()
     control.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(server.serve(), 30000);
     QCOMPARE(server.performanceFlags, quint32(flags));
-    // The library's wait for the server's next message ended when that arrived.
     QVERIFY(RdpLibraryOverrides::serverWakeUps() > wakeUps);
     control.Disconnect();
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
