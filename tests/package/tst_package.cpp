@@ -1,7 +1,6 @@
-// The Debian package as an administrator uses it: built from this tree by cpack, checked by
-// lintian, installed with apt-get, the installed program saved as a member of the group veskora
-// and as root, the kiosk session started on a bare X server, then purged, which leaves nothing
-// behind. Installs a package on this machine, so it needs root.
+// The Debian package as an administrator uses it: built by cpack, checked by lintian, installed
+// with apt-get, saved in as a group member and as root, its kiosk session started on a bare X
+// server, then purged, which leaves nothing behind. Needs root.
 #include "RdpTestEnvironment.h"
 #include "Version.h"
 
@@ -9,7 +8,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QScopeGuard>
 #include <QSet>
 #include <QTest>
 
@@ -261,8 +259,7 @@ void tst_package::kioskSession()
     QTRY_COMPARE_WITH_TIMEOUT(processesOfNobody() - before, QSet<QString>(), kWait);
 }
 
-// Purging takes away everything the package and its scripts made, and the autostart entry of
-// its program.
+// Purging takes away everything the package, its scripts and its program made.
 void tst_package::purge()
 {
     QString out;
