@@ -46,8 +46,7 @@ public:
     ~Display();
     bool isRunning() const { return m_number >= 0; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
-    // True once they serve the screen (or have left it).
-    bool setManaged(bool managed);
+    bool setManaged(bool managed); // true once they serve the screen (or have left it)
 
 private:
     QProcess m_windowManager;
@@ -60,7 +59,7 @@ class Server : public Program
 public:
     explicit Server(const Display &display) : m_display(display) {}
     bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
-    // A certificate made anew at the next start, or the given one (PEM files).
+    // At the next start a certificate made anew, or the given one (PEM files).
     bool renewCertificate(const QString &certificate = {}, const QString &key = {});
     QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
     quint16 port() const { return m_port; }
@@ -92,10 +91,8 @@ public:
     QImage grab(const QRect &rect = {}) const;
     // Squares no two alike, so that a picture shifted or scaled by any amount differs.
     void paint(int seed) const;
-    // The window that has the keyboard (the X input focus).
-    unsigned long inputFocus() const;
-    // How many of a window manager and a notification area serve the screen.
-    int desktopParts() const;
+    unsigned long inputFocus() const; // the window that has the keyboard
+    int desktopParts() const; // how many of a window manager and a notification area serve it
     // The largest mapped top-level window of the class (of any class if empty), 0 if none.
     unsigned long topLevel(const QByteArray &windowClass, QRect *geometry = nullptr) const;
 
