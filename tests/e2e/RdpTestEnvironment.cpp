@@ -23,8 +23,7 @@ namespace {
 
 // The kernel kills the program when this one ends; in a group of its own, its children can be
 // killed with it. Its errors go nowhere unless merged with its output.
-void launch(QProcess &process, const QString &program, const QStringList &arguments, const QStringList &environment = {},
-            bool ownGroup = false)
+void launch(QProcess &process, const QStringList &command, const QStringList &environment = {}, bool ownGroup = false)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &variable : environment)
@@ -39,32 +38,7 @@ void launch(QProcess &process, const QString &program, const QStringList &argume
         if (::getppid() != parent)
             ::_exit(1);
     });
-    process.start(program, arguments);
-}
-
-// Runs a program to its end: whether it succeeded; its output goes to *out or a file.
-bool succeeds(const QString &program, const QStringList &arguments, QString *out = nullptr, const QString &outFile = {})
-{
-    QProcess p;
-    if (!outFile.isEmpty())
-        p.setStandardOutputFile(outFile);
-    p.start(program, arguments);
-    const bool ok = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (out)
-        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    return ok;
-}
-
-// A server is ready once it listens (a connection to try it would leave errors in its log).
-bool listening(QProcess &process, const QString &address, quint16 port)
-{
-    QString out;
-    const auto ready = [&] {
-        return process.state() == QProcess::NotRunning
-            || (succeeds(QStringLiteral("ss"), {"-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, &out)
-                && !out.isEmpty());
-    };
-    return QTest::qWaitFor(ready, 20000) && process.state() == QProcess::Running;
+    process.start(command.first(), command.mid(1));
 }
 
 quint16 freePort()
@@ -80,6 +54,17 @@ QString readFile(const QString &path)
 }
 
 } // namespace
+
+bool run(const QStringList &command, QString *output, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(command.first(), command.mid(1));
+    const bool ok = p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return ok;
+}
 
 bool privateFileSystem()
 {
@@ -105,8 +90,8 @@ QString freeServerAddress()
 Display::Display(int width, int height)
 {
     // Xvfb writes the number of the display it took once it accepts clients.
-    launch(m_process, QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height),
-                                               "-nolisten", "tcp", "-noreset"});
+    launch(m_process, {"Xvfb", "-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height), "-nolisten",
+                       "tcp", "-noreset"});
     QByteArray out;
     while (!out.contains('\n') && m_process.waitForReadyRead(20000))
         out += m_process.readAllStandardOutput();
@@ -127,9 +112,8 @@ bool Display::setManaged(bool managed)
     if (managed) {
         // The manager starts the panel once it serves the screen, so that the panel is its dock.
         m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-        launch(m_windowManager, QStringLiteral("openbox"),
-               {"--sm-disable", "--startup",
-                "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
+        launch(m_windowManager, {"openbox", "--sm-disable", "--startup",
+                                 "trayer --edge top --align right --widthtype pixel --width 120 --height 24 --SetDockType true"},
                {"DISPLAY=" + name()}, true);
     } else {
         ::kill(-pid_t(m_windowManager.processId()), SIGKILL); // with the panel it started
@@ -145,15 +129,26 @@ bool Server::start(quint16 port, const QString &bindAddress)
     m_bind = bindAddress;
     m_port = port ? port : freePort();
     const QString sam = m_dir.filePath(QStringLiteral("nla.sam"));
-    if (!QFile::exists(sam) && !succeeds(QStringLiteral("winpr-hash"), {"-u", UserName, "-p", Password, "-f", "sam"}, nullptr, sam))
+    if (!QFile::exists(sam) && !run({"sh", "-c", "winpr-hash -u \"$0\" -p \"$1\" -f sam > \"$2\"", UserName, Password, sam}))
         return false;
+    // Line-buffered, so that its log is current while it runs.
+    return serve({"stdbuf", "-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla",
+                  "/sam-file:" + sam},
+                 {"DISPLAY=" + m_display.name(), "XDG_CONFIG_HOME=" + m_dir.filePath(QStringLiteral("config"))}, m_bind, m_port);
+}
+
+bool Program::serve(const QStringList &command, const QStringList &environment, const QString &address, quint16 port)
+{
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
-    // Line-buffered, so that its log is current while it runs.
-    launch(m_process, QStringLiteral("stdbuf"),
-           {"-oL", "freerdp-shadow-cli", "/bind-address:" + m_bind, QStringLiteral("/port:%1").arg(m_port), "/sec:nla", "/sam-file:" + sam},
-           {"DISPLAY=" + m_display.name(), "XDG_CONFIG_HOME=" + m_dir.filePath(QStringLiteral("config"))});
-    return listening(m_process, m_bind, m_port);
+    launch(m_process, command, environment);
+    // Ready once it listens (a connection to try it would leave errors in its log).
+    QString out;
+    const auto ready = [&] {
+        return m_process.state() == QProcess::NotRunning
+            || (run({"ss", "-Hltn", QStringLiteral("src %1:%2").arg(address).arg(port)}, &out) && !out.isEmpty());
+    };
+    return QTest::qWaitFor(ready, 20000) && m_process.state() == QProcess::Running;
 }
 
 void Program::kill()
@@ -284,25 +279,35 @@ unsigned long Probe::inputFocus() const
     return focus;
 }
 
-unsigned long Probe::activeWindow() const
-{
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char *data = nullptr;
-    XGetWindowProperty(m_display, DefaultRootWindow(m_display), XInternAtom(m_display, "_NET_ACTIVE_WINDOW", False), 0, 1,
-                       False, XA_WINDOW, &type, &format, &count, &after, &data);
-    const unsigned long window = data && count ? *reinterpret_cast<unsigned long *>(data) : 0;
-    if (data)
-        XFree(data);
-    return window;
-}
-
 int Probe::desktopParts() const
 {
     // Each holds its selection while it serves the screen.
     const auto owned = [this](const char *selection) { return XGetSelectionOwner(m_display, XInternAtom(m_display, selection, False)) != None; };
     return int(owned("WM_S0")) + int(owned("_NET_SYSTEM_TRAY_S0"));
+}
+
+unsigned long Probe::topLevel(const QByteArray &windowClass, QRect *geometry) const
+{
+    Window root = 0, parent = 0, *children = nullptr, found = 0;
+    unsigned count = 0;
+    if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
+        return 0;
+    for (unsigned i = 0, largest = 0; i < count; ++i) {
+        XWindowAttributes a;
+        XClassHint hint{nullptr, nullptr};
+        if (!XGetWindowAttributes(m_display, children[i], &a) || a.map_state != IsViewable || unsigned(a.width * a.height) <= largest)
+            continue;
+        if (windowClass.isEmpty() || (XGetClassHint(m_display, children[i], &hint) && windowClass == hint.res_class)) {
+            largest = unsigned(a.width * a.height);
+            found = children[i];
+            if (geometry)
+                *geometry = QRect(a.x, a.y, a.width, a.height);
+        }
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
+    XFree(children);
+    return found;
 }
 
 Xrdp::Xrdp()
@@ -314,7 +319,7 @@ Xrdp::Xrdp()
 Xrdp::~Xrdp()
 {
     kill(); // the namespace's first process takes every other one with it
-    succeeds(QStringLiteral("userdel"), {"-r", "-f", m_user});
+    run({"userdel", "-r", "-f", m_user});
 }
 
 bool Xrdp::start(const QString &address)
@@ -342,12 +347,9 @@ mkdir -m 3777 /run/xrdp/sockdir
 xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
 exec xrdp --nodaemon -c "$dir/xrdp.ini"
 )sh");
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
-    launch(m_process, QStringLiteral("unshare"), {"--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child",
-                                                  "sh", "-c", script, "sh", m_dir.path(), address, QString::number(freePort()),
-                                                  m_user, m_password});
-    return listening(m_process, address, 3389);
+    return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
+                  m_dir.path(), address, QString::number(freePort()), m_user, m_password},
+                 {}, address, 3389);
 }
 
 QString Xrdp::sessionDisplay() const
@@ -360,7 +362,7 @@ QString Xrdp::runInSession(const QStringList &command) const
     // The session's channel server mounts the drives, in the namespace's mounts, as the user.
     const QString pid = QString::number(m_process.processId()), first = readFile("/proc/" + pid + "/task/" + pid + "/children");
     QString out;
-    succeeds(QStringLiteral("nsenter"), QStringList{"-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
+    run(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
     return out;
 }
 

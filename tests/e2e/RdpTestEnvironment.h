@@ -15,8 +15,9 @@ constexpr unsigned kKeyA = 38; // X11 key code of "a" on an evdev keyboard
 inline const QString UserName = QStringLiteral("nlauser");
 inline const QString Password = QStringLiteral("Nla-Pass-1");
 
-// As root, before any thread starts: /etc, /home and /media of the test program's own, so that
-// the users it makes and the media it mounts go with it and no other program sees them.
+// Runs a program to its end: whether it succeeded; its output and errors go to *output.
+bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
+// As root, before any thread starts: /etc, /home and /media of the test program's own.
 bool privateFileSystem();
 // A loopback address (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
@@ -30,6 +31,8 @@ public:
     QString log() const;
 
 protected:
+    // Starts a server with its output in the log; true once it listens.
+    bool serve(const QStringList &command, const QStringList &environment, const QString &address, quint16 port);
     QTemporaryDir m_dir;
     QProcess m_process;
 };
@@ -43,8 +46,7 @@ public:
     ~Display();
     bool isRunning() const { return m_number >= 0; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
-    // True once they serve the screen (or have left it).
-    bool setManaged(bool managed);
+    bool setManaged(bool managed); // true once they serve the screen (or have left it)
 
 private:
     QProcess m_windowManager;
@@ -57,7 +59,7 @@ class Server : public Program
 public:
     explicit Server(const Display &display) : m_display(display) {}
     bool start(quint16 port = 0, const QString &bindAddress = QStringLiteral("127.0.0.1"));
-    // A certificate made anew at the next start, or the given one (PEM files).
+    // At the next start a certificate made anew, or the given one (PEM files).
     bool renewCertificate(const QString &certificate = {}, const QString &key = {});
     QString certificate() const { return m_dir.filePath(QStringLiteral("config/freerdp/shadow/shadow.crt")); }
     quint16 port() const { return m_port; }
@@ -87,22 +89,20 @@ public:
     // Button 0 only moves the pointer there.
     void click(const QPoint &at, int button = 1) const;
     QImage grab(const QRect &rect = {}) const;
-    // 16-pixel squares, no two alike and each seed's its own, so that a picture of the screen
-    // shifted or scaled by any amount differs from it.
+    // Squares no two alike, so that a picture shifted or scaled by any amount differs.
     void paint(int seed) const;
-    unsigned long activeWindow() const;
-    // The window that has the keyboard (the X input focus).
-    unsigned long inputFocus() const;
-    // How many of a window manager and a notification area serve the screen.
-    int desktopParts() const;
+    unsigned long inputFocus() const; // the window that has the keyboard
+    int desktopParts() const; // how many of a window manager and a notification area serve it
+    // The largest mapped top-level window of the class (of any class if empty), 0 if none.
+    unsigned long topLevel(const QByteArray &windowClass, QRect *geometry = nullptr) const;
 
 private:
     ::_XDisplay *m_display;
 };
 
-// xrdp with its session manager on the standard port of a loopback address, in mount and process
-// namespaces of their own, and a test user whose session paints its background and opens one
-// xterm across the screen. Needs root; the user goes with the object.
+// xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own,
+// with a test user whose session paints its background and opens one xterm across the screen.
+// Needs root; the user goes with the object.
 class Xrdp : public Program
 {
 public:

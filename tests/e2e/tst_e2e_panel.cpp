@@ -1,6 +1,5 @@
-// The whole panel with its real session control on an X server of its own, used as an operator
-// would, against the FreeRDP shadow server from the button and xrdp over the side link. The
-// session control is the program's: the session module, loaded by the first session.
+// The whole panel with the program's session module on an X server of its own, used as an
+// operator would, against the FreeRDP shadow server from the button and xrdp over the side link.
 #include "RdpTestEnvironment.h"
 
 #include "client/Forms.h"
@@ -18,7 +17,6 @@
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
@@ -43,19 +41,20 @@ SessionControl *sessionControl()
 
 bool contains(const QImage &picture, QRgb colour)
 {
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            if (picture.pixel(x, y) == colour)
-                return true;
-    return false;
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+    const auto *pixels = reinterpret_cast<const QRgb *>(rgb.constBits()), *end = pixels + rgb.width() * rgb.height();
+    return std::find(pixels, end, colour) != end;
 }
 
 // The panel's diagnostics, as an administrator turning them all on would read them.
 QStringList g_log;
-void collect(QtMsgType, const QMessageLogContext &context, const QString &message)
+QtMessageHandler g_previous = nullptr;
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (QByteArray(context.category).startsWith("veskora."))
         g_log << QString::fromLatin1(context.category) + u' ' + message;
+    else
+        g_previous(type, context, message);
 }
 
 } // namespace
@@ -96,6 +95,8 @@ void tst_e2e_panel::initTestCase()
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     frmClient::TimerIntervalMs = 3600 * 1000; // the tests drive the side link themselves
     SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
+    QLoggingCategory::setFilterRules(QStringLiteral("veskora.*=true"));
+    g_previous = qInstallMessageHandler(collect);
     // The server's screen is the panel's size, so that a full-screen session shows all of it.
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     m_serverDisplay = std::make_unique<RdpTestEnvironment::Display>(screen.width(), screen.height());
@@ -124,7 +125,7 @@ frmClient &tst_e2e_panel::startPanel(const QStringList &settings)
 {
     m_dir = std::make_unique<TestSupport::ProgramDir>();
     m_dir->write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + settings);
-    frmClientTrayIcon::Load(); // as the program starts: the icon first, which loads the main window
+    frmClientTrayIcon::Load(); // as the program starts: the icon loads the main window
     return *Forms::Client();
 }
 
@@ -170,7 +171,7 @@ void tst_e2e_panel::session()
     frmMsRdpClient *window = Forms::MsRdpClient();
     SessionControl *control = sessionControl();
     QVERIFY(control && !form.isVisible());
-    // The library's own calls reach the module's replacements of its functions.
+    // The library's own calls reach the module's replacements.
     for (const char *name : {"freerdp_performance_flags_make", "Sleep"}) {
         Dl_info where;
         QVERIFY(dladdr(dlsym(RTLD_DEFAULT, name), &where));
@@ -195,7 +196,9 @@ void tst_e2e_panel::session()
     QTRY_VERIFY_WITH_TIMEOUT(withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))),
                              kWait);
 
-    // Keys typed before any click reach the server, wherever the pointer is.
+    // The session window has the keyboard: keys typed before any click reach the server,
+    // wherever the pointer is.
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
     m_panel->click(screen.bottomRight(), 0);
     m_panel->press(kKeyA, true);
     QTRY_VERIFY_WITH_TIMEOUT(m_server->keyDown(kKeyA), kWait);
@@ -210,31 +213,27 @@ void tst_e2e_panel::session()
         QTRY_VERIFY(window->isMinimized());
         frmClientTrayIcon::Instance()->Form_MouseMove(frmClientTrayIcon::WM_LBUTTONDBLCLK);
         QTRY_VERIFY(!window->isMinimized() && window->isActiveWindow());
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))),
                                  kWait);
     }
 
-    if (managed) {
-        QTRY_COMPARE(m_panel->activeWindow(), window->winId());
+    if (managed)
         m_panel->chord({"Alt_L", "F4"});
-    } else if (fullScreen) {
+    else if (fullScreen)
         m_panel->click(centreOf(control->findChild<QToolButton *>(QStringLiteral("cmdConnectionBarClose"))));
-    } else {
+    else
         window->close(); // a close request, as a window system sends it
-    }
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
     QVERIFY(form.isVisible() && !window->isVisible() && !bar->isVisible());
 }
 
-// A real terminal server with real logons, ordered over the side link. A wrong password: xrdp
-// tells of it in its own window on a black screen (nothing of the panel's memory); closing the
-// session window brings the main window back. The right one: the session's screen pixel for
-// pixel, keys typed before any click reach its xterm, the panel's removable media reach it (one
-// there from the start, one plugged in and unplugged meanwhile), and logging off inside the
-// session brings the main window back and tells the server.
+// Real logons ordered over the side link. A wrong password: xrdp's own window on a black screen
+// (nothing of the panel's memory). The right one: the screen pixel for pixel, keys reach its
+// xterm before any click, the panel's media reach it (one from the start, one plugged in and out),
+// and logging off inside the session brings the main window back and tells the server.
 void tst_e2e_panel::xrdp()
 {
-    // xrdp runs as root, and the test makes a user of its own.
     if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
         QSKIP(qPrintable(why));
     QVERIFY(m_panelDisplay.setManaged(false));
@@ -251,12 +250,6 @@ void tst_e2e_panel::xrdp()
     frmClient &form = startPanel({"txtServer=" + address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=op",
                                   "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45",
                                   "cboResolution=2", "chkRedirectDrives=1"});
-    QLoggingCategory::setFilterRules(QStringLiteral("veskora.*=true"));
-    const QtMessageHandler previous = qInstallMessageHandler(collect);
-    const auto restore = qScopeGuard([&] {
-        qInstallMessageHandler(previous);
-        QLoggingCategory::setFilterRules(QString());
-    });
     orderSession(xrdp.user(), QStringLiteral("not-the-password"));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     const QRect shown(sessionControl()->mapToGlobal(QPoint(0, 0)), QSize(800, 600));
