@@ -1,5 +1,4 @@
-// The side-link console: what a typed line sends, and that a mistake sends nothing; the
-// console as a real process, with a panel-side socket on loopback.
+// The side-link console: what a typed line sends; the console as a process, a panel socket on loopback.
 #include "ConsoleCommand.h"
 
 #include <QProcess>
@@ -27,7 +26,7 @@ struct Console
     bool endsWith(int code) { return process.waitForFinished(kWait) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == code; }
 };
 
-// The panel's end of the link, connected once the console listens (on a free port).
+// The panel's end of the link, connected once the console listens.
 struct Panel
 {
     QTcpSocket socket;
@@ -81,8 +80,8 @@ private slots:
             QCOMPARE(command.frames, frames);
     }
 
-    // Bad lines are told and send nothing; the good ones go out in order; what the panel
-    // sends is shown once per frame, whole, with the bytes outside any frame counted.
+    // Bad lines send nothing, good ones go out in order; the panel's frames are shown once
+    // each, whole, the bytes outside any frame counted.
     void typedCommandsAndPanelFrames()
     {
         Console console({});
@@ -106,14 +105,13 @@ private slots:
         QVERIFY(console.err.contains("no panel is connected; nothing sent"));
     }
 
-    // A sign of life at connection and after, connection requests granted, exit requests only
-    // once a person grants them; lines carried out for each panel as it connects.
+    // Signs of life, connection requests granted, exit requests once a person grants them; the
+    // lines of a file carried out for each panel as it connects.
     void automaticAnswers()
     {
         QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("panel.txt")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("# what every panel gets\nlock free none\n");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("# what every panel gets\nlock free none\n") > 0);
         file.close();
         Console console({"--auto", "1", "--grant-connect", "--on-connect", file.fileName()});
         Panel panel(console);
@@ -127,9 +125,7 @@ private slots:
         panel.socket.write("@#cmd:12##Argument:2###@@#cmd:12##Argument:3###@");
         QTRY_VERIFY_WITH_TIMEOUT(console.out.contains("not granted: unknown request"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(panel.received.contains("@#cmd:13##Argument:3###@"), kWait);
-        QCOMPARE(panel.received.count("cmd:13"), 1);
-        QCOMPARE(panel.received.count("cmd:11"), 1);
-        QVERIFY(panel.received.contains("@#cmd:11##Argument:2###@"));
+        QVERIFY(panel.received.count("cmd:13") == 1 && panel.received.count("cmd:11") == 1 && panel.received.contains("@#cmd:11##Argument:2###@"));
         // The end of input ends the console, unless it is to keep running.
         console.process.closeWriteChannel();
         QVERIFY(console.endsWith(0));
