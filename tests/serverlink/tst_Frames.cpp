@@ -1,7 +1,6 @@
 // The side-link frames, the stream they are cut from, and the version numbers they carry.
 #include "platform/ErrorNumbers.h"
 #include "serverlink/FrameStream.h"
-#include "serverlink/ServerAddress.h"
 #include "serverlink/VersionNumbers.h"
 #include "serverlink/modSocketCmd.h"
 
@@ -79,17 +78,6 @@ private slots:
         QCOMPARE(VersionNumbers::PanelVersionNumber(1, 20, 18), -2146463630);
         QCOMPARE(qint64(VersionNumbers::PanelVersionNumber(1, 32, 767)), -2147483648LL + 1032767); // minor * 1000 in 16 bits
         QCOMPARE(errorOf([] { VersionNumbers::PanelVersionNumber(1, 33, 0); }), ErrorNumbers::Overflow.number);
-    }
-
-    // The server field may carry the session's port; the side link takes only the host.
-    void serverAddress()
-    {
-        QString host;
-        quint16 port = 3389;
-        QVERIFY(ServerAddress::Split(QStringLiteral("[::1]:3390"), host, port) && host == u"::1" && port == 3390);
-        QVERIFY(ServerAddress::Split(QStringLiteral("::1"), host, port) && host == u"::1" && port == 3390);
-        QVERIFY(!ServerAddress::Split(QStringLiteral("srv:65536"), host, port) && !ServerAddress::Split(QStringLiteral("[::1"), host, port));
-        QCOMPARE(ServerAddress::Host(QStringLiteral("127.0.0.1:3390")), QStringLiteral("127.0.0.1"));
     }
 
     void chunkingDoesNotMatter_data()

@@ -3,15 +3,12 @@
 #include "FileBytes.h"
 #include "platform/VbError.h"
 
-#include <QList>
 #include <QPointer>
-#include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
-// What the tests share, none of it needing a window.
 namespace TestSupport {
 
 constexpr int kWait = 10000;
@@ -35,7 +32,6 @@ class ProgramDir
 public:
     ProgramDir();
     ~ProgramDir();
-    QString path() const { return m_dir.path(); }
     QString file(const QString &name) const { return m_dir.filePath(name); }
     // Writes a file with the given text (lines joined with CR LF).
     void write(const QString &name, const QStringList &lines) const;
