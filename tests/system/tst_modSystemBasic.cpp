@@ -1,13 +1,15 @@
-// The exit flags ShutdownSystem hands on, and the requests to a stand-in logind on a private bus.
+// The exit flags ShutdownSystem hands on, the requests to a stand-in logind on a private bus,
+// and the window helpers.
 #include "system/modSystemBasic.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QWidget>
 
 using namespace modSystemBasic;
 
@@ -128,7 +130,19 @@ private slots:
         calls << QStringLiteral("PowerOff 0");
         QTRY_COMPARE(asked, calls);
     }
+
+    // Close requests refused; the window stays on top, where and as visible as it was.
+    void windowHelpers()
+    {
+        QWidget w;
+        w.setGeometry(40, 50, 300, 200);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        RemoveCloseMenu(&w), SetFormOnTop(&w);
+        QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint) && (w.windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(w.isVisible() && w.geometry() == QRect(40, 50, 300, 200) && !w.close());
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_modSystemBasic)
+QTEST_MAIN(tst_modSystemBasic)
 #include "tst_modSystemBasic.moc"
