@@ -10,35 +10,25 @@ class tst_Conversions : public QObject
     Q_OBJECT
 
 private slots:
-    void val_data()
+    // Val reads the leading number, blanks skipped anywhere; IsNumeric wants the whole text a number.
+    void valAndIsNumeric_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("expected");
-        const QList<QPair<const char *, double>> rows{
-            {"12559abc", 12559}, {"abc", 0}, {"", 0}, {"  42", 42}, {"1 2 3", 123}, {"1\t2", 12}, {"\t\n7", 7},
-            {"-5x", -5}, {"2.5kg", 2.5}, {"1e3", 1000}, {"7e", 7}, {"-", 0}};
-        for (const auto &[text, expected] : rows)
-            QTest::addRow("'%s'", QByteArray(text).replace('\t', "\\t").replace('\n', "\\n").constData()) << QString::fromLatin1(text) << expected;
+        QTest::addColumn<double>("val");
+        QTest::addColumn<bool>("numeric");
+        const QList<std::tuple<const char *, double, bool>> rows{
+            {"12559abc", 12559, false}, {"abc", 0, false}, {"", 0, false}, {"  ", 0, false}, {" 42 ", 42, true},
+            {"1 2 3", 123, false}, {"1\t2", 12, false}, {"\t\n7", 7, true}, {"-5x", -5, false}, {"-0.5", -0.5, true},
+            {"2.5kg", 2.5, false}, {"1e3", 1000, true}, {"7e", 7, false}, {"-", 0, false}, {".", 0, false},
+            {"True", 0, true}, {"false", 0, true}};
+        for (const auto &[text, val, numeric] : rows)
+            QTest::addRow("'%s'", QByteArray(text).replace('\t', "\\t").replace('\n', "\\n").constData()) << QString::fromLatin1(text) << val << numeric;
     }
-    void val()
+    void valAndIsNumeric()
     {
         QFETCH(QString, text);
-        QTEST(Val(text), "expected");
-    }
-
-    void isNumeric_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("expected");
-        for (const char *yes : {"12", " 12 ", "-0.5", "True", "false"})
-            QTest::addRow("'%s'", yes) << QString::fromLatin1(yes) << true;
-        for (const char *no : {"12abc", "abc", "", "  ", "1 2", "."})
-            QTest::addRow("'%s'", no) << QString::fromLatin1(no) << false;
-    }
-    void isNumeric()
-    {
-        QFETCH(QString, text);
-        QTEST(IsNumeric(text), "expected");
+        QTEST(Val(text), "val");
+        QTEST(IsNumeric(text), "numeric");
     }
 
     // A conversion's result, or the error it raises.

@@ -20,10 +20,10 @@ unsigned modeOf(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
 }
 
-LONG setString(HKEY key, const QString &name, const QByteArray &text)
+LONG setString(HKEY key, const QString &name, const QByteArray &text, DWORD type = REG_SZ)
 {
-    const QByteArray data = text + '\0';
-    return RegSetValueEx(key, name, 0, REG_SZ, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size()));
+    const QByteArray data = type == REG_SZ ? text + '\0' : text;
+    return RegSetValueEx(key, name, 0, type, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size()));
 }
 
 } // namespace
@@ -36,6 +36,7 @@ class TestRegistry : public QObject
     QString storeDir() const { return m_dir->filePath(QStringLiteral("registry")); }
     QString runDir(HKEY root) const { return m_dir->filePath(root == HKEY_LOCAL_MACHINE ? "xdg/autostart" : "home/autostart"); }
     QStringList files(const QString &dir) const { return QDir(dir).entryList(QDir::Files | QDir::Hidden); }
+    static bool chmod(const QString &path, mode_t mode) { return ::chmod(QFile::encodeName(path).constData(), mode) == 0; }
 
 private slots:
     void init()
@@ -48,58 +49,54 @@ private slots:
     void cleanup()
     {
         QCOMPARE(OpenHandleCount(), 0); // every test closes what it opened
-        ::chmod(QFile::encodeName(runDir(HKEY_LOCAL_MACHINE)).constData(), 0700);
-        ::chmod(QFile::encodeName(storeDir()).constData(), 0700);
+        chmod(runDir(HKEY_LOCAL_MACHINE), 0700), chmod(storeDir(), 0700);
     }
 
-    // Access as asked for, names without regard to case, a buffer of exactly the size
-    // told; each handle closes once.
+    // Access as asked for, names without regard to case, a buffer of exactly the size told;
+    // each handle closes once.
     void keysValuesAndHandles()
     {
         HKEY key = 0, other = 0;
         DWORD disposition = 0, size = 0;
-        const quint8 bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-        quint8 buffer[10] = {};
+        const QByteArray bytes("0123456789");
+        QByteArray buffer(10, '\0');
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software\\Torvane\\Panel"), 0, QString(), 0, KEY_SET_VALUE, nullptr, &key, &disposition), ERROR_SUCCESS);
-        QCOMPARE(RegSetValueEx(key, QStringLiteral("Bin"), 0, REG_BINARY, bytes, 10), ERROR_SUCCESS);
+        QCOMPARE(setString(key, QStringLiteral("Bin"), bytes, REG_BINARY), ERROR_SUCCESS);
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("Bin"), nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
         QVERIFY(disposition == REG_CREATED_NEW_KEY && RegCloseKey(key) == ERROR_SUCCESS && RegCloseKey(key) == ERROR_INVALID_HANDLE);
         QCOMPARE(RegCreateKeyEx(HKEY_CURRENT_USER, QStringLiteral("software\\TORVANE\\panel"), 0, QString(), 0, KEY_QUERY_VALUE, nullptr, &key, &disposition), ERROR_SUCCESS);
         QCOMPARE(disposition, REG_OPENED_EXISTING_KEY);
         size = 10;
-        QCOMPARE(RegQueryValueEx(key, QStringLiteral("bin"), nullptr, nullptr, buffer, &size), ERROR_SUCCESS);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), qsizetype(size)), QByteArray(reinterpret_cast<const char *>(bytes), 10));
+        QCOMPARE(RegQueryValueEx(key, QStringLiteral("bin"), nullptr, nullptr, reinterpret_cast<quint8 *>(buffer.data()), &size), ERROR_SUCCESS);
+        QVERIFY(buffer == bytes && size == 10);
         QCOMPARE(RegOpenKeyEx(key, QString(), 0, KEY_QUERY_VALUE, &other), ERROR_SUCCESS);
         QVERIFY(other != key && OpenHandleCount() == 2);
         QVERIFY(RegCloseKey(other) == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
     }
 
-    // One file per root, the user's private; where only the file may be written, as
-    // installed, it is rewritten in place. A damaged file is refused, never overwritten.
+    // One file per root, the user's private; where only the file may be written, as installed,
+    // it is rewritten in place. A damaged file is refused, never overwritten.
     void storeFiles()
     {
         HKEY key = 0;
         for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             QCOMPARE(RegCreateKey(root, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
-            QCOMPARE(setString(key, root == HKEY_CURRENT_USER ? "user" : "machine", "1"), ERROR_SUCCESS);
-            QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
+            QVERIFY(setString(key, root == HKEY_CURRENT_USER ? "user" : "machine", "1") == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
         }
         QVERIFY(modeOf(StoreFile(HKEY_CURRENT_USER)) == 0600u && modeOf(StoreFile(HKEY_LOCAL_MACHINE)) == 0644u);
-        QVERIFY(!readBytes(StoreFile(HKEY_CURRENT_USER)).contains("machine"));
-        QCOMPARE(::chmod(QFile::encodeName(storeDir()).constData(), 0555), 0);
+        QVERIFY(!readBytes(StoreFile(HKEY_CURRENT_USER)).contains("machine") && chmod(storeDir(), 0555));
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
-        QCOMPARE(setString(key, QStringLiteral("more"), "2"), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-        QVERIFY(readBytes(StoreFile(HKEY_CURRENT_USER)).contains("more"));
-        QCOMPARE(files(storeDir()).size(), 2);
-
-        QCOMPARE(::chmod(QFile::encodeName(storeDir()).constData(), 0700), 0);
+        QVERIFY(setString(key, QStringLiteral("more"), "2") == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
+        QVERIFY(readBytes(StoreFile(HKEY_CURRENT_USER)).contains("more") && files(storeDir()).size() == 2);
+        QVERIFY(chmod(storeDir(), 0700));
         TestSupport::writeBytes(StoreFile(HKEY_CURRENT_USER), "{ not a store");
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\Y"), &key), ERROR_BADDB);
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software"), 0, KEY_QUERY_VALUE, &key), ERROR_BADDB);
         QCOMPARE(readBytes(StoreFile(HKEY_CURRENT_USER)), QByteArray("{ not a store"));
     }
 
+    // A value of the run key is a desktop entry; only a string naming a program can start at
+    // login, and an autostart directory marked read-only stays so, for root too.
     void runValueIsADesktopEntry_data()
     {
         QTest::addColumn<quint32>("root");
@@ -120,40 +117,23 @@ private slots:
         QCOMPARE(RegCreateKey(root, RunKey, &key), ERROR_SUCCESS);
         QCOMPARE(setString(key, QStringLiteral("ClientStart"), value.toUtf8()), ERROR_SUCCESS);
         const QString entry = runDir(root) + QStringLiteral("/ClientStart.desktop");
-        QCOMPARE(QString::fromUtf8(readBytes(entry)), "[Desktop Entry]\nType=Application\nName=ClientStart\nExec=" + exec + u'\n');
+        const QByteArray text = readBytes(entry);
+        QCOMPARE(QString::fromUtf8(text), "[Desktop Entry]\nType=Application\nName=ClientStart\nExec=" + exec + u'\n');
         QVERIFY(modeOf(entry) == 0644u && files(runDir(root)).size() == 1 && !QFileInfo::exists(StoreFile(root)));
         QByteArray data(256, '\0');
         DWORD type = 0, size = DWORD(data.size());
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("clientstart"), nullptr, &type, reinterpret_cast<quint8 *>(data.data()), &size), ERROR_SUCCESS);
         QCOMPARE(data.left(size), value.toUtf8() + '\0');
-        QCOMPARE(RegDeleteValue(key, QStringLiteral("ClientStart")), ERROR_SUCCESS);
-        QVERIFY(!QFileInfo::exists(entry));
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-    }
-
-    // Only a string naming a program can start at login; an autostart directory marked
-    // read-only stays so, for root too.
-    void runKeyRefusals()
-    {
-        const QString dir = runDir(HKEY_LOCAL_MACHINE);
-        HKEY key = 0;
-        QCOMPARE(RegCreateKey(HKEY_LOCAL_MACHINE, RunKey, &key), ERROR_SUCCESS);
-        QCOMPARE(setString(key, QStringLiteral("ClientStart"), "/opt/v/Veskora"), ERROR_SUCCESS);
-        const QList<std::tuple<QString, DWORD, QByteArray>> refused{
-            {"../escape", REG_SZ, "/x"}, {"", REG_SZ, "/x"}, {"N", REG_DWORD, QByteArray("\1\0\0\0", 4)}, {"E", REG_SZ, QByteArray("\0", 1)}};
-        for (const auto &[name, type, data] : refused)
-            QCOMPARE(RegSetValueEx(key, name, 0, type, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size())), ERROR_INVALID_PARAMETER);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-        const QByteArray entry = readBytes(dir + QStringLiteral("/ClientStart.desktop"));
-        QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0505), 0);
-        QCOMPARE(RegCreateKey(HKEY_LOCAL_MACHINE, RunKey, &key), ERROR_ACCESS_DENIED);
-        QCOMPARE(RegOpenKey(HKEY_LOCAL_MACHINE, RunKey, &key), ERROR_SUCCESS);
-        QCOMPARE(RegDeleteValue(key, QStringLiteral("ClientStart")), ERROR_ACCESS_DENIED);
-        QCOMPARE(setString(key, QStringLiteral("Other"), "/x"), ERROR_ACCESS_DENIED);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-        QCOMPARE(files(dir), QStringList{QStringLiteral("ClientStart.desktop")});
-        QCOMPARE(readBytes(dir + QStringLiteral("/ClientStart.desktop")), entry);
-        QVERIFY(files(m_dir->path()).isEmpty() && !QFileInfo::exists(storeDir()));
+        for (const auto &[n, t, d] : {std::tuple{"../escape", REG_SZ, "/x"}, {"", REG_SZ, "/x"}, {"N", REG_DWORD, "\1\0\0\0"}, {"E", REG_SZ, ""}})
+            QCOMPARE(setString(key, QString::fromLatin1(n), QByteArray(d, t == REG_SZ ? qsizetype(strlen(d)) : 4), t), ERROR_INVALID_PARAMETER);
+        QVERIFY(RegDeleteValue(key, QStringLiteral("ClientStart")) == ERROR_SUCCESS && !QFileInfo::exists(entry));
+        QCOMPARE(setString(key, QStringLiteral("ClientStart"), value.toUtf8()), ERROR_SUCCESS);
+        QVERIFY(RegCloseKey(key) == ERROR_SUCCESS && chmod(runDir(root), 0505));
+        QCOMPARE(RegCreateKey(root, RunKey, &key), ERROR_ACCESS_DENIED);
+        QCOMPARE(RegOpenKey(root, RunKey, &key), ERROR_SUCCESS);
+        QVERIFY(RegDeleteValue(key, QStringLiteral("ClientStart")) == ERROR_ACCESS_DENIED && setString(key, QStringLiteral("Other"), "/x") == ERROR_ACCESS_DENIED);
+        QVERIFY(files(runDir(root)).size() == 1 && readBytes(entry) == text && RegCloseKey(key) == ERROR_SUCCESS);
+        QVERIFY(!QFileInfo::exists(storeDir()));
     }
 };
 

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QTest>
 
-// Whole-file reads and writes for tests that look at the bytes on disk.
 namespace TestSupport {
 
 // The file's bytes, empty when it cannot be read.
@@ -16,8 +15,7 @@ inline QByteArray readBytes(const QString &path)
 inline void writeBytes(const QString &path, const QByteArray &data)
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
 }
 
 } // namespace TestSupport

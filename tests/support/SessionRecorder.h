@@ -16,15 +16,10 @@
         record(#Name, value, m_##Name);                                                                                \
     }                                                                                                                  \
     Type Name() const override { return m_##Name; }                                                                    \
-                                                                                                                       \
-private:                                                                                                               \
-    Type m_##Name{};                                                                                                   \
-                                                                                                                       \
-public:
+    Type m_##Name{};
 
-// Records every setting written to a session control and every call, in order. A setting
-// named in refuseSetting is refused as the real control refuses a value; notifyError makes the
-// device notification fail as it does while no session is connected.
+// Records every setting and call of a session control, in order. refuseSetting names a setting
+// refused as the real control refuses a value; notifyError fails the device notification.
 template<typename Base>
 class SessionRecorder : public Base
 {

@@ -4,7 +4,6 @@
 #include "settings/modGlobClientVar.h"
 
 #include <QDir>
-#include <QLocale>
 
 #include <sys/mount.h>
 
@@ -13,19 +12,10 @@
 
 namespace TestSupport {
 
-bool stampedBetween(const QString &text, const QString &prefix, const QTime &from, const QTime &to)
-{
-    for (QTime t = from.addMSecs(-from.msec()); t <= to.addSecs(1); t = t.addSecs(1))
-        if (text == prefix + QLocale::system().toString(t, QLocale::LongFormat))
-            return true;
-    return false;
-}
-
 ProgramDir::ProgramDir()
 {
     modGlobClientVar::gClientCfgFile = m_dir.filePath(QStringLiteral("Client.cfg"));
     modGlobClientVar::gUserCfgFile = m_dir.filePath(QStringLiteral("User.cfg"));
-    // A test never touches the machine's registry store or autostart entries.
     Registry::SetStoreDirectory(m_dir.filePath(QStringLiteral("registry")));
     Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, m_dir.filePath(QStringLiteral("autostart-system")));
     Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, m_dir.filePath(QStringLiteral("autostart-user")));
@@ -47,7 +37,7 @@ void ProgramDir::write(const QString &name, const QStringList &lines) const
 
 LoopbackServer::LoopbackServer(quint16 port, const QHostAddress &address)
 {
-    listening = server.listen(address, port);
+    server.listen(address, port);
     QObject::connect(&server, &QTcpServer::newConnection, [this] {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             peers << socket;

@@ -3,16 +3,12 @@
 #include "FileBytes.h"
 #include "platform/VbError.h"
 
-#include <QList>
 #include <QPointer>
-#include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTime>
 
-// What the tests share, none of it needing a window.
 namespace TestSupport {
 
 constexpr int kWait = 10000;
@@ -29,17 +25,13 @@ int errorOf(F &&f)
     return 0;
 }
 
-// The text is prefix + the system's long time of a moment between from and to.
-bool stampedBetween(const QString &text, const QString &prefix, const QTime &from, const QTime &to);
-
-// A temporary program directory: the globals point Client.cfg and User.cfg into it, and the
-// registry store and autostart directories are redirected into it while it lives.
+// A temporary program directory holding Client.cfg, User.cfg, the registry store and the
+// autostart directories while it lives.
 class ProgramDir
 {
 public:
     ProgramDir();
     ~ProgramDir();
-    QString path() const { return m_dir.path(); }
     QString file(const QString &name) const { return m_dir.filePath(name); }
     // Writes a file with the given text (lines joined with CR LF).
     void write(const QString &name, const QStringList &lines) const;
@@ -48,8 +40,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-// The companion program's end of the side link on 127.0.0.1: keeps every accepted peer and
-// collects what the newest one sends.
+// The server's end of the side link: keeps every accepted peer, collects what the newest sends.
 class LoopbackServer
 {
 public:
@@ -59,7 +50,6 @@ public:
     void send(const QByteArray &bytes);
 
     QTcpServer server;
-    bool listening = false;
     QList<QPointer<QTcpSocket>> peers;
     QByteArray received;
 };
@@ -73,8 +63,7 @@ class TmpfsMount
 public:
     explicit TmpfsMount(const QString &dir);
     ~TmpfsMount() { unmount(); }
-    TmpfsMount(const TmpfsMount &) = delete;
-    TmpfsMount &operator=(const TmpfsMount &) = delete;
+    Q_DISABLE_COPY(TmpfsMount)
     bool unmount();
     bool mounted() const { return m_mounted; }
     QString error() const { return m_error; }

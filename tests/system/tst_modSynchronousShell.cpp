@@ -1,3 +1,4 @@
+// A real child run and waited for: its exit code, the waits, and what is never started.
 #include "system/modSynchronousShell.h"
 
 #include <QCoreApplication>
@@ -6,7 +7,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +14,7 @@ using modSynchronousShell::RunProcessAndWait;
 
 namespace {
 
-// Counts rounds of pending events: it reposts itself, and Qt handles an event posted during
-// a round only in the next one.
+// Counts rounds of pending events: an event posted during a round is handled in the next.
 struct RoundCounter : QObject
 {
     int rounds = 0;
@@ -28,10 +27,7 @@ struct RoundCounter : QObject
     }
 };
 
-bool noChildren() // none at all, running or zombie
-{
-    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
+bool noChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; } // running or zombie
 
 } // namespace
 
@@ -40,100 +36,57 @@ class tst_modSynchronousShell : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString script(const QString &name, const QString &body, QFile::Permissions exe = QFile::ExeOwner)
+    bool script(const QString &name, const QString &body, QFile::Permissions exe = QFile::ExeOwner)
     {
         QFile f(m_dir.filePath(name));
-        const bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(body.toUtf8()) >= 0 && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | exe);
-        return ok ? f.fileName() : QString();
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(body.toUtf8()) >= 0 && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | exe);
     }
 
 private slots:
+    void initTestCase() { qputenv("VESKORA_CODE", "3"); QVERIFY(QDir::setCurrent(m_dir.path())); }
     void init() { QVERIFY(noChildren()); }
 
-    // A real child that records its pid: its exit code, and ceil(T / 1000) + 1 one-second waits
-    // with pending events processed between two of them before it is killed at the limit T.
-    void exitCodeAndWaits_data()
+    // The exit code; before a kill at the limit T, ceil(T / 1000) + 1 one-second waits with
+    // pending events processed between two of them. Code 0: nothing starts, as the file named
+    // is run itself, never looked up along PATH, split into arguments or handed to a shell; a
+    // relative name is found in the working directory.
+    void run_data()
     {
-        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("body"); // of prog.sh
         QTest::addColumn<int>("timeout");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("waits");
-        QTest::newRow("exit code") << "exit 3" << -1 << 3 << 1;
-        QTest::newRow("ends within the first wait at limit 0") << "exit 4" << 0 << 4 << 1;
-        QTest::newRow("waited for without limit") << "sleep 2.2; exit 11" << -1 << 11 << 3;
-        QTest::newRow("ended by a signal") << "kill -TERM $$; sleep 5" << -1 << 128 + SIGTERM << 1;
-        QTest::newRow("killed at 1000") << "exec sleep 1000" << 1000 << 259 << 2;
-        QTest::newRow("killed at 1001") << "exec sleep 1000" << 1001 << 259 << 3;
-        QTest::newRow("killed at 0") << "exec sleep 1000" << 0 << 259 << 1;
-        QTest::newRow("killed at -5") << "exec sleep 1000" << -5 << 259 << 1;
-    }
-    void exitCodeAndWaits()
-    {
-        QFETCH(QString, body);
-        QFETCH(int, timeout);
-        QFETCH(int, waits);
-        const QString pidFile = m_dir.filePath(QStringLiteral("pid"));
-        QFile::remove(pidFile);
-        RoundCounter counter;
-        QTEST(RunProcessAndWait(script(QStringLiteral("prog.sh"), QStringLiteral("#!/bin/sh\necho $$ > '%1'\n%2\n").arg(pidFile, body)), timeout), "code");
-        QCOMPARE(counter.rounds, waits - 1);
-        QFile f(pidFile);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const pid_t pid = f.readAll().trimmed().toInt();
-        QVERIFY(pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH && noChildren()); // gone and reaped
-    }
-
-    // The test program itself, run as the child, reports in its working directory what it
-    // was given.
-    void argumentsEnvironmentAndDirectory()
-    {
-        const QString before = QDir::currentPath();
-        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("work"))) && QDir::setCurrent(m_dir.filePath(QStringLiteral("work"))));
-        qputenv("VESKORA_SHELL_CHILD", "inherited");
-        const qint32 code = RunProcessAndWait(QCoreApplication::applicationFilePath(), -1);
-        qunsetenv("VESKORA_SHELL_CHILD");
-        QDir::setCurrent(before);
-        QCOMPARE(code, 42);
-        QFile f(m_dir.filePath(QStringLiteral("work/report")));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("argc=1 argv0=0 mark=inherited"));
-    }
-
-    // Nothing starts, 0 comes back: the file named is run itself, never looked up along PATH,
-    // split into arguments or handed to a shell; a relative name is found in the working
-    // directory only.
-    void cannotStart_data()
-    {
-        QTest::addColumn<QString>("name");
+        QTest::newRow("exit code, environment inherited") << "./prog.sh" << "exit $VESKORA_CODE" << -1 << 3 << 1;
+        QTest::newRow("ends within the first wait at limit 0") << "./prog.sh" << "exit 4" << 0 << 4 << 1;
+        QTest::newRow("relative name, waited for without limit") << "prog.sh" << "sleep 2.2; exit 11" << -1 << 11 << 3;
+        QTest::newRow("ended by a signal") << "./prog.sh" << "kill -TERM $$; sleep 5" << -1 << 128 + SIGTERM << 1;
+        QTest::newRow("killed at 1000") << "./prog.sh" << "exec sleep 1000" << 1000 << 259 << 2;
+        QTest::newRow("killed at 1001") << "./prog.sh" << "exec sleep 1000" << 1001 << 259 << 3;
+        QTest::newRow("killed at -5") << "./prog.sh" << "exec sleep 1000" << -5 << 259 << 1;
         for (const char *name : {"./missing.sh", "", "./plain.sh", "./noshebang", "sh", "./prog.sh 1"})
-            QTest::addRow("'%s'", name) << QString::fromLatin1(name);
+            QTest::addRow("'%s' cannot start", name) << QString::fromLatin1(name) << "exit 1" << -1 << 0 << 1;
     }
-    void cannotStart()
+    void run()
     {
         QFETCH(QString, name);
-        const QString marker = m_dir.filePath(QStringLiteral("started"));
-        script(QStringLiteral("plain.sh"), QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker), {});
-        script(QStringLiteral("prog.sh"), QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker));
-        script(QStringLiteral("noshebang"), QStringLiteral("touch '%1'\n").arg(marker));
-        script(QStringLiteral("rel.sh"), QStringLiteral("#!/bin/sh\nexit 17\n"));
-        const QString before = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
-        const qint32 code = RunProcessAndWait(name, -1), relative = RunProcessAndWait(QStringLiteral("rel.sh"), -1);
-        QDir::setCurrent(before);
-        QVERIFY(code == 0 && relative == 17 && !QFile::exists(marker) && noChildren());
+        QFETCH(QString, body);
+        QFETCH(int, timeout);
+        QFETCH(int, code);
+        QFETCH(int, waits);
+        const QString pidFile = m_dir.filePath(QStringLiteral("pid")), head = "#!/bin/sh\necho $$ > '" + pidFile + "'\n";
+        QFile::remove(pidFile);
+        QVERIFY(script(QStringLiteral("prog.sh"), head + body) && script(QStringLiteral("plain.sh"), head, {}));
+        QVERIFY(script(QStringLiteral("noshebang"), head.mid(head.indexOf(u'\n') + 1)));
+        RoundCounter counter;
+        QCOMPARE(RunProcessAndWait(name, timeout), code);
+        QCOMPARE(counter.rounds, waits - 1);
+        QFile f(pidFile);
+        const pid_t pid = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toInt() : 0;
+        QVERIFY(code == 0 ? pid == 0 : pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH); // gone
+        QVERIFY(noChildren()); // and reaped
     }
 };
 
-int main(int argc, char **argv)
-{
-    const char *mark = std::getenv("VESKORA_SHELL_CHILD");
-    if (mark || (argc == 1 && qstrcmp(argv[0], "0") == 0)) { // the child of argumentsEnvironmentAndDirectory
-        std::ofstream("report") << "argc=" << argc << " argv0=" << argv[0] << " mark=" << (mark ? mark : "");
-        return 42;
-    }
-    QCoreApplication app(argc, argv);
-    tst_modSynchronousShell test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(tst_modSynchronousShell)
 #include "tst_modSynchronousShell.moc"
