@@ -25,20 +25,17 @@ ConnectionEntry entry(const QStringList &fields)
         const QString name = field.section(u'=', 0, 0), value = field.section(u'=', 1);
         if (name == u"resolution")
             e.resolution = value;
-        else if (name.startsWith(u"txt"))
-            e.fields.setValue(name, value);
         else
-            e.fields.setValue(name, value.toInt());
+            e.fields.setValue(name, name.startsWith(u"txt") ? QVariant(value) : QVariant(value.toInt()));
     }
     return e;
 }
 
-QStringList valued(const QStringList &boxes, int value)
+QStringList valued(QStringList boxes, int value)
 {
-    QStringList fields;
-    for (const QString &box : boxes)
-        fields << box + u'=' + QString::number(value);
-    return fields;
+    for (QString &box : boxes)
+        box += u'=' + QString::number(value);
+    return boxes;
 }
 
 // What a control receives for one connection, in order.

@@ -8,6 +8,7 @@
 #include "serverlink/SocketControl.h"
 #include "settings/modGlobClientVar.h"
 #include "system/OnScreenKeyboard.h"
+#include "system/RemovableMedia.h"
 #include "system/modSystemBasic.h"
 
 #include "Panel.h"
@@ -20,6 +21,7 @@
 #include <QScopeGuard>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -35,18 +37,12 @@ namespace {
 const char *const kChildSwitch = "-activation-child";
 
 // The tray form in the program: the gate and the rebuild after Save.
-class Host : public MainWindowHost
+struct Host : MainWindowHost
 {
-public:
     bool grant = true;
     std::function<void()> duringGate;
     int refreshes = 0;
-    bool CheckSecurityPassword() override
-    {
-        if (duringGate)
-            duringGate();
-        return grant;
-    }
+    bool CheckSecurityPassword() override { return duringGate ? duringGate() : void(), grant; }
     void RefreshMainForm() override { ++refreshes; }
 };
 
@@ -62,6 +58,15 @@ frmClient &loadOperator(const TestSupport::ProgramDir &dir, quint16 port, bool n
                                         "AutoConnect=1"});
 }
 
+// The kernel's id of the mount at path, the last one being on top; -1 when nothing is mounted there.
+qint32 mountIdOf(const QString &path)
+{
+    qint32 id = -1;
+    for (const auto &e : RemovableMedia::ParseMountInfo(TestSupport::readBytes(QStringLiteral("/proc/self/mountinfo"))))
+        id = e.mountPoint == path ? e.id : id;
+    return id;
+}
+
 } // namespace
 
 class tst_frmClient : public QObject
@@ -71,6 +76,7 @@ class tst_frmClient : public QObject
     std::unique_ptr<TestSupport::ProgramDir> m_dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> m_boxes;
     Host m_host;
+    QTemporaryDir m_media; // the test's own place for removable storage
 
     frmClient &configurationMode()
     {
@@ -87,6 +93,9 @@ private slots:
     {
         frmClient::TimerIntervalMs = 3600 * 1000; // the tests tick by hand
         QCOMPARE(QGuiApplication::primaryScreen()->geometry().size(), QSize(1280, 1024));
+        // Only mounts below the test's directory count, whatever the machine has mounted.
+        RemovableMedia::Rule().mountRoots = {QFileInfo(m_media.path()).canonicalFilePath()};
+        RemovableMedia::Rule().sysDevBlock.clear();
     }
 
     void init()
@@ -281,8 +290,8 @@ private slots:
         frmClient &f = configurationMode();
         field(f, "txtServer")->clear();
         f.cmdRemoteDesktop_Click();
-        QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("Please enter a Server address")});
-        QCOMPARE(m_boxes->calls.first().style, int(MsgBox::OkOnly));
+        QCOMPARE(m_boxes->calls.value(0).text, QStringLiteral("Please enter a Server address"));
+        QCOMPARE(m_boxes->calls.value(0).style, int(MsgBox::OkOnly));
         QCOMPARE(f.focusWidget(), field(f, "txtServer"));
 
         TestSupport::LoopbackServer server;
@@ -383,6 +392,39 @@ private slots:
         m_host.duringGate = [] { Forms::UnloadClient(); };
         f.cmdRestart_Click();
         QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
+    }
+
+    // Real mounts become messages, escaped names too; a handler may end the watch.
+    void realMountsBecomeMessages()
+    {
+        using TestSupport::TmpfsMount;
+        if (const QString why = TmpfsMount::refusal(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QString root = RemovableMedia::Rule().mountRoots.first(), presentPath = root + "/MY DISK\tA\\B";
+        QTemporaryDir elsewhere;
+        TmpfsMount present(presentPath);
+        QVERIFY2(present.mounted(), qPrintable(present.error()));
+        const qint32 presentId = mountIdOf(presentPath);
+        QWidget window;
+        auto watcher = std::make_unique<clsDeviceChange>();
+        QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
+        watcher->SubClass(&window);
+        // A mount outside the media directory comes first: a message of its own would arrive first.
+        TmpfsMount other(elsewhere.filePath(QStringLiteral("disk"))), stick(root + QStringLiteral("/STICK"));
+        QVERIFY2(other.mounted() && stick.mounted() && presentId > 0, qPrintable(stick.error()));
+        const qint32 id = mountIdOf(root + QStringLiteral("/STICK"));
+        QVERIFY(spy.wait(5000));
+        QCOMPARE(spy, (QList<QVariantList>{{clsDeviceChange::DBT_DEVICEARRIVAL, id}}));
+        QVERIFY(other.unmount() && stick.unmount() && present.unmount());
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 5000);
+        QVERIFY(spy.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, id}));
+        QVERIFY(spy.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, presentId}));
+        connect(watcher.get(), &clsDeviceChange::DeviceChanged, this, [&] { watcher.reset(); });
+        TmpfsMount a(root + QStringLiteral("/A")), b(root + QStringLiteral("/B"));
+        QVERIFY(a.mounted() && b.mounted());
+        QTRY_VERIFY_WITH_TIMEOUT(!watcher, 5000);
+        QCOMPARE(spy.size(), 4);
+        QVERIFY(!window.property(clsDeviceChange::MarkerProperty).isValid());
     }
 };
 

@@ -1,9 +1,6 @@
 // The tray form, its menu and the windows it owns, the password gate and the definition dialog.
 // On an X server of its own with no window manager, as on a bare panel.
 #include "Version.h"
-#include "client/Forms.h"
-#include "client/frmClient.h"
-#include "client/frmMsRdpClient.h"
 #include "serverlink/SocketControl.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmAboutClient.h"
@@ -20,7 +17,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -46,12 +42,6 @@ struct HideWatcher : QObject
 
 SocketControl *winsock(QObject *client) { return child<SocketControl>(client, "Winsock"); }
 
-void rightClick(QWidget *widget)
-{
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(widget, &event);
-}
-
 // The widget Qt puts into the notification area for the icon, if there is one.
 QWidget *embeddedIcon()
 {
@@ -64,10 +54,9 @@ QWidget *embeddedIcon()
 // The raw line of the key in Client.cfg, or a null string when there is none.
 QString storedLine()
 {
-    for (const QByteArray &line : TestSupport::readBytes(gClientCfgFile).split('\n'))
-        if (line.trimmed().startsWith("SecurityPassword"))
-            return QString::fromUtf8(line.trimmed());
-    return {};
+    const QByteArray text = TestSupport::readBytes(gClientCfgFile);
+    const qsizetype at = text.indexOf("SecurityPassword");
+    return at < 0 ? QString() : QString::fromUtf8(text.mid(at, text.indexOf('\n', at) - at).trimmed());
 }
 
 void checkBox(const MsgBox::Call &box, const QString &text, const char *owner)
@@ -195,7 +184,7 @@ private slots:
     // About and Security need no gate, nothing does with the gate off; one about box at a time.
     void withoutPrompt()
     {
-        for (const char *how : {"ok", "enter", "escape", "close"}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) { // OK by default; Esc closes too
             action("mnuAbout")->trigger();
             QTRY_VERIFY(frmAboutClient::Instance() && frmAboutClient::Instance()->isVisible());
             QPointer<frmAboutClient> box = frmAboutClient::Instance();
@@ -203,13 +192,8 @@ private slots:
             QCOMPARE(child<QLabel>(box, "lblVersion")->text() + '/' + child<QLabel>(box, "lblBuild")->text(),
                      QString::asprintf("%02d.%02d/%d", Version::Major, Version::Minor, Version::Revision));
             QVERIFY(QTest::qWaitForWindowActive(box.data()));
-            if (qstrcmp(how, "ok") == 0)
-                QTest::mouseClick(child<QPushButton>(box, "cmdOk"), Qt::LeftButton);
-            else if (qstrcmp(how, "close") == 0)
-                box->close();
-            else
-                QTest::keyClick(box.data(), qstrcmp(how, "enter") == 0 ? Qt::Key_Return : Qt::Key_Escape);
-            QVERIFY2(!frmAboutClient::Instance(), how);
+            QTest::keyClick(box.data(), key);
+            QVERIFY(!frmAboutClient::Instance());
             QTRY_VERIFY(box.isNull());
         }
         bool noPrompt = false;
@@ -284,7 +268,6 @@ private slots:
         QVERIFY(endCalls == 0 && order.isEmpty() && frmClientTrayIcon::Instance() == trayForm && icon()->isVisible());
         QVERIFY(Forms::Client() == client && Forms::MsRdpClient() == session);
         QCOMPARE(winsock(client)->State(), qint32(SocketControl::sckConnected));
-        QCOMPARE(serverSide->state(), QAbstractSocket::ConnectedState);
     }
 
     // Exit while the Security dialog waits: the program still ends, the wait included.
@@ -437,7 +420,7 @@ private slots:
         gateScript.then(promptShown).enter(defined ? stored : QString()).enter(now == "0" ? QString() : now).start();
         QVERIFY(CheckSecurityPassword());
         QVERIFY(!gateScript.timedOut());
-        QCOMPARE(boxes->texts(), QStringList{"Wrong Password"});
+        QVERIFY(boxes->calls.size() == 1 && boxes->calls.first().text == u"Wrong Password");
     }
     // Without a notification area the menu is on the main window; with one, on the icon.
     void notificationArea()
@@ -445,12 +428,12 @@ private slots:
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
         frmClient *client = Forms::Client();
         QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
-        rightClick(client->findChild<QLabel *>(QStringLiteral("Label1")));
+        QTest::mouseClick(child(client, "Label1"), Qt::RightButton);
         QVERIFY(menu()->isVisible());
         menu()->hide();
         tray().RefreshMainForm();
         QVERIFY(Forms::Client() != client && Forms::Client()->PanelText(1).isEmpty());
-        rightClick(Forms::Client()->findChild<QLabel *>(QStringLiteral("Label2")));
+        QTest::mouseClick(child(Forms::Client(), "Label2"), Qt::RightButton);
         QVERIFY(menu()->isVisible());
         menu()->hide();
 
