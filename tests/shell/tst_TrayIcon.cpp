@@ -428,12 +428,16 @@ private slots:
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable() && QGuiApplication::platformName() == u"xcb");
         frmClient *client = Forms::Client();
         QCOMPARE(client->PanelText(1), QStringLiteral("No notification area: right-click for the menu"));
-        QTest::mouseClick(child(client, "Label1"), Qt::RightButton);
+        const auto rightClick = [](QWidget *w) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), w->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(w, &event);
+        };
+        rightClick(child(client, "Label1"));
         QVERIFY(menu()->isVisible());
         menu()->hide();
         tray().RefreshMainForm();
         QVERIFY(Forms::Client() != client && Forms::Client()->PanelText(1).isEmpty());
-        QTest::mouseClick(child(Forms::Client(), "Label2"), Qt::RightButton);
+        rightClick(child(Forms::Client(), "Label2"));
         QVERIFY(menu()->isVisible());
         menu()->hide();
 
