@@ -35,16 +35,10 @@ public:
     // Types into the open prompt and presses Ok.
     DialogScript &enter(const QString &text)
     {
-        return act([text] {
-            dialogChild<QLineEdit>(false, "txtEnterPassword")->setText(text);
-            clickIn(false, "cmdOk");
-        });
+        return act([text] { dialogChild<QLineEdit>(false, "txtEnterPassword")->setText(text), clickIn(false, "cmdOk"); });
     }
     // Ok with an empty entry, or Cancel, once the prompt shows.
-    DialogScript &answerPrompt(bool ok)
-    {
-        return then(promptShown).act([ok] { clickIn(false, ok ? "cmdOk" : "cmdCancel"); });
-    }
+    DialogScript &answerPrompt(bool ok) { return then(promptShown).act([ok] { clickIn(false, ok ? "cmdOk" : "cmdCancel"); }); }
     void start() { m_clock.start(), m_timer.start(); }
     bool finished() const { return m_next >= m_steps.size(); }
     bool timedOut() const { return m_timedOut; }
@@ -54,9 +48,9 @@ private:
     {
         if (m_running) // a step's nested event loop
             return;
-        if (finished() || m_clock.elapsed() > 15000) {
+        m_timedOut = !finished() && m_clock.elapsed() > 15000;
+        if (finished() || m_timedOut) {
             m_timer.stop();
-            m_timedOut = !finished();
             for (PasswordDialog *open : {static_cast<PasswordDialog *>(frmEnterPassword::Instance()),
                                          static_cast<PasswordDialog *>(frmPassDefine::Instance())})
                 if (open && m_timedOut)
@@ -72,6 +66,5 @@ private:
     QElapsedTimer m_clock;
     QList<Step> m_steps;
     qsizetype m_next = 0;
-    bool m_timedOut = false;
-    bool m_running = false;
+    bool m_timedOut = false, m_running = false;
 };
