@@ -119,8 +119,6 @@ private slots:
                                      << Expected{.fullScreen = 1, .width = 1280, .height = 1024};
         QTest::newRow("all performance boxes: 0x7F, in the table's order")
             << valued(kPerformance, 1) << Expected{.performance = {0, 0x20, 0x60, 0x62, 0x66, 0x6E, 0x6F, 0x7F}};
-        QTest::newRow("wallpaper and theming: 0x09")
-            << valued({"chkDISABLE_WALLPAPER", "chkDISABLE_THEMING"}, 1) << Expected{.performance = {0, 0x08, 0x09}};
         QTest::newRow("every other box")
             << valued(kOthers, 1) << Expected{.bitmap = 1, .compress = 1, .redirections = QList<bool>(6, true)};
         QTest::newRow("grayed boxes count as cleared") << valued(kPerformance + kOthers, 2) << Expected{};

@@ -20,25 +20,13 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 using namespace modGlobClientVar;
 using modSecurityPassword::CheckSecurityPassword;
 using TestSupport::child;
 
 namespace {
-
-// Calls back once when a widget is hidden.
-struct HideWatcher : QObject
-{
-    std::function<void()> onHide;
-    HideWatcher(QWidget *widget, std::function<void()> f) : onHide(std::move(f)) { widget->installEventFilter(this); }
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Hide && onHide)
-            std::exchange(onHide, nullptr)();
-        return false;
-    }
-};
 
 SocketControl *winsock(QObject *client) { return child<SocketControl>(client, "Winsock"); }
 
@@ -238,7 +226,7 @@ private slots:
                          .arg(Forms::Client() ? "loaded" : "gone");
         });
         // The main window hides when it unloads (it is destroyed a little later).
-        HideWatcher mainHidden(client, [&] {
+        connect(client->windowHandle(), &QWindow::visibleChanged, &thisTest, [&] {
             order << QStringLiteral("main window: session window %1, tray %2")
                          .arg(Forms::MsRdpClient() ? "loaded" : "gone")
                          .arg(frmClientTrayIcon::Instance() ? "loaded" : "gone");
