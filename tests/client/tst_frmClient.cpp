@@ -280,8 +280,8 @@ private slots:
         QTRY_COMPARE(m_host.refreshes, 2);
     }
 
-    // A refused entry says why; with the server in charge the request names the chosen profile.
-    void remoteDesktopButton()
+    // The buttons: a refused entry says why; with the server in charge the request names the chosen profile.
+    void panelButtons()
     {
         frmClient &f = configurationMode();
         field(f, "txtServer")->clear();
@@ -305,6 +305,25 @@ private slots:
         f.cmdRemoteDesktop_Click();
         QTRY_COMPARE(server.received, QByteArray("@#cmd:10##Argument:2###@"));
         QVERIFY(f.isVisible() && !gRdpStarted && m_boxes->calls.size() == 1);
+
+        // Restart and Turn Off ask the server after the gate, also from a window unloaded meanwhile.
+        server.received.clear();
+        const auto click = [&](const char *name, bool grant) {
+            m_host.grant = grant;
+            child<QPushButton>(&f, name)->setEnabled(true);
+            QTest::mouseClick(child<QPushButton>(&f, name), Qt::LeftButton);
+        };
+        click("cmdRestart", true);
+        click("cmdShutDown", false);
+        click("cmdShutDown", true);
+        OnScreenKeyboard::SetProgram(QStringLiteral("veskora-no-such-keyboard"));
+        click("cmdKeyboard", false);
+        QVERIFY(f.PanelText(2).startsWith(QLatin1String("On-Screen Keyboard could not be started")));
+        QVERIFY(f.PanelText(2).contains(QLatin1String("veskora-no-such-keyboard")));
+        m_host.grant = true;
+        m_host.duringGate = [] { Forms::UnloadClient(); };
+        f.cmdRestart_Click();
+        QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
     }
 
     // A session window per connection; a refused value or no module brings the main window back.
@@ -362,32 +381,6 @@ private slots:
         session = Forms::MsRdpClient();
         QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);
         QCOMPARE(Forms::MsRdpClient(), session);
-    }
-
-    // Restart and Turn Off ask the server after the gate, also from a window unloaded meanwhile.
-    void panelButtons()
-    {
-        frmClient &f = configurationMode();
-        TestSupport::LoopbackServer server;
-        auto *winsock = child<SocketControl>(&f, "Winsock");
-        winsock->Connect(QStringLiteral("127.0.0.1"), server.port());
-        QTRY_VERIFY(winsock->State() == SocketControl::sckConnected && server.peer());
-        const auto click = [&](const char *name, bool grant) {
-            m_host.grant = grant;
-            child<QPushButton>(&f, name)->setEnabled(true);
-            QTest::mouseClick(child<QPushButton>(&f, name), Qt::LeftButton);
-        };
-        click("cmdRestart", true);
-        click("cmdShutDown", false);
-        click("cmdShutDown", true);
-        OnScreenKeyboard::SetProgram(QStringLiteral("veskora-no-such-keyboard"));
-        click("cmdKeyboard", false);
-        QVERIFY(f.PanelText(2).startsWith(QLatin1String("On-Screen Keyboard could not be started")));
-        QVERIFY(f.PanelText(2).contains(QLatin1String("veskora-no-such-keyboard")));
-        m_host.grant = true;
-        m_host.duringGate = [] { Forms::UnloadClient(); };
-        f.cmdRestart_Click();
-        QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
     }
 
     // Real mounts become messages, escaped names too; a handler may end the watch.
