@@ -249,12 +249,7 @@ private slots:
         QCOMPARE(field(f, "txtPort")->text() + u' ' + field(f, "txtServer")->text(), "400012 " + typed.left(31));
         field(f, "txtPort")->setText(QStringLiteral("4000"));
         list(f, "cboResolution")->setCurrentIndex(5);
-        const auto held = [&] {
-            QList<int> values;
-            for (CheckBox *b : boxes)
-                values << b->Value();
-            return values;
-        };
+        const auto held = [&] { QList<int> values; for (CheckBox *b : boxes) values << b->Value(); return values; };
         const QList<int> written = held();
         f.WriteConfigurationToFile();
         f.cmdSetDefault_Click();
@@ -344,11 +339,8 @@ private slots:
         const quint32 dc = clsDeviceChange::WM_DEVICECHANGE;
         for (const auto &[msg, wParam] : {std::pair{dc, 0x8000u}, {dc, 0x8004u}, {dc, 0x8001u}, {0x0218u, 0x8000u}})
             QCOMPARE(modDeviceChange::DeviceChangeProc(session, msg, wParam, -1), 0);
-        QList<QVariant> told;
-        for (const auto &call : first->calls)
-            if (call.first == u"NotifyRedirectDeviceChange")
-                told << call.second;
-        QCOMPARE(told, (QList<QVariant>{QVariantList{0x8000u, -1}, QVariantList{0x8004u, -1}}));
+        QCOMPARE(first->calls.last(2), (QList<RecordingSessionControl::Call>{{"NotifyRedirectDeviceChange", QVariantList{0x8000u, -1}},
+                                                                              {"NotifyRedirectDeviceChange", QVariantList{0x8004u, -1}}}));
         // Closing a running session ends it through the control; its end brings the window back.
         QVERIFY(!session->close() && first->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
         first->raiseDisconnected(2);
