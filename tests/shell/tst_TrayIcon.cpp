@@ -94,8 +94,7 @@ private slots:
         RecordingSessionControl::install();
         gSecurityEnabled = gNotMaximized = true;
         gPasswordOk = false;
-        endCalls = 0;
-        onEnd = nullptr;
+        endCalls = 0, onEnd = nullptr;
         frmClientTrayIcon::SetEndProgram([this] { if (++endCalls; onEnd) onEnd(); });
         frmClientTrayIcon::Load();
         QVERIFY(Forms::Client());
@@ -109,8 +108,7 @@ private slots:
             d->Unload();
         if (frmAboutClient *a = frmAboutClient::Instance())
             a->close();
-        Forms::UnloadMsRdpClient();
-        Forms::UnloadClient();
+        TestSupport::UnloadForms();
         delete frmClientTrayIcon::Instance();
         frmClientTrayIcon::SetEndProgram({});
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
@@ -257,8 +255,7 @@ private slots:
         DialogScript script;
         script.then(defineShown).act([&] { action("mnuExit")->trigger(); }).answerPrompt(true).start();
         tray().mnuSecConfig_Click();
-        QCOMPARE(endCalls, 1);
-        QVERIFY(!frmPassDefine::Instance() && !frmClientTrayIcon::Instance());
+        QVERIFY(endCalls == 1 && !frmPassDefine::Instance() && !frmClientTrayIcon::Instance());
     }
 
     // Only exactly the stored password (cut as read back) opens; a wrong one keeps the prompt.
@@ -358,10 +355,7 @@ private slots:
         QFETCH(QStringList, entries);
         QFETCH(QString, how);
         QFETCH(QString, message);
-        if (stored.isNull())
-            gClientCfgFile = dir->file(QStringLiteral("missing-directory/Client.cfg"));
-        else
-            storePassword(stored);
+        stored.isNull() ? void(gClientCfgFile = dir->file(QStringLiteral("missing-directory/Client.cfg"))) : storePassword(stored);
         const bool defined = !stored.isNull() && stored != QLatin1String("0"), saved = how.isEmpty() && message.isEmpty();
         const char *const names[] = {"txtOldPassword", "txtNewPassword", "txtVerifyNewPassword"};
         const auto field = [&](int i) { return dialogChild<QLineEdit>(true, names[i]); };

@@ -38,8 +38,7 @@ class tst_SingleInstance : public QObject
     qint64 lockHolder() const
     {
         qint64 pid = 0;
-        QString host, app;
-        return QLockFile(modStartClient::InstanceLockPath(m_program)).getLockInfo(&pid, &host, &app) ? pid : 0;
+        return QLockFile(modStartClient::InstanceLockPath(m_program)).getLockInfo(&pid, nullptr, nullptr) ? pid : 0;
     }
 
     static void stop(QProcess &p)
