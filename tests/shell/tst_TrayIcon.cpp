@@ -81,10 +81,7 @@ class tst_TrayIcon : public QObject
     QMenu *menu() { return tray().findChild<QMenu *>(QStringLiteral("mnuTrayMenu")); }
     QAction *action(const char *name) { return tray().findChild<QAction *>(QLatin1String(name)); }
     QSystemTrayIcon *icon() { return tray().findChild<QSystemTrayIcon *>(QStringLiteral("trayIcon")); }
-    void storePassword(const QString &value)
-    {
-        dir->write(QStringLiteral("Client.cfg"), {"[Client]", "txtServer=host", "SecurityPassword=" + value});
-    }
+    void storePassword(const QString &value) { dir->write(QStringLiteral("Client.cfg"), {"[Client]", "SecurityPassword=" + value}); }
 
 private slots:
     void init()

@@ -41,11 +41,7 @@ class tst_SingleInstance : public QObject
         return QLockFile(modStartClient::InstanceLockPath(m_program)).getLockInfo(&pid, nullptr, nullptr) ? pid : 0;
     }
 
-    static void stop(QProcess &p)
-    {
-        if (p.state() != QProcess::NotRunning)
-            p.kill(), p.waitForFinished(30000);
-    }
+    static void stop(QProcess &p) { p.kill(), p.waitForFinished(30000); }
 
 private slots:
     void initTestCase()
