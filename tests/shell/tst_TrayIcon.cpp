@@ -52,7 +52,7 @@ void checkBoxes(const QList<MsgBox::Call> &boxes, const QString &text, const cha
 {
     QCOMPARE(boxes.size(), text.isEmpty() ? 0 : 1);
     for (const MsgBox::Call &box : boxes)
-        QVERIFY(box.text == text && box.style == MsgBox::Exclamation && box.owner->objectName() == QLatin1String(owner));
+        QVERIFY(box.text == text && box.style == MsgBox::Exclamation && box.owner && box.owner->objectName() == QLatin1String(owner));
 }
 
 // Ok by Return in the field, or a refusal by Cancel, the close box or Esc.
