@@ -8,7 +8,7 @@
 #include "serverlink/SocketControl.h"
 #include "settings/modGlobClientVar.h"
 #include "system/OnScreenKeyboard.h"
-#include "system/modSystemBasic.h"
+#include "system/RemovableMedia.h"
 
 #include "Panel.h"
 
@@ -20,6 +20,7 @@
 #include <QScopeGuard>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -35,18 +36,12 @@ namespace {
 const char *const kChildSwitch = "-activation-child";
 
 // The tray form in the program: the gate and the rebuild after Save.
-class Host : public MainWindowHost
+struct Host : MainWindowHost
 {
-public:
     bool grant = true;
     std::function<void()> duringGate;
     int refreshes = 0;
-    bool CheckSecurityPassword() override
-    {
-        if (duringGate)
-            duringGate();
-        return grant;
-    }
+    bool CheckSecurityPassword() override { return duringGate ? duringGate() : void(), grant; }
     void RefreshMainForm() override { ++refreshes; }
 };
 
@@ -62,6 +57,15 @@ frmClient &loadOperator(const TestSupport::ProgramDir &dir, quint16 port, bool n
                                         "AutoConnect=1"});
 }
 
+// The kernel's id of the mount at path, the last one being on top; -1 when nothing is mounted there.
+qint32 mountIdOf(const QString &path)
+{
+    qint32 id = -1;
+    for (const auto &e : RemovableMedia::ParseMountInfo(TestSupport::readBytes(QStringLiteral("/proc/self/mountinfo"))))
+        id = e.mountPoint == path ? e.id : id;
+    return id;
+}
+
 } // namespace
 
 class tst_frmClient : public QObject
@@ -71,6 +75,7 @@ class tst_frmClient : public QObject
     std::unique_ptr<TestSupport::ProgramDir> m_dir;
     std::unique_ptr<TestSupport::MsgBoxRecorder> m_boxes;
     Host m_host;
+    QTemporaryDir m_media; // the test's own place for removable storage
 
     frmClient &configurationMode()
     {
@@ -87,6 +92,9 @@ private slots:
     {
         frmClient::TimerIntervalMs = 3600 * 1000; // the tests tick by hand
         QCOMPARE(QGuiApplication::primaryScreen()->geometry().size(), QSize(1280, 1024));
+        // Only mounts below the test's directory count, whatever the machine has mounted.
+        RemovableMedia::Rule().mountRoots = {QFileInfo(m_media.path()).canonicalFilePath()};
+        RemovableMedia::Rule().sysDevBlock.clear();
     }
 
     void init()
@@ -96,8 +104,7 @@ private slots:
         m_boxes = std::make_unique<TestSupport::MsgBoxRecorder>();
         m_host = Host();
         Forms::SetHost(&m_host);
-        gStartConnectLifeCnt = 3;
-        gStartLifeCnt = 45;
+        gStartConnectLifeCnt = 3, gStartLifeCnt = 45;
         gRdpStarted = gRdpConnected = false;
         gUsersConfig.reset();
         OnScreenKeyboard::SetProgram(QString());
@@ -134,7 +141,6 @@ private slots:
         QVERIFY(!gRdpStarted && !gRdpConnected && Forms::MsRdpClient()->isHidden() && Forms::MsRdpClient()->msts->isHidden());
         RecordingSessionControl::last()->raiseConnected(); // not started here: not counted
         QVERIFY(!gRdpConnected);
-        QCOMPARE(field(f, "txtClientname")->text(), modSystemBasic::GetLocalComputerName());
         // Names from the side link reach the status bar: shown as text, never as markup.
         QCOMPARE(child<QLabel>(&f, "stbPanel2")->textFormat(), Qt::PlainText);
         auto *winsock = child<SocketControl>(&f, "Winsock");
@@ -144,9 +150,7 @@ private slots:
             QTRY_VERIFY(f.isActiveWindow());
             QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
             QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
-            QCOMPARE(f.Supervisor().LifeCnt(), 0);
-            QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
-            QVERIFY(server.peers.isEmpty());
+            QVERIFY(f.Supervisor().LifeCnt() == 0 && winsock->State() == SocketControl::sckClosed && server.peers.isEmpty());
             return;
         }
         QTRY_VERIFY(!field(f, "txtUserName")->isEnabled());
@@ -166,8 +170,7 @@ private slots:
         // Unloading stops the timer and closes the link; the window goes later.
         QPointer<frmClient> gone = &f;
         Forms::UnloadClient();
-        QVERIFY(!Forms::Client() && gone && !gone->isVisible());
-        QVERIFY(!child<QTimer>(gone, "timControl")->isActive());
+        QVERIFY(!Forms::Client() && gone && !gone->isVisible() && !child<QTimer>(gone, "timControl")->isActive());
         QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
         QTRY_VERIFY(!gone);
         QTRY_VERIFY(!server.peer() || server.peer()->state() == QAbstractSocket::UnconnectedState);
@@ -214,8 +217,7 @@ private slots:
         for (const char *name : {"cmdRemoteDesktop", "cmdShutDown", "cmdRestart"})
             QVERIFY(child<QPushButton>(&f, name)->isEnabled());
         users->setCurrentIndex(2);
-        QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("carl"));
-        QCOMPARE(list(f, "cboResolution")->currentIndex(), 1);
+        QVERIFY(field(f, "txtUserName")->text() == u"carl" && list(f, "cboResolution")->currentIndex() == 1);
         users->setFocus();
         QTest::keyClicks(users, QStringLiteral("ab")); // typing chooses nothing
         QCOMPARE(users->currentIndex(), 2);
@@ -244,12 +246,7 @@ private slots:
         QCOMPARE(field(f, "txtPort")->text() + u' ' + field(f, "txtServer")->text(), "400012 " + typed.left(31));
         field(f, "txtPort")->setText(QStringLiteral("4000"));
         list(f, "cboResolution")->setCurrentIndex(5);
-        const auto held = [&] {
-            QList<int> values;
-            for (CheckBox *b : boxes)
-                values << b->Value();
-            return values;
-        };
+        const auto held = [&] { QList<int> values; for (CheckBox *b : boxes) values << b->Value(); return values; };
         const QList<int> written = held();
         f.WriteConfigurationToFile();
         f.cmdSetDefault_Click();
@@ -275,14 +272,14 @@ private slots:
         QTRY_COMPARE(m_host.refreshes, 2);
     }
 
-    // A refused entry says why; with the server in charge the request names the chosen profile.
-    void remoteDesktopButton()
+    // The buttons: a refused entry says why; with the server in charge the request names the chosen profile.
+    void panelButtons()
     {
         frmClient &f = configurationMode();
         field(f, "txtServer")->clear();
         f.cmdRemoteDesktop_Click();
-        QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("Please enter a Server address")});
-        QCOMPARE(m_boxes->calls.first().style, int(MsgBox::OkOnly));
+        QCOMPARE(m_boxes->calls.value(0).text, QStringLiteral("Please enter a Server address"));
+        QCOMPARE(m_boxes->calls.value(0).style, int(MsgBox::OkOnly));
         QCOMPARE(f.focusWidget(), field(f, "txtServer"));
 
         TestSupport::LoopbackServer server;
@@ -300,6 +297,25 @@ private slots:
         f.cmdRemoteDesktop_Click();
         QTRY_COMPARE(server.received, QByteArray("@#cmd:10##Argument:2###@"));
         QVERIFY(f.isVisible() && !gRdpStarted && m_boxes->calls.size() == 1);
+
+        // Restart and Turn Off ask the server after the gate, also from a window unloaded meanwhile.
+        server.received.clear();
+        const auto click = [&](const char *name, bool grant) {
+            m_host.grant = grant;
+            child<QPushButton>(&f, name)->setEnabled(true);
+            QTest::mouseClick(child<QPushButton>(&f, name), Qt::LeftButton);
+        };
+        click("cmdRestart", true);
+        click("cmdShutDown", false);
+        click("cmdShutDown", true);
+        OnScreenKeyboard::SetProgram(QStringLiteral("veskora-no-such-keyboard"));
+        click("cmdKeyboard", false);
+        QVERIFY(f.PanelText(2).startsWith(QLatin1String("On-Screen Keyboard could not be started")));
+        QVERIFY(f.PanelText(2).contains(QLatin1String("veskora-no-such-keyboard")));
+        m_host.grant = true;
+        m_host.duringGate = [] { Forms::UnloadClient(); };
+        f.cmdRestart_Click();
+        QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
     }
 
     // A session window per connection; a refused value or no module brings the main window back.
@@ -320,11 +336,8 @@ private slots:
         const quint32 dc = clsDeviceChange::WM_DEVICECHANGE;
         for (const auto &[msg, wParam] : {std::pair{dc, 0x8000u}, {dc, 0x8004u}, {dc, 0x8001u}, {0x0218u, 0x8000u}})
             QCOMPARE(modDeviceChange::DeviceChangeProc(session, msg, wParam, -1), 0);
-        QList<QVariant> told;
-        for (const auto &call : first->calls)
-            if (call.first == u"NotifyRedirectDeviceChange")
-                told << call.second;
-        QCOMPARE(told, (QList<QVariant>{QVariantList{0x8000u, -1}, QVariantList{0x8004u, -1}}));
+        QCOMPARE(first->calls.last(2), (QList<RecordingSessionControl::Call>{{"NotifyRedirectDeviceChange", QVariantList{0x8000u, -1}},
+                                                                              {"NotifyRedirectDeviceChange", QVariantList{0x8004u, -1}}}));
         // Closing a running session ends it through the control; its end brings the window back.
         QVERIFY(!session->close() && first->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
         first->raiseDisconnected(2);
@@ -335,11 +348,7 @@ private slots:
         first->raiseConnected();
 
         // A new connection while one runs: the old window goes first.
-        SessionControlFactory::Set([](QWidget *parent) {
-            auto *c = new RecordingSessionControl(parent);
-            c->refuseSetting = QStringLiteral("DesktopWidth");
-            return c;
-        });
+        SessionControlFactory::Set([](QWidget *p) { auto *c = new RecordingSessionControl(p); return c->refuseSetting = "DesktopWidth", c; });
         QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);
         QVERIFY(!first);
         QVERIFY(f.isVisible() && !Forms::MsRdpClient()->isVisible() && !gRdpStarted && !gRdpConnected);
@@ -359,30 +368,37 @@ private slots:
         QCOMPARE(Forms::MsRdpClient(), session);
     }
 
-    // Restart and Turn Off ask the server after the gate, also from a window unloaded meanwhile.
-    void panelButtons()
+    // Real mounts become messages, escaped names too; a handler may end the watch.
+    void realMountsBecomeMessages()
     {
-        frmClient &f = configurationMode();
-        TestSupport::LoopbackServer server;
-        auto *winsock = child<SocketControl>(&f, "Winsock");
-        winsock->Connect(QStringLiteral("127.0.0.1"), server.port());
-        QTRY_VERIFY(winsock->State() == SocketControl::sckConnected && server.peer());
-        const auto click = [&](const char *name, bool grant) {
-            m_host.grant = grant;
-            child<QPushButton>(&f, name)->setEnabled(true);
-            QTest::mouseClick(child<QPushButton>(&f, name), Qt::LeftButton);
-        };
-        click("cmdRestart", true);
-        click("cmdShutDown", false);
-        click("cmdShutDown", true);
-        OnScreenKeyboard::SetProgram(QStringLiteral("veskora-no-such-keyboard"));
-        click("cmdKeyboard", false);
-        QVERIFY(f.PanelText(2).startsWith(QLatin1String("On-Screen Keyboard could not be started")));
-        QVERIFY(f.PanelText(2).contains(QLatin1String("veskora-no-such-keyboard")));
-        m_host.grant = true;
-        m_host.duringGate = [] { Forms::UnloadClient(); };
-        f.cmdRestart_Click();
-        QTRY_COMPARE(server.received, QByteArray("@#cmd:12##Argument:1###@@#cmd:12##Argument:3###@"));
+        using TestSupport::TmpfsMount;
+        if (const QString why = TmpfsMount::refusal(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QString root = RemovableMedia::Rule().mountRoots.first(), presentPath = root + "/MY DISK\tA\\B";
+        QTemporaryDir elsewhere;
+        TmpfsMount present(presentPath);
+        QVERIFY2(present.mounted(), qPrintable(present.error()));
+        const qint32 presentId = mountIdOf(presentPath);
+        QWidget window;
+        auto watcher = std::make_unique<clsDeviceChange>();
+        QSignalSpy spy(watcher.get(), &clsDeviceChange::DeviceChanged);
+        watcher->SubClass(&window);
+        // A mount outside the media directory comes first: a message of its own would arrive first.
+        TmpfsMount other(elsewhere.filePath(QStringLiteral("disk"))), stick(root + QStringLiteral("/STICK"));
+        QVERIFY2(other.mounted() && stick.mounted() && presentId > 0, qPrintable(stick.error()));
+        const qint32 id = mountIdOf(root + QStringLiteral("/STICK"));
+        QVERIFY(spy.wait(5000));
+        QCOMPARE(spy, (QList<QVariantList>{{clsDeviceChange::DBT_DEVICEARRIVAL, id}}));
+        QVERIFY(other.unmount() && stick.unmount() && present.unmount());
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 5000);
+        QVERIFY(spy.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, id}));
+        QVERIFY(spy.contains(QVariantList{clsDeviceChange::DBT_DEVICEREMOVECOMPLETE, presentId}));
+        connect(watcher.get(), &clsDeviceChange::DeviceChanged, this, [&] { watcher.reset(); });
+        TmpfsMount a(root + QStringLiteral("/A")), b(root + QStringLiteral("/B"));
+        QVERIFY(a.mounted() && b.mounted());
+        QTRY_VERIFY_WITH_TIMEOUT(!watcher, 5000);
+        QCOMPARE(spy.size(), 4);
+        QVERIFY(!window.property(clsDeviceChange::MarkerProperty).isValid());
     }
 };
 
@@ -395,8 +411,7 @@ static int runActivationChild(const QString &mode, const QString &port)
     const bool operatorMode = mode == QStringLiteral("operator");
     frmClient &f = operatorMode ? loadOperator(dir, port.toUShort(), false) : (gNotMaximized = true, Forms::LoadClient());
     const auto fail = [](const char *what) { return std::printf("%s\n", what), 1; };
-    if (!QTest::qWaitFor([&] { return operatorMode ? !field(f, "txtUserName")->isEnabled() : child(&f, "fraConfig")->isVisible(); },
-                         20000))
+    if (!QTest::qWaitFor([&] { return operatorMode ? !field(f, "txtUserName")->isEnabled() : child(&f, "fraConfig")->isVisible(); }, 20000))
         return fail("no mode taken up");
     if (QApplication::activeWindow())
         return fail("a window was activated: proves nothing");
@@ -413,11 +428,9 @@ int main(int argc, char **argv)
 {
     // A panel screen of 1280 x 1024 at 96 dots per inch, with window frames.
     QTemporaryFile config(QDir::tempPath() + QStringLiteral("/tst_frmClient-XXXXXX.json"));
-    if (!config.open())
+    if (!config.open() || !config.write(R"({"windowFrameMargins": true, "screens": [{"name": "panel", "x": 0, "y": 0,
+                 "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})") || !config.flush())
         return 1;
-    config.write(R"({"windowFrameMargins": true, "screens": [{"name": "panel", "x": 0, "y": 0,
-                 "width": 1280, "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    config.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
     QApplication app(argc, argv);
     if (const QStringList args = app.arguments(); args.size() == 4 && args.at(1) == QLatin1String(kChildSwitch))

@@ -3,7 +3,6 @@
 #include "shell/frmEnterPassword.h"
 #include "shell/frmPassDefine.h"
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -23,7 +22,7 @@ T *dialogChild(bool define, const char *name)
 
 inline void clickIn(bool define, const char *button) { QTest::mouseClick(dialogChild(define, button), Qt::LeftButton); }
 
-// Plays the operator while a caller waits for its dialog; after 15 s every dialog is cancelled.
+// Plays the operator while a caller waits for its dialog.
 class DialogScript : public QObject
 {
 public:
@@ -35,43 +34,27 @@ public:
     // Types into the open prompt and presses Ok.
     DialogScript &enter(const QString &text)
     {
-        return act([text] {
-            dialogChild<QLineEdit>(false, "txtEnterPassword")->setText(text);
-            clickIn(false, "cmdOk");
-        });
+        return act([text] { dialogChild<QLineEdit>(false, "txtEnterPassword")->setText(text), clickIn(false, "cmdOk"); });
     }
     // Ok with an empty entry, or Cancel, once the prompt shows.
-    DialogScript &answerPrompt(bool ok)
-    {
-        return then(promptShown).act([ok] { clickIn(false, ok ? "cmdOk" : "cmdCancel"); });
-    }
-    void start() { m_clock.start(), m_timer.start(); }
+    DialogScript &answerPrompt(bool ok) { return then(promptShown).act([ok] { clickIn(false, ok ? "cmdOk" : "cmdCancel"); }); }
+    void start() { m_timer.start(); }
     bool finished() const { return m_next >= m_steps.size(); }
-    bool timedOut() const { return m_timedOut; }
 
 private:
     void tick()
     {
         if (m_running) // a step's nested event loop
             return;
-        if (finished() || m_clock.elapsed() > 15000) {
-            m_timer.stop();
-            m_timedOut = !finished();
-            for (PasswordDialog *open : {static_cast<PasswordDialog *>(frmEnterPassword::Instance()),
-                                         static_cast<PasswordDialog *>(frmPassDefine::Instance())})
-                if (open && m_timedOut)
-                    open->cmdCancel_Click();
-            return;
-        }
+        if (finished())
+            return m_timer.stop();
         m_running = true;
         m_next += m_steps.at(m_next)() ? 1 : 0;
         m_running = false;
     }
 
     QTimer m_timer;
-    QElapsedTimer m_clock;
     QList<Step> m_steps;
     qsizetype m_next = 0;
-    bool m_timedOut = false;
     bool m_running = false;
 };

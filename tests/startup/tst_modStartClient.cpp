@@ -11,18 +11,6 @@
 
 using namespace modGlobClientVar;
 
-namespace {
-
-QStringList words(std::initializer_list<const char *> list)
-{
-    QStringList w{QString()};
-    for (const char *s : list)
-        w << QString::fromUtf8(s);
-    return w;
-}
-
-} // namespace
-
 class tst_modStartClient : public QObject
 {
     Q_OBJECT
@@ -46,28 +34,6 @@ private slots:
         MsgBox::SetHandler({});
     }
 
-    void split_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("max"); // -1: the default maximum
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("empty") << "" << 10 << words({});
-        QTest::newRow("runs of separators, case kept") << "  /run \t\t  /NotMax\t" << 10 << words({"/run", "/NotMax"});
-        QTest::newRow("quotes are ordinary") << "\"C:\\Program Files\\x.exe\" a"
-                                             << 10 << words({"\"C:\\Program", "Files\\x.exe\"", "a"});
-        QTest::newRow("line breaks are no separators") << "a\nb\rc\vd" << 10 << words({"a\nb\rc\vd"});
-        QTest::newRow("maximum two") << "a b c" << 2 << words({"a", "b"});
-        QTest::newRow("default maximum ten, kept whole") << "1 2 3 4 5 6 7 8 9 10ten 11" << -1
-                                                         << words({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10ten"});
-    }
-    void split()
-    {
-        QFETCH(QString, line);
-        QFETCH(int, max);
-        modStartClient::SetArgumentString(line);
-        QTEST(max < 0 ? modStartClient::SplitCommandLine() : modStartClient::SplitCommandLine(line, max), "expected");
-    }
-
     // The program's arguments, joined with one blank (the shell's quoting is gone by now).
     void main_data()
     {
@@ -88,6 +54,8 @@ private slots:
         QTest::newRow("/RUNX") << QStringList{"/RUNX"} << usage << false;
         QTest::newRow("three valid switches") << QStringList{"/RUN", "/NOTMAX", "/RUN"} << usage << false;
         QTest::newRow("three words") << QStringList{"a", "b", "c"} << usage << false;
+        QTest::newRow("quotes are ordinary") << QStringList{"\"/run", "/notmax\""} << QStringList{"usage", "usage"} << false;
+        QTest::newRow("line breaks are no separators") << QStringList{"/RUN\n/NOTMAX"} << usage << false;
         QTest::newRow("eleven words") << QStringList(11, "/RUN") << usage << false;
     }
     void main()
@@ -117,30 +85,24 @@ private slots:
         });
         modStartClient::SetArgumentString(QStringLiteral("/RUN /RUN"));
         modStartClient::Main();
-        const QString appDir = QCoreApplication::applicationDirPath();
-        const QString expected = appDir + "/Client.cfg|" + appDir + "/User.cfg|3 45 0 3 50 1";
+        const QString appDir = QCoreApplication::applicationDirPath(), expected = appDir + "/Client.cfg|" + appDir + "/User.cfg|3 45 0 3 50 1";
         QCOMPARE(atLoad, (QStringList{expected, expected}));
         QVERIFY(frmClientTrayIcon::Instance() && !frmClientTrayIcon::Instance()->isVisible());
-        int clients = 0;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            clients += qobject_cast<frmClient *>(w) && w->isVisible();
-        QCOMPARE(clients, 1);
+        const QWidgetList shown = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(shown.begin(), shown.end(), [](QWidget *w) { return qobject_cast<frmClient *>(w) && w->isVisible(); }), 1);
         TestSupport::UnloadForms();
         delete frmClientTrayIcon::Instance();
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    // The lock names the program file, also when reached through a link; our own lock does not
-    // stop a later Main of this process.
+    // The lock names the program file, also when reached through a link (Main runs again in each row above).
     void instanceLockNamesTheProgram()
     {
         QTemporaryDir dir;
         const QString program = dir.filePath(QStringLiteral("Veskora")), link = dir.filePath(QStringLiteral("link"));
-        TestSupport::writeBytes(program, {});
-        QVERIFY(QFile::link(program, link));
+        QVERIFY(QFile(program).open(QIODevice::WriteOnly) && QFile::link(program, link));
         QCOMPARE(modStartClient::InstanceLockPath(link), modStartClient::InstanceLockPath(program));
         QVERIFY(modStartClient::InstanceLockPath(program) != modStartClient::InstanceLockPath(QStringLiteral("/opt/b/Veskora")));
-        QVERIFY(modStartClient::AcquireInstanceLock() && modStartClient::AcquireInstanceLock());
     }
 };
 

@@ -16,13 +16,6 @@ struct MsgBoxRecorder
     QList<MsgBox::Call> calls;
     MsgBoxRecorder() { MsgBox::SetHandler([this](const MsgBox::Call &call) { calls.append(call); }); }
     ~MsgBoxRecorder() { MsgBox::SetHandler({}); }
-    QStringList texts() const
-    {
-        QStringList t;
-        for (const auto &c : calls)
-            t << c.text;
-        return t;
-    }
 };
 
 // Writes Client.cfg with [Client] and the given lines and loads the main window.
