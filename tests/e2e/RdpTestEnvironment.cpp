@@ -1,7 +1,6 @@
 #include "RdpTestEnvironment.h"
 
 #include <QDir>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
@@ -47,13 +46,13 @@ quint16 freePort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
+} // namespace
+
 QString readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
-
-} // namespace
 
 bool run(const QStringList &command, QString *output, int timeoutMs)
 {
@@ -95,14 +94,7 @@ Display::Display(int width, int height)
     QByteArray out;
     while (!out.contains('\n') && m_process.waitForReadyRead(20000))
         out += m_process.readAllStandardOutput();
-    bool ok = false;
-    const int number = out.trimmed().toInt(&ok);
-    m_number = ok ? number : -1;
-}
-
-Display::~Display()
-{
-    setManaged(false);
+    m_number = out.contains('\n') ? out.trimmed().toInt() : -1;
 }
 
 bool Display::setManaged(bool managed)
@@ -157,11 +149,6 @@ void Program::kill()
     m_process.waitForFinished(10000);
 }
 
-QString Program::log() const
-{
-    return readFile(m_dir.filePath(QStringLiteral("log")));
-}
-
 bool Server::renewCertificate(const QString &newCertificate, const QString &newKey)
 {
     // The server makes a new key and certificate when it finds none where it keeps them.
@@ -213,10 +200,8 @@ void Probe::press(unsigned keyCode, bool down) const
 
 void Probe::chord(const QList<QByteArray> &keys) const
 {
-    for (const QByteArray &key : keys)
-        press(XKeysymToKeycode(m_display, XStringToKeysym(key.constData())), true);
-    for (auto key = keys.crbegin(); key != keys.crend(); ++key)
-        press(XKeysymToKeycode(m_display, XStringToKeysym(key->constData())), false);
+    for (int i = 0; i < 2 * keys.size(); ++i)
+        press(XKeysymToKeycode(m_display, XStringToKeysym(keys.at(i < keys.size() ? i : 2 * keys.size() - 1 - i))), i < keys.size());
 }
 
 void Probe::type(const QString &text) const
@@ -241,13 +226,11 @@ QImage Probe::grab(const QRect &rect) const
     const QRect area = rect.isEmpty() ? QRect(0, 0, DisplayWidth(m_display, screen), DisplayHeight(m_display, screen)) : rect;
     XImage *image = XGetImage(m_display, DefaultRootWindow(m_display), area.x(), area.y(), unsigned(area.width()),
                               unsigned(area.height()), AllPlanes, ZPixmap);
+    if (!image)
+        return {};
     // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves out their top byte.
-    QImage picture;
-    if (image && image->bits_per_pixel == 32)
-        picture = QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line,
-                         QImage::Format_RGB32).convertToFormat(QImage::Format_RGB888);
-    if (image)
-        XDestroyImage(image);
+    const QImage picture = image->bits_per_pixel != 32 ? QImage() : QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line, QImage::Format_RGB32).convertToFormat(QImage::Format_RGB888);
+    XDestroyImage(image);
     return picture;
 }
 
@@ -275,8 +258,7 @@ unsigned long Probe::inputFocus() const
 {
     Window focus = None;
     int revert = 0;
-    XGetInputFocus(m_display, &focus, &revert);
-    return focus;
+    return XGetInputFocus(m_display, &focus, &revert), focus;
 }
 
 int Probe::desktopParts() const
@@ -290,8 +272,7 @@ unsigned long Probe::topLevel(const QByteArray &windowClass, QRect *geometry) co
 {
     Window root = 0, parent = 0, *children = nullptr, found = 0;
     unsigned count = 0;
-    if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
-        return 0;
+    XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count);
     for (unsigned i = 0, largest = 0; i < count; ++i) {
         XWindowAttributes a;
         XClassHint hint{nullptr, nullptr};
@@ -306,30 +287,25 @@ unsigned long Probe::topLevel(const QByteArray &windowClass, QRect *geometry) co
         XFree(hint.res_name);
         XFree(hint.res_class);
     }
-    XFree(children);
+    if (children)
+        XFree(children);
     return found;
-}
-
-Xrdp::Xrdp()
-    : m_user(QStringLiteral("vsk%1").arg(QRandomGenerator::global()->bounded(100000, 999999))),
-      m_password(QStringLiteral("Pw-%1").arg(QRandomGenerator::global()->bounded(100000, 999999)))
-{
 }
 
 Xrdp::~Xrdp()
 {
-    kill(); // the namespace's first process takes every other one with it
-    run({"userdel", "-r", "-f", m_user});
+    const QString display = sessionDisplay().mid(1);
+    kill(); // the namespace's first process takes every other one with it, but not their files
+    if (!display.isEmpty())
+        QFile::remove("/tmp/.X11-unix/X" + display), QFile::remove("/tmp/.X" + display + "-lock");
+    run({"userdel", "-r", "-f", user});
 }
 
 bool Xrdp::start(const QString &address)
 {
-    // The user lets root (this test) see its screen, paints its background and opens one xterm
-    // over all of it, so that typed keys reach it wherever the pointer is. Copies of the installed
-    // configuration, each key changed where it first appears (the section's own): our address,
-    // our session manager's port, one log here. xrdp finds its session manager through the
-    // installed sesman.ini, and both keep their sockets under /run/xrdp: in a mount namespace of
-    // their own both are theirs alone.
+    // One xterm over the whole screen takes typed keys wherever the pointer is. xrdp finds its
+    // session manager through the installed sesman.ini and both keep sockets under /run/xrdp:
+    // a mount namespace makes both theirs alone. Each key changed in its own (first) section.
     const QString script = QStringLiteral(R"sh(set -e
 dir=$1 user=$4
 useradd -m -s /bin/sh $user
@@ -348,7 +324,7 @@ xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
 exec xrdp --nodaemon -c "$dir/xrdp.ini"
 )sh");
     return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
-                  m_dir.path(), address, QString::number(freePort()), m_user, m_password},
+                  m_dir.path(), address, QString::number(freePort()), user, password},
                  {}, address, 3389);
 }
 
@@ -362,7 +338,7 @@ QString Xrdp::runInSession(const QStringList &command) const
     // The session's channel server mounts the drives, in the namespace's mounts, as the user.
     const QString pid = QString::number(m_process.processId()), first = readFile("/proc/" + pid + "/task/" + pid + "/children");
     QString out;
-    run(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
+    run(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", user, "--"} + command, &out);
     return out;
 }
 

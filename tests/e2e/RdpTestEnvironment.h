@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 // Real remote desktop servers and the X servers a panel runs on. Every program started here dies
@@ -17,6 +18,7 @@ inline const QString Password = QStringLiteral("Nla-Pass-1");
 
 // Runs a program to its end: whether it succeeded; its output and errors go to *output.
 bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
+QString readFile(const QString &path);
 // As root, before any thread starts: /etc, /home and /media of the test program's own.
 bool privateFileSystem();
 // A loopback address (127.x.y.z) whose standard remote desktop port is free.
@@ -28,7 +30,7 @@ class Program
 public:
     ~Program() { kill(); }
     void kill();
-    QString log() const;
+    QString log() const { return readFile(m_dir.filePath(QStringLiteral("log"))); }
 
 protected:
     // Starts a server with its output in the log; true once it listens.
@@ -43,7 +45,7 @@ class Display : public Program
 {
 public:
     explicit Display(int width = 1024, int height = 768);
-    ~Display();
+    ~Display() { setManaged(false); }
     bool isRunning() const { return m_number >= 0; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
     bool setManaged(bool managed); // true once they serve the screen (or have left it)
@@ -82,16 +84,13 @@ public:
     bool keyDown(unsigned keyCode) const;
     QPoint pointer(unsigned *buttonMask = nullptr) const;
     void press(unsigned keyCode, bool down) const;
-    // Keys by name ("Alt_L", "F4") pressed together, then let go.
-    void chord(const QList<QByteArray> &keys) const;
-    // Lower-case letters, blanks and '\n' (Return).
-    void type(const QString &text) const;
-    // Button 0 only moves the pointer there.
-    void click(const QPoint &at, int button = 1) const;
+    void chord(const QList<QByteArray> &keys) const; // by name ("Alt_L", "F4"), pressed together
+    void type(const QString &text) const; // lower-case letters, blanks and '\n'
+    void click(const QPoint &at, int button = 1) const; // button 0 only moves the pointer
     QImage grab(const QRect &rect = {}) const;
     // Squares no two alike, so that a picture shifted or scaled by any amount differs.
     void paint(int seed) const;
-    unsigned long inputFocus() const; // the window that has the keyboard
+    unsigned long inputFocus() const;
     int desktopParts() const; // how many of a window manager and a notification area serve it
     // The largest mapped top-level window of the class (of any class if empty), 0 if none.
     unsigned long topLevel(const QByteArray &windowClass, QRect *geometry = nullptr) const;
@@ -106,19 +105,14 @@ private:
 class Xrdp : public Program
 {
 public:
-    Xrdp();
     ~Xrdp();
     bool start(const QString &address);
-    QString user() const { return m_user; }
-    QString password() const { return m_password; }
-    QString home() const { return QStringLiteral("/home/") + m_user; }
-    // The X display of the user's session, empty until there is one.
-    QString sessionDisplay() const;
+    const QString user = QStringLiteral("vsk%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+    const QString password = QStringLiteral("Pw-%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+    QString home() const { return QStringLiteral("/home/") + user; }
+    QString sessionDisplay() const; // empty until there is one
     // Runs a command as the user where the session's redirected drives are mounted; its output.
     QString runInSession(const QStringList &command) const;
-
-private:
-    QString m_user, m_password;
 };
 
 } // namespace RdpTestEnvironment
