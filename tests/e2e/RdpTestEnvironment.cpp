@@ -298,7 +298,7 @@ Xrdp::~Xrdp()
     kill(); // the namespace's first process takes every other one with it, but not their files
     if (!display.isEmpty())
         QFile::remove("/tmp/.X11-unix/X" + display), QFile::remove("/tmp/.X" + display + "-lock");
-    run({"userdel", "-r", "-f", user});
+    run({"userdel", "-r", "-f", m_user});
 }
 
 bool Xrdp::start(const QString &address)
@@ -324,7 +324,7 @@ xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
 exec xrdp --nodaemon -c "$dir/xrdp.ini"
 )sh");
     return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
-                  m_dir.path(), address, QString::number(freePort()), user, password},
+                  m_dir.path(), address, QString::number(freePort()), m_user, m_password},
                  {}, address, 3389);
 }
 
@@ -338,7 +338,7 @@ QString Xrdp::runInSession(const QStringList &command) const
     // The session's channel server mounts the drives, in the namespace's mounts, as the user.
     const QString pid = QString::number(m_process.processId()), first = readFile("/proc/" + pid + "/task/" + pid + "/children");
     QString out;
-    run(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", user, "--"} + command, &out);
+    run(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
     return out;
 }
 

@@ -107,12 +107,16 @@ class Xrdp : public Program
 public:
     ~Xrdp();
     bool start(const QString &address);
-    const QString user = QStringLiteral("vsk%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
-    const QString password = QStringLiteral("Pw-%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
-    QString home() const { return QStringLiteral("/home/") + user; }
+    QString user() const { return m_user; }
+    QString password() const { return m_password; }
+    QString home() const { return QStringLiteral("/home/") + m_user; }
     QString sessionDisplay() const; // empty until there is one
     // Runs a command as the user where the session's redirected drives are mounted; its output.
     QString runInSession(const QStringList &command) const;
+
+private:
+    const QString m_user = QStringLiteral("vsk%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+    const QString m_password = QStringLiteral("Pw-%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
 };
 
 } // namespace RdpTestEnvironment

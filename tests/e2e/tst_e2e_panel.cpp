@@ -234,7 +234,7 @@ void tst_e2e_panel::xrdp()
     frmClient &form = startPanel({"txtServer=" + address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=op",
                                   "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45",
                                   "cboResolution=2", "chkRedirectDrives=1"});
-    orderSession(xrdp.user, QStringLiteral("not-the-password"));
+    orderSession(xrdp.user(), QStringLiteral("not-the-password"));
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     const QRect shown(sessionControl()->mapToGlobal(QPoint(0, 0)), QSize(800, 600));
     QCOMPARE(sessionControl()->size(), shown.size());
@@ -245,7 +245,7 @@ void tst_e2e_panel::xrdp()
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
     QVERIFY(form.isVisible());
 
-    orderSession(xrdp.user, xrdp.password);
+    orderSession(xrdp.user(), xrdp.password());
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     std::unique_ptr<Probe> remote;
     QTRY_VERIFY_WITH_TIMEOUT(!xrdp.sessionDisplay().isEmpty() && (remote = std::make_unique<Probe>(xrdp.sessionDisplay()))->isOpen(),
@@ -282,7 +282,7 @@ void tst_e2e_panel::xrdp()
                              "veskora.session channel rdpsnd opened by the server", "veskora.session session ended"})
         QVERIFY2(!g_log.filter(QLatin1String(line)).isEmpty(), line);
     QVERIFY(g_log.filter(QStringLiteral("not-the-password")).isEmpty());
-    QVERIFY(g_log.filter(xrdp.password).isEmpty());
+    QVERIFY(g_log.filter(xrdp.password()).isEmpty());
 }
 
 int main(int argc, char *argv[])

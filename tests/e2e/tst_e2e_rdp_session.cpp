@@ -15,29 +15,16 @@ using namespace RdpTestEnvironment;
 
 namespace {
 
-QImage rgb(const QImage &image)
-{
-    return image.convertToFormat(QImage::Format_RGB888);
-}
-
+QImage rgb(const QImage &image) { return image.convertToFormat(QImage::Format_RGB888); }
 // The control's question about a changed certificate, while it is shown.
-QMessageBox *prompt()
-{
-    return qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-}
-
-QString fingerprint(const QString &pemFile)
-{
-    const auto certificates = QSslCertificate::fromPath(pemFile);
-    return certificates.isEmpty() ? QString() : QString::fromLatin1(certificates.first().digest(QCryptographicHash::Sha256).toHex(':'));
-}
+QMessageBox *prompt() { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); }
+QString fingerprint(const QString &pem) { return QSslCertificate::fromPath(pem).value(0).digest(QCryptographicHash::Sha256).toHex(':'); }
 
 // A control for a server, with the test user and a 1024 x 768 desktop, and what it tells.
 struct Attempt
 {
     explicit Attempt(const QString &server, const QString &password = Password)
     {
-        control.resize(1024, 768);
         control.setServer(server);
         control.setUserName(UserName);
         control.setDesktopWidth(1024);
@@ -57,21 +44,25 @@ class tst_e2e_rdp_session : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_config;
+    std::unique_ptr<RdpTestEnvironment::Display> m_display;
+    std::unique_ptr<Probe> m_probe;
+    std::unique_ptr<Server> m_server;
+
 private slots:
     void initTestCase();
-    void init();
+    void init()
+    {
+        m_probe->paint(0);
+        m_server = std::make_unique<Server>(*m_display);
+        QVERIFY2(m_server->start(), "the shadow server did not start");
+    }
     void cleanup() { m_server.reset(); }
     void inputAndPicture();
     void sessionEnds_data();
     void sessionEnds();
     void renewedCertificate_data();
     void renewedCertificate();
-
-private:
-    QTemporaryDir m_config;
-    std::unique_ptr<RdpTestEnvironment::Display> m_display;
-    std::unique_ptr<Probe> m_probe;
-    std::unique_ptr<Server> m_server;
 };
 
 void tst_e2e_rdp_session::initTestCase()
@@ -80,19 +71,11 @@ void tst_e2e_rdp_session::initTestCase()
     // without sound plays the server's sound into nothing.
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
-    QFile alsa(m_config.filePath(QStringLiteral("asound.conf")));
-    QVERIFY(alsa.open(QIODevice::WriteOnly));
-    qputenv("ALSA_CONFIG_PATH", alsa.fileName().toUtf8());
+    QVERIFY(QFile(m_config.filePath(QStringLiteral("asound.conf"))).open(QIODevice::WriteOnly));
+    qputenv("ALSA_CONFIG_PATH", m_config.filePath(QStringLiteral("asound.conf")).toUtf8());
     m_display = std::make_unique<RdpTestEnvironment::Display>();
     m_probe = std::make_unique<Probe>(m_display->name());
     QVERIFY2(m_probe->isOpen(), "Xvfb did not start");
-}
-
-void tst_e2e_rdp_session::init()
-{
-    m_probe->paint(0);
-    m_server = std::make_unique<Server>(*m_display);
-    QVERIFY2(m_server->start(), "the shadow server did not start");
 }
 
 void tst_e2e_rdp_session::inputAndPicture()
@@ -108,11 +91,11 @@ void tst_e2e_rdp_session::inputAndPicture()
                              kWait);
 
     unsigned mask = 0;
+    const auto held = [&] { return m_probe->pointer(&mask) == QPoint(100, 50) && (mask & Probe::LeftButtonMask); };
     QTest::mousePress(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
-    QTRY_VERIFY_WITH_TIMEOUT((m_probe->pointer(&mask), mask & Probe::LeftButtonMask), kWait);
-    QCOMPARE(m_probe->pointer(), QPoint(100, 50));
+    QTRY_VERIFY_WITH_TIMEOUT(held(), kWait);
     QTest::mouseRelease(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
-    QTRY_VERIFY_WITH_TIMEOUT((m_probe->pointer(&mask), !(mask & Probe::LeftButtonMask)), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!held(), kWait);
 
     // A key held while the focus goes is let go on the server.
     QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));

@@ -15,7 +15,6 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace RdpTestEnvironment;
@@ -36,23 +35,13 @@ QString packageStatus()
     return run({"dpkg-query", "-W", "-f=${Status}", "veskora"}, &out) ? out.trimmed() : QString();
 }
 
-bool pathExists(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
+bool pathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
 
 // "mode owner group" of a file.
 QString ownership(const QString &path)
 {
-    struct stat st = {};
-    const group *g = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
-    return QStringLiteral("%1 %2 %3").arg(st.st_mode & 07777, 0, 8).arg(st.st_uid).arg(QString::fromLocal8Bit(g ? g->gr_name : "?"));
-}
-
-QString readFile(const QString &path)
-{
-    return QString::fromUtf8(TestSupport::readBytes(path));
+    QString out;
+    return run({"stat", "-L", "-c", "%a %u %G", path}, &out) ? out.trimmed() : out;
 }
 
 // The running processes of nobody (an ended one may wait for a parent that never collects it).
@@ -60,8 +49,7 @@ QSet<QString> processesOfNobody()
 {
     QSet<QString> found;
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs))
-        if (QFileInfo(QStringLiteral("/proc/") + pid).ownerId() == 65534
-            && !readFile(QStringLiteral("/proc/%1/stat").arg(pid)).section(QLatin1String(") "), 1).startsWith(u'Z'))
+        if (QFileInfo("/proc/" + pid).ownerId() == 65534 && !readFile("/proc/" + pid + "/stat").section(") ", 1).startsWith(u'Z'))
             found.insert(pid);
     return found;
 }
@@ -72,31 +60,21 @@ struct Installed
     Installed(const QString &display, const QStringList &command)
     {
         QVERIFY(home.isValid() && ::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        env.insert(QStringLiteral("HOME"), home.path());
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"})
-            env.remove(QLatin1String(name));
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(command.first(), command.mid(1));
+        process.setProgram(QStringLiteral("env"));
+        process.setArguments(QStringList{"-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "DISPLAY=" + display, "HOME=" + home.path()}
+                             + command);
+        process.start();
         QVERIFY(process.waitForStarted(10000));
     }
     ~Installed()
     {
         process.terminate();
         if (!process.waitForFinished(10000))
-            process.kill();
-        process.waitForFinished(5000);
+            process.kill(), process.waitForFinished(5000);
     }
     QTemporaryDir home;
     QProcess process;
 };
-
-void writeClientCfg(const QByteArray &lines)
-{
-    TestSupport::writeBytes(kClientCfg, "[Client]\r\n" + lines);
-}
 
 } // namespace
 
@@ -107,15 +85,6 @@ class tst_package : public QObject
 public:
     explicit tst_package(const RdpTestEnvironment::Display &display) : m_display(display) {}
 
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void installed();
-    void save_data();
-    void save();
-    void kioskSession();
-    void purge();
-
 private:
     const RdpTestEnvironment::Display &m_display;
     QTemporaryDir m_work;
@@ -123,6 +92,22 @@ private:
     bool m_installedHere = false;
     // The package's own paths (dpkg's list), what its scripts make, and what its program wrote.
     QStringList m_paths{kConfigDir, kProgramDir + QStringLiteral("/Client.cfg"), kProgramDir + QStringLiteral("/User.cfg"), kAutostart};
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase()
+    {
+        // A failed case must not leave the package on the machine.
+        if (m_installedHere && !packageStatus().isEmpty())
+            run({"apt-get", "purge", "-y", "veskora"});
+        if (m_lock >= 0)
+            ::close(m_lock);
+    }
+    void installed();
+    void save_data();
+    void save();
+    void kioskSession();
+    void purge();
 };
 
 void tst_package::initTestCase()
@@ -149,15 +134,6 @@ void tst_package::initTestCase()
              qPrintable(out));
     RecordingSessionControl::install();
     frmClient::TimerIntervalMs = 3600 * 1000;
-}
-
-void tst_package::cleanupTestCase()
-{
-    // A failed case must not leave the package on the machine.
-    if (m_installedHere && !packageStatus().isEmpty())
-        run({"apt-get", "purge", "-y", "veskora"});
-    if (m_lock >= 0)
-        ::close(m_lock);
 }
 
 // The program directory holds the programs and links to the settings, which the group may
@@ -201,12 +177,12 @@ void tst_package::save()
         TestSupport::ProgramDir dir;
         frmClient &form = TestSupport::LoadPanel(dir, {"txtServer=before", "AutoConnect=0"});
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        save = TestSupport::child(&form, "cmdSave")->mapToGlobal(TestSupport::child(&form, "cmdSave")->rect().center());
-        const QWidget *box = TestSupport::child(&form, "chkAutoConnect");
+        const QWidget *button = TestSupport::child(&form, "cmdSave"), *box = TestSupport::child(&form, "chkAutoConnect");
+        save = button->mapToGlobal(button->rect().center());
         connect = box->mapToGlobal(QPoint(box->height() / 2, box->height() / 2)); // its box, at the left end
         TestSupport::UnloadForms();
     }
-    writeClientCfg("txtServer=before\r\nAutoConnect=0\r\nSecurityPassword=kept\r\n");
+    TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=before\r\nAutoConnect=0\r\nSecurityPassword=kept\r\n");
     Installed panel(m_display.name(), (groupMember ? kAsMember : QStringList()) + QStringList{"/usr/bin/veskora"});
     Probe probe(m_display.name());
     QRect geometry;
@@ -237,7 +213,7 @@ void tst_package::kioskSession()
 {
     const QStringList exec = readFile(kSessionEntry).split(u'\n').filter(QRegularExpression(QStringLiteral("^Exec=")));
     QCOMPARE(exec.size(), 1);
-    writeClientCfg("txtServer=kiosk\r\n");
+    TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=kiosk\r\n");
     RdpTestEnvironment::Display bare(1024, 768);
     Probe probe(bare.name());
     QVERIFY(probe.isOpen());
@@ -267,20 +243,16 @@ void tst_package::purge()
                  && !out.contains(QLatin1String("warning"), Qt::CaseInsensitive), qPrintable(out));
     QCOMPARE(packageStatus(), QString());
     QStringList left;
-    for (const QString &path : std::as_const(m_paths))
-        if (pathExists(path))
-            left << path;
-    QVERIFY2(left.isEmpty() && !::getgrnam("veskora"), qPrintable(left.join(u' ')));
+    std::copy_if(m_paths.cbegin(), m_paths.cend(), std::back_inserter(left), pathExists);
+    QCOMPARE(left, QStringList());
+    QVERIFY(!::getgrnam("veskora"));
 }
 
 int main(int argc, char *argv[])
 {
-    // The panel's X server, without a window manager, as a kiosk runs it.
-    RdpTestEnvironment::Display display(1280, 800);
-    if (display.isRunning()) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("DISPLAY", display.name().toLatin1());
-    }
+    RdpTestEnvironment::Display display(1280, 800); // without a window manager, as a kiosk runs it
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("DISPLAY", display.name().toLatin1());
     qputenv("DEBIAN_FRONTEND", "noninteractive");
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QApplication app(argc, argv);
