@@ -8,7 +8,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 
 #include <sched.h>
 #include <signal.h>
@@ -159,7 +158,7 @@ bool Server::renewCertificate(const QString &newCertificate, const QString &newK
         || (QDir().mkpath(dir) && QFile::copy(newCertificate, certificate()) && QFile::copy(newKey, key));
 }
 
-Probe::Probe(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData()))
+Probe::Probe(const QString &display) : m_name(display), m_display(XOpenDisplay(display.toLatin1().constData()))
 {
     // A server that went away (a session that ended) is a failed grab, not the end of the test.
     XSetErrorHandler([](::_XDisplay *, XErrorEvent *) { return 0; });
@@ -192,32 +191,11 @@ QPoint Probe::pointer(unsigned *mask) const
     return QPoint(x, y);
 }
 
-void Probe::press(unsigned keyCode, bool down) const
+QString Probe::xdo(const QStringList &arguments) const
 {
-    XTestFakeKeyEvent(m_display, keyCode, down ? True : False, CurrentTime);
-    XSync(m_display, False);
-}
-
-void Probe::chord(const QList<QByteArray> &keys) const
-{
-    for (int i = 0; i < 2 * keys.size(); ++i)
-        press(XKeysymToKeycode(m_display, XStringToKeysym(keys.at(i < keys.size() ? i : 2 * keys.size() - 1 - i))), i < keys.size());
-}
-
-void Probe::type(const QString &text) const
-{
-    for (const QChar c : text)
-        chord({c == u'\n' ? "Return" : c == u' ' ? "space" : QByteArray(1, c.toLatin1())});
-}
-
-void Probe::click(const QPoint &at, int button) const
-{
-    XTestFakeMotionEvent(m_display, -1, at.x(), at.y(), CurrentTime);
-    if (button) {
-        XTestFakeButtonEvent(m_display, unsigned(button), True, CurrentTime);
-        XTestFakeButtonEvent(m_display, unsigned(button), False, CurrentTime);
-    }
-    XSync(m_display, False);
+    QString out;
+    run(QStringList{"env", "DISPLAY=" + m_name, "xdotool"} + arguments, &out);
+    return out.trimmed();
 }
 
 QImage Probe::grab(const QRect &rect) const
@@ -252,13 +230,6 @@ void Probe::paint(int seed) const
     XFreePixmap(m_display, pixmap);
     XClearWindow(m_display, root);
     XSync(m_display, False);
-}
-
-unsigned long Probe::inputFocus() const
-{
-    Window focus = None;
-    int revert = 0;
-    return XGetInputFocus(m_display, &focus, &revert), focus;
 }
 
 int Probe::desktopParts() const

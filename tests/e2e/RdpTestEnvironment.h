@@ -83,19 +83,19 @@ public:
     bool isOpen() const { return m_display != nullptr; }
     bool keyDown(unsigned keyCode) const;
     QPoint pointer(unsigned *buttonMask = nullptr) const;
-    void press(unsigned keyCode, bool down) const;
-    void chord(const QList<QByteArray> &keys) const; // by name ("Alt_L", "F4"), pressed together
-    void type(const QString &text) const; // lower-case letters, blanks and '\n'
-    void click(const QPoint &at, int button = 1) const; // button 0 only moves the pointer
+    // xdotool there: input as by hand ("key alt+F4", "type text", "keydown a") and what it tells.
+    QString xdo(const QStringList &arguments) const;
+    void click(const QPoint &at) const { xdo({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
     QImage grab(const QRect &rect = {}) const;
     // Squares no two alike, so that a picture shifted or scaled by any amount differs.
     void paint(int seed) const;
-    unsigned long inputFocus() const;
+    unsigned long inputFocus() const { return xdo({"getwindowfocus", "-f"}).toULong(); }
     int desktopParts() const; // how many of a window manager and a notification area serve it
     // The largest mapped top-level window of the class (of any class if empty), 0 if none.
     unsigned long topLevel(const QByteArray &windowClass, QRect *geometry = nullptr) const;
 
 private:
+    const QString m_name;
     ::_XDisplay *m_display;
 };
 

@@ -8,7 +8,6 @@
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QTest>
-
 #include <memory>
 
 using namespace RdpTestEnvironment;
@@ -50,7 +49,18 @@ class tst_e2e_rdp_session : public QObject
     std::unique_ptr<Server> m_server;
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        // The certificate store lives here. No sound server, and ALSA knows no device: a panel
+        // without sound plays the server's sound into nothing.
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
+        QVERIFY(QFile(m_config.filePath(QStringLiteral("asound.conf"))).open(QIODevice::WriteOnly));
+        qputenv("ALSA_CONFIG_PATH", m_config.filePath(QStringLiteral("asound.conf")).toUtf8());
+        m_display = std::make_unique<RdpTestEnvironment::Display>();
+        m_probe = std::make_unique<Probe>(m_display->name());
+        QVERIFY2(m_probe->isOpen(), "Xvfb did not start");
+    }
     void init()
     {
         m_probe->paint(0);
@@ -64,19 +74,6 @@ private slots:
     void renewedCertificate_data();
     void renewedCertificate();
 };
-
-void tst_e2e_rdp_session::initTestCase()
-{
-    // The certificate store lives here. No sound server, and ALSA knows no device: a panel
-    // without sound plays the server's sound into nothing.
-    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-    qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
-    QVERIFY(QFile(m_config.filePath(QStringLiteral("asound.conf"))).open(QIODevice::WriteOnly));
-    qputenv("ALSA_CONFIG_PATH", m_config.filePath(QStringLiteral("asound.conf")).toUtf8());
-    m_display = std::make_unique<RdpTestEnvironment::Display>();
-    m_probe = std::make_unique<Probe>(m_display->name());
-    QVERIFY2(m_probe->isOpen(), "Xvfb did not start");
-}
 
 void tst_e2e_rdp_session::inputAndPicture()
 {
@@ -145,8 +142,7 @@ void tst_e2e_rdp_session::sessionEnds()
     QTEST(a.reason(), "reason");
     QVERIFY(!a.control.isSessionRunning()); // nothing left that could report again
     QCoreApplication::processEvents();
-    QCOMPARE(a.disconnected.count(), 1);
-    QCOMPARE(a.connected.count(), int(!refused));
+    QVERIFY(a.disconnected.count() == 1 && a.connected.count() == int(!refused));
 }
 
 // A renewed certificate the system's trust store vouches for is taken as it comes; one trusted
