@@ -1,14 +1,11 @@
 #include "RdpTestEnvironment.h"
-
 #include <QDir>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -19,8 +16,7 @@ namespace RdpTestEnvironment {
 
 namespace {
 
-// The kernel kills the program when this one ends; in a group of its own, its children can be
-// killed with it. Its errors go nowhere unless merged with its output.
+// Dies with this program; in a group of its own, its children can be killed with it.
 void launch(QProcess &process, const QStringList &command, const QStringList &environment = {}, bool ownGroup = false)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -75,9 +71,7 @@ bool privateFileSystem()
 QString freeServerAddress()
 {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const QString address = QStringLiteral("127.0.%1.%2")
-                                    .arg(QRandomGenerator::global()->bounded(1, 255))
-                                    .arg(QRandomGenerator::global()->bounded(2, 255));
+        const QString address = QStringLiteral("127.0.%1.%2").arg(QRandomGenerator::global()->bounded(1, 255)).arg(QRandomGenerator::global()->bounded(2, 255));
         QTcpServer probe;
         if (probe.listen(QHostAddress(address), 3389))
             return address;
@@ -87,7 +81,6 @@ QString freeServerAddress()
 
 Display::Display(int width, int height)
 {
-    // Xvfb writes the number of the display it took once it accepts clients.
     launch(m_process, {"Xvfb", "-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height), "-nolisten",
                        "tcp", "-noreset"});
     QByteArray out;
@@ -142,12 +135,6 @@ bool Program::serve(const QStringList &command, const QStringList &environment, 
     return QTest::qWaitFor(ready, 20000) && m_process.state() == QProcess::Running;
 }
 
-void Program::kill()
-{
-    m_process.kill();
-    m_process.waitForFinished(10000);
-}
-
 bool Server::renewCertificate(const QString &newCertificate, const QString &newKey)
 {
     // The server makes a new key and certificate when it finds none where it keeps them.
@@ -185,9 +172,7 @@ QPoint Probe::pointer(unsigned *mask) const
     Window root, child;
     int x = 0, y = 0, wx = 0, wy = 0;
     unsigned buttons = 0;
-    XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &x, &y, &wx, &wy, &buttons);
-    if (mask)
-        *mask = buttons;
+    XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &x, &y, &wx, &wy, mask ? mask : &buttons);
     return QPoint(x, y);
 }
 
@@ -219,7 +204,6 @@ void Probe::paint(int seed) const
     const int width = DisplayWidth(m_display, screen), height = DisplayHeight(m_display, screen);
     const Pixmap pixmap = XCreatePixmap(m_display, root, unsigned(width), unsigned(height), unsigned(DefaultDepth(m_display, screen)));
     GC gc = XCreateGC(m_display, pixmap, 0, nullptr);
-    // Red and green count the squares across and down; blue tells the two apart.
     for (int row = 0; row * 16 < height; ++row)
         for (int column = 0; column * 16 < width; ++column) {
             XSetForeground(m_display, gc, (((column * 3 + seed * 85) & 0xFF) << 16) | ((row * 5 & 0xFF) << 8) | ((column * 7 + row * 11) & 0xFF));
@@ -234,7 +218,6 @@ void Probe::paint(int seed) const
 
 int Probe::desktopParts() const
 {
-    // Each holds its selection while it serves the screen.
     const auto owned = [this](const char *selection) { return XGetSelectionOwner(m_display, XInternAtom(m_display, selection, False)) != None; };
     return int(owned("WM_S0")) + int(owned("_NET_SYSTEM_TRAY_S0"));
 }

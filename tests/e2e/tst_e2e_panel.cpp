@@ -1,7 +1,6 @@
 // The whole panel with the program's session module on an X server of its own, used as an
 // operator would, against the FreeRDP shadow server from the button and xrdp over the side link.
 #include "RdpTestEnvironment.h"
-
 #include "client/Forms.h"
 #include "client/ModuleSessionControl.h"
 #include "client/SessionControlFactory.h"
@@ -9,9 +8,7 @@
 #include "client/frmMsRdpClient.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
-
 #include "../support/TestSupport.h"
-
 #include <QApplication>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -20,7 +17,6 @@
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
-
 #include <dlfcn.h>
 #include <memory>
 
@@ -70,7 +66,6 @@ private:
         m_link->received.clear();
         m_link->send("@#cmd:11##Argument:1###@");
     }
-
     RdpTestEnvironment::Display &m_panelDisplay;
     QTemporaryDir m_config;
     std::unique_ptr<RdpTestEnvironment::Display> m_serverDisplay;
@@ -125,10 +120,8 @@ void tst_e2e_panel::cleanup()
     gTryConnectCount = 0;
 }
 
-// On each kind of desktop, windowed and full screen: the main window covers the screen, the
-// session's picture is the server's pixel for pixel, the keyboard the session's from the start,
-// minimising is offered only where the window can come back, and closing it the way the desktop
-// offers ends the session and brings the main window back.
+// On each kind of desktop, windowed and full screen: geometry, picture one to one, keyboard from
+// the start, minimise only where the window can come back, closing as the desktop offers it.
 void tst_e2e_panel::session_data()
 {
     QTest::addColumn<bool>("managed");
@@ -167,7 +160,6 @@ void tst_e2e_panel::session()
     // Full screen the window is the screen; else its frame's corner is at (1, 1).
     QTRY_VERIFY(window->frameGeometry().topLeft() == (fullScreen ? QPoint(0, 0) : QPoint(1, 1))
                 && (window->frameGeometry().size() == desktop) == (fullScreen || !managed));
-
     // What the panel's screen shows is the server's screen, but for the connection bar over it.
     auto *bar = control->findChild<QWidget *>(QStringLiteral("connectionBar"));
     QCOMPARE(bar->isVisible(), fullScreen);
@@ -180,17 +172,13 @@ void tst_e2e_panel::session()
     const QRect shown(control->mapToGlobal(QPoint(0, 0)), desktop);
     const auto pictureRight = [&] { return withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))); };
     QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
-
-    // The session window has the keyboard: keys typed before any click reach the server,
-    // wherever the pointer is.
+    // The session window has the keyboard before any click, wherever the pointer is.
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
     m_panel->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
     for (const bool down : {true, false}) {
         m_panel->xdo({down ? "keydown" : "keyup", "a"});
         QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
     }
-
-    // Minimised, the window comes back from the notification area.
     auto *minimize = control->findChild<QToolButton *>(QStringLiteral("cmdConnectionBarMinimize"));
     QCOMPARE(minimize->isVisible(), fullScreen && managed);
     if (minimize->isVisible()) {
@@ -201,7 +189,6 @@ void tst_e2e_panel::session()
         QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
     }
-
     if (managed)
         m_panel->xdo({"key", "alt+F4"});
     else if (fullScreen)
@@ -212,10 +199,8 @@ void tst_e2e_panel::session()
     QVERIFY(form.isVisible() && !window->isVisible() && !bar->isVisible());
 }
 
-// Real logons ordered over the side link. A wrong password: xrdp's own window on a black screen
-// (nothing of the panel's memory). The right one: the screen pixel for pixel, keys reach its
-// xterm before any click, the panel's media reach it (one from the start, one plugged in and out),
-// and logging off inside the session brings the main window back and tells the server.
+// Real logons ordered over the side link: a wrong one shows xrdp's window on black (nothing of
+// the panel's memory); the right one gets picture, keys and media, and logging off ends it.
 void tst_e2e_panel::xrdp()
 {
     if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
@@ -229,7 +214,6 @@ void tst_e2e_panel::xrdp()
     TestSupport::TmpfsMount first(media.filePath(QStringLiteral("FIRST")));
     QVERIFY2(first.mounted(), qPrintable(first.error()));
     TestSupport::writeBytes(media.filePath(QStringLiteral("FIRST/note.txt")), "from the panel");
-
     m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(address));
     frmClient &form = startPanel({"txtServer=" + address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=op",
                                   "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45",
@@ -244,7 +228,6 @@ void tst_e2e_panel::xrdp()
     Forms::MsRdpClient()->close();
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
     QVERIFY(form.isVisible());
-
     orderSession(xrdp.user(), xrdp.password());
     QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
     std::unique_ptr<Probe> remote;
@@ -252,11 +235,9 @@ void tst_e2e_panel::xrdp()
                              kWait);
     const auto there = [&] { return remote->grab(QRect(QPoint(0, 0), shown.size())); };
     QTRY_VERIFY_WITH_TIMEOUT(!count(there(), 0xFF208040) && m_panel->grab(shown) == there(), kWait); // xterm over the green
-    // The session window has the keyboard before anyone clicks into it.
     QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), Forms::MsRdpClient()->winId(), kWait);
-    m_panel->xdo({"type", "touch typed\n"});
+    m_panel->type(QStringLiteral("touch typed\n"));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(xrdp.home() + QStringLiteral("/typed")), kWait);
-
     const QString drives = xrdp.home() + QStringLiteral("/thinclient_drives");
     const auto listed = [&] { return xrdp.runInSession({"ls", drives}).split(u'\n').filter(QRegularExpression(QStringLiteral("^(FIRST|SECOND)$"))).join(u' '); };
     QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringLiteral("FIRST"), kWait);
@@ -265,18 +246,16 @@ void tst_e2e_panel::xrdp()
     QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringLiteral("FIRST SECOND"), kWait);
     QVERIFY(second.unmount());
     QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringLiteral("FIRST"), kWait);
-
     const auto signOfLife = [this] {
         m_link->received.clear();
         m_link->send("@#cmd:2##Argument:0###@");
         return QTest::qWaitFor([&] { return m_link->received.endsWith("#@"); }, kWait) ? m_link->received : "no answer";
     };
     QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:3###@"));
-    m_panel->xdo({"type", "exit\n"});
+    m_panel->type(QStringLiteral("exit\n"));
     QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
     QVERIFY(form.isVisible());
     QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:0###@"));
-
     // What happened is there to read; no password is.
     for (const char *line : {"veskora.sidelink received command 6, argument 1", "veskora.session connected to",
                              "veskora.session channel rdpsnd opened by the server", "veskora.session session ended"})

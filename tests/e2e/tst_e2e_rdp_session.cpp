@@ -1,7 +1,6 @@
 // The session control against the FreeRDP shadow server showing an Xvfb display of the test's own.
 #include "RdpTestEnvironment.h"
 #include "rdp/FreeRdpSessionControl.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -19,7 +18,6 @@ QImage rgb(const QImage &image) { return image.convertToFormat(QImage::Format_RG
 QMessageBox *prompt() { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); }
 QString fingerprint(const QString &pem) { return QSslCertificate::fromPath(pem).value(0).digest(QCryptographicHash::Sha256).toHex(':'); }
 
-// A control for a server, with the test user and a 1024 x 768 desktop, and what it tells.
 struct Attempt
 {
     explicit Attempt(const QString &server, const QString &password = Password)
@@ -31,7 +29,6 @@ struct Attempt
         control.NonScriptable()->setClearTextPassword(password);
     }
     int reason() const { return disconnected.isEmpty() ? -1 : disconnected.at(0).at(0).toInt(); }
-
     FreeRdpSessionControl control;
     QSignalSpy connected{&control, &SessionControl::OnConnected};
     QSignalSpy disconnected{&control, &SessionControl::OnDisconnected};
@@ -42,7 +39,6 @@ struct Attempt
 class tst_e2e_rdp_session : public QObject
 {
     Q_OBJECT
-
     QTemporaryDir m_config;
     std::unique_ptr<RdpTestEnvironment::Display> m_display;
     std::unique_ptr<Probe> m_probe;
@@ -86,14 +82,12 @@ void tst_e2e_rdp_session::inputAndPicture()
     QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab()
                                  && rgb(a.control.grab().toImage()) == m_probe->grab(QRect(0, 0, 512, 384)),
                              kWait);
-
     unsigned mask = 0;
     const auto held = [&] { return m_probe->pointer(&mask) == QPoint(100, 50) && (mask & Probe::LeftButtonMask); };
     QTest::mousePress(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
     QTRY_VERIFY_WITH_TIMEOUT(held(), kWait);
     QTest::mouseRelease(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
     QTRY_VERIFY_WITH_TIMEOUT(!held(), kWait);
-
     // A key held while the focus goes is let go on the server.
     QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));
     QCoreApplication::sendEvent(&a.control, &press);
@@ -103,8 +97,7 @@ void tst_e2e_rdp_session::inputAndPicture()
     QTRY_VERIFY_WITH_TIMEOUT(!m_probe->keyDown(kKeyA), kWait);
 }
 
-// A wrong password is refused; a server that goes away ends the session once, or it is made
-// again while the server comes back within the tries.
+// A server that goes away ends the session once, or it is made again if the server comes back.
 void tst_e2e_rdp_session::sessionEnds_data()
 {
     QTest::addColumn<QString>("password");
@@ -145,9 +138,8 @@ void tst_e2e_rdp_session::sessionEnds()
     QVERIFY(a.disconnected.count() == 1 && a.connected.count() == int(!refused));
 }
 
-// A renewed certificate the system's trust store vouches for is taken as it comes; one trusted
-// on first use makes the control ask the operator, who may connect (the new one is remembered),
-// cancel, or not answer in time.
+// A renewed certificate the trust store vouches for is taken; one trusted on first use makes the
+// control ask the operator, who may connect (it is then remembered), cancel, or not answer.
 void tst_e2e_rdp_session::renewedCertificate_data()
 {
     QTest::addColumn<QString>("answer");

@@ -3,14 +3,11 @@
 // server, then purged, which leaves nothing behind. Needs root.
 #include "RdpTestEnvironment.h"
 #include "Version.h"
-
 #include "../support/Panel.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QSet>
 #include <QTest>
-
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -28,30 +25,21 @@ const QString kProgramDir = QStringLiteral("/usr/lib/veskora"), kConfigDir = QSt
 // The installed program as an account of the panel's: nobody, in the group veskora.
 const QStringList kAsMember{"setpriv", "--reuid=nobody", "--regid=nogroup", "--groups=veskora", "--inh-caps=-all"};
 
+// A command's output, empty when it fails.
+QString outputOf(const QStringList &command)
+{
+    QString out;
+    return run(command, &out) ? out.trimmed() : QString();
+}
 // "install ok installed" and the like, empty when dpkg does not know the package.
-QString packageStatus()
-{
-    QString out;
-    return run({"dpkg-query", "-W", "-f=${Status}", "veskora"}, &out) ? out.trimmed() : QString();
-}
-
+QString packageStatus() { return outputOf({"dpkg-query", "-W", "-f=${Status}", "veskora"}); }
+QString ownership(const QString &path) { return outputOf({"stat", "-L", "-c", "%a %u %G", path}); }
 bool pathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
-
-// "mode owner group" of a file.
-QString ownership(const QString &path)
-{
-    QString out;
-    return run({"stat", "-L", "-c", "%a %u %G", path}, &out) ? out.trimmed() : out;
-}
-
 // The running processes of nobody (an ended one may wait for a parent that never collects it).
-QSet<QString> processesOfNobody()
+QSet<QString> processesOfNobody(const QStringList &name = {})
 {
-    QSet<QString> found;
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs))
-        if (QFileInfo("/proc/" + pid).ownerId() == 65534 && !readFile("/proc/" + pid + "/stat").section(") ", 1).startsWith(u'Z'))
-            found.insert(pid);
-    return found;
+    const QStringList pids = outputOf(QStringList{"pgrep", "-u", "nobody", "-r", "R,S,D,T,I"} + name).split(u'\n', Qt::SkipEmptyParts);
+    return {pids.cbegin(), pids.cend()};
 }
 
 // The installed program on an X server, in a home of its own, stopped with the object.
@@ -123,7 +111,6 @@ void tst_package::initTestCase()
         run({"apt-get", "purge", "-y", "veskora"});
     if (!packageStatus().isEmpty() || ::getgrnam("veskora") || pathExists(kConfigDir) || pathExists(kAutostart))
         QSKIP("this machine has veskora installed or left over (purge it first: apt-get purge veskora)");
-
     const QString deb = m_work.filePath(QStringLiteral("veskora_%1_amd64.deb").arg(QLatin1String(Version::Text)));
     QString out;
     QVERIFY2(run({"cpack", "-G", "DEB", "--config", VESKORA_CPACK_CONFIG, "-B", m_work.path()}, &out) && QFile::exists(deb),
@@ -136,12 +123,10 @@ void tst_package::initTestCase()
     frmClient::TimerIntervalMs = 3600 * 1000;
 }
 
-// The program directory holds the programs and links to the settings, which the group may
-// write; what the desktop reads of the package is valid.
+// The program directory links to settings the group may write; the desktop files are valid.
 void tst_package::installed()
 {
-    QString out;
-    QVERIFY(run({"dpkg-query", "-W", "-f=${Status} ${Depends}", "veskora"}, &out));
+    QString out = outputOf({"dpkg-query", "-W", "-f=${Status} ${Depends}", "veskora"});
     QVERIFY2(out.startsWith(QLatin1String("install ok installed")) && out.contains(QLatin1String("libfreerdp2-2")), qPrintable(out));
     QVERIFY(run({"dpkg", "-L", "veskora"}, &out));
     m_paths += out.split(u'\n').filter(QStringLiteral("veskora"), Qt::CaseInsensitive);
@@ -164,9 +149,8 @@ void tst_package::save_data()
     QTest::newRow("root, Connect to Server") << false << true;
 }
 
-// "Save" in the installed program reaches /etc/veskora through the link, for the group as for
-// root, and keeps the file's owner, group and mode; with "Connect to Server" checked the
-// autostart entry names the installed program.
+// "Save" reaches /etc/veskora through the link for the group as for root, keeping owner, group
+// and mode; with "Connect to Server" the autostart entry names the installed program.
 void tst_package::save()
 {
     QFETCH(bool, groupMember);
@@ -207,8 +191,8 @@ void tst_package::save()
     QCOMPARE(ownership(kClientCfg), QStringLiteral("664 0 veskora"));
 }
 
-// The session of the X session entry on a bare X server: the panel covers the screen and has
-// the keyboard; when the program ends, the session ends, and everything it started with it.
+// The X session entry on a bare X server: the panel covers the screen and has the keyboard; when
+// the program ends, so does the session with all it started.
 void tst_package::kioskSession()
 {
     const QStringList exec = readFile(kSessionEntry).split(u'\n').filter(QRegularExpression(QStringLiteral("^Exec=")));
@@ -225,12 +209,9 @@ void tst_package::kioskSession()
     // The panel's window has the X input focus, not the pointer's window.
     QTRY_COMPARE_WITH_TIMEOUT(probe.inputFocus(), window, kWait);
     QCOMPARE(session.process.state(), QProcess::Running);
-
-    for (const QString &pid : processesOfNobody() - before)
-        if (readFile(QStringLiteral("/proc/%1/comm").arg(pid)) == QLatin1String("Veskora\n"))
-            QCOMPARE(::kill(pid.toInt(), SIGTERM), 0);
+    for (const QString &pid : processesOfNobody({"-x", "Veskora"}) - before)
+        QCOMPARE(::kill(pid.toInt(), SIGTERM), 0);
     QTRY_COMPARE_WITH_TIMEOUT(session.process.state(), QProcess::NotRunning, kWait);
-    // Nothing of the session stays on the display or the machine.
     QTRY_VERIFY_WITH_TIMEOUT(!probe.topLevel({}), kWait);
     QTRY_COMPARE_WITH_TIMEOUT(processesOfNobody() - before, QSet<QString>(), kWait);
 }

@@ -1,11 +1,9 @@
 // The session control on its own, against real sockets on 127.0.0.1.
 #include "rdp/FreeRdpSessionControl.h"
-
 #include "TestSupport.h"
 #include "platform/ErrorNumbers.h"
 #include "rdp/RdpLibraryOverrides.h"
 #include "rdp/RdpSettings.h"
-
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -13,11 +11,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <freerdp/listener.h>
 #include <freerdp/peer.h>
 #include <freerdp/settings.h>
-
 #include <functional>
 #include <memory>
 
@@ -63,7 +59,6 @@ private:
             m_peer->Disconnect(m_peer), freerdp_peer_context_free(m_peer), freerdp_peer_free(m_peer);
         m_peer = nullptr;
     }
-
     static BOOL accepted(freerdp_listener *listener, freerdp_peer *client)
     {
         auto *self = static_cast<InfoRecordingServer *>(listener->info);
@@ -92,7 +87,6 @@ private:
         self->m_peer = client;
         return TRUE;
     }
-
     const QByteArray m_certificate, m_key;
     freerdp_listener *m_listener = freerdp_listener_new();
     freerdp_peer *m_peer = nullptr;
@@ -103,7 +97,6 @@ private:
 class tst_FreeRdpSessionControl : public QObject
 {
     Q_OBJECT
-
     QTemporaryDir m_config;
 
 private slots:
@@ -168,9 +161,8 @@ void tst_FreeRdpSessionControl::scanCodes()
         QCOMPARE(FreeRdpSessionControl::scanCodeForX11KeyCode(keyCode), scanCode);
 }
 
-// Connect returns at once and the control then takes no settings, no device change and no second
-// Connect; the attempt ends with one OnDisconnected and its reason, after which the control is
-// ready for the next one. Destroyed, it tells nothing.
+// While an attempt runs the control takes no settings, device change or Connect; it ends with one
+// OnDisconnected and its reason, then the control can try again. Destroyed, it tells nothing.
 void tst_FreeRdpSessionControl::attemptEnds_data()
 {
     QTest::addColumn<QString>("server"); // "silent": a peer that accepts and never answers
@@ -226,9 +218,8 @@ void tst_FreeRdpSessionControl::attemptEnds()
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 60000);
 }
 
-// Every bit set on the control reaches the server (the library keeps only those it has booleans
-// for), and the library's waits for the server's next message end when it arrives (it would
-// sleep 100 ms each).
+// Every bit reaches the server (the library keeps only those it has booleans for), and the
+// library's waits end when the server's message arrives (it would sleep 100 ms each).
 void tst_FreeRdpSessionControl::serverReceivesFlags_data()
 {
     QTest::addColumn<qint32>("flags");
