@@ -141,8 +141,7 @@ bool Server::renewCertificate(const QString &newCertificate, const QString &newK
     const QString dir = QFileInfo(certificate()).path(), key = dir + QStringLiteral("/shadow.key");
     QFile::remove(certificate());
     QFile::remove(key);
-    return newCertificate.isEmpty()
-        || (QDir().mkpath(dir) && QFile::copy(newCertificate, certificate()) && QFile::copy(newKey, key));
+    return newCertificate.isEmpty() || (QDir().mkpath(dir) && QFile::copy(newCertificate, certificate()) && QFile::copy(newKey, key));
 }
 
 Probe::Probe(const QString &display) : m_name(display), m_display(XOpenDisplay(display.toLatin1().constData()))
@@ -275,11 +274,9 @@ mkdir -p /run/xrdp
 mount -t tmpfs -o mode=0755 tmpfs /run/xrdp
 mkdir -m 3777 /run/xrdp/sockdir
 xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
-exec xrdp --nodaemon -c "$dir/xrdp.ini"
-)sh");
+exec xrdp --nodaemon -c "$dir/xrdp.ini")sh");
     return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
-                  m_dir.path(), address, QString::number(freePort()), m_user, m_password},
-                 {}, address, 3389);
+                  m_dir.path(), address, QString::number(freePort()), m_user, m_password}, {}, address, 3389);
 }
 
 QString Xrdp::sessionDisplay() const

@@ -64,143 +64,132 @@ private slots:
         QVERIFY2(m_server->start(), "the shadow server did not start");
     }
     void cleanup() { m_server.reset(); }
-    void inputAndPicture();
-    void sessionEnds_data();
-    void sessionEnds();
-    void renewedCertificate_data();
-    void renewedCertificate();
-};
-
-void tst_e2e_rdp_session::inputAndPicture()
-{
-    Attempt a(m_server->address());
-    a.control.resize(512, 384); // shows the top left corner, one pixel for one
-    a.control.show();
-    a.control.Connect();
-    QVERIFY(a.connected.wait(kWait));
-    m_probe->paint(1);
-    QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab()
-                                 && rgb(a.control.grab().toImage()) == m_probe->grab(QRect(0, 0, 512, 384)),
-                             kWait);
-    unsigned mask = 0;
-    const auto held = [&] { return m_probe->pointer(&mask) == QPoint(100, 50) && (mask & Probe::LeftButtonMask); };
-    QTest::mousePress(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
-    QTRY_VERIFY_WITH_TIMEOUT(held(), kWait);
-    QTest::mouseRelease(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
-    QTRY_VERIFY_WITH_TIMEOUT(!held(), kWait);
-    // A key held while the focus goes is let go on the server.
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));
-    QCoreApplication::sendEvent(&a.control, &press);
-    QTRY_VERIFY_WITH_TIMEOUT(m_probe->keyDown(kKeyA), kWait);
-    QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-    QCoreApplication::sendEvent(&a.control, &focusOut);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_probe->keyDown(kKeyA), kWait);
-}
-
-// A server that goes away ends the session once, or it is made again if the server comes back.
-void tst_e2e_rdp_session::sessionEnds_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("reconnect");
-    QTest::addColumn<bool>("back");
-    QTest::addColumn<int>("reason");
-    QTest::newRow("wrong password") << "not-the-password" << false << false << int(FreeRdpSessionControl::ReasonAuthenticationFailed);
-    QTest::newRow("the session ends") << Password << false << false << int(FreeRdpSessionControl::ReasonServerEnded);
-    QTest::newRow("made again, the server back") << Password << true << true << int(FreeRdpSessionControl::ReasonLocal);
-    QTest::newRow("made again until the tries run out") << Password << true << false << int(FreeRdpSessionControl::ReasonServerEnded);
-}
-
-void tst_e2e_rdp_session::sessionEnds()
-{
-    QFETCH(QString, password);
-    QFETCH(bool, reconnect);
-    QFETCH(bool, back);
-    Attempt a(m_server->address(), password);
-    a.control.AdvancedSettings3()->setEnableAutoReconnect(reconnect);
-    a.control.Connect();
-    const bool refused = password != Password;
-    if (!refused) {
-        QVERIFY(a.connected.wait(kWait));
-        m_server->kill();
-    }
-    if (back) {
-        // On the same address, with the same certificate, showing something else.
-        QVERIFY(m_server->start(m_server->port()));
-        m_probe->paint(2);
-        QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab(), kWait);
-        QVERIFY(a.control.isConnected() && a.disconnected.isEmpty());
-        a.control.Disconnect();
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(a.disconnected.count(), 1, 120000);
-    QTEST(a.reason(), "reason");
-    QVERIFY(!a.control.isSessionRunning()); // nothing left that could report again
-    QCoreApplication::processEvents();
-    QVERIFY(a.disconnected.count() == 1 && a.connected.count() == int(!refused));
-}
-
-// A renewed certificate the trust store vouches for is taken; one trusted on first use makes the
-// control ask the operator, who may connect (it is then remembered), cancel, or not answer.
-void tst_e2e_rdp_session::renewedCertificate_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::newRow("trusted by the system") << "trusted";
-    QTest::newRow("operator connects") << "Connect";
-    QTest::newRow("operator cancels") << "Cancel";
-    QTest::newRow("no answer in time") << "";
-}
-
-void tst_e2e_rdp_session::renewedCertificate()
-{
-    QFETCH(QString, answer);
-    const bool trusted = answer == QLatin1String("trusted");
-    const QString server = QStringLiteral("localhost:%1").arg(m_server->port());
-    auto restore = qScopeGuard([] {
-        qunsetenv("SSL_CERT_FILE");
-        FreeRdpSessionControl::setCertificatePromptTimeout(FreeRdpSessionControl::DefaultCertificatePromptMs);
-    });
+    void inputAndPicture()
     {
-        Attempt first(server); // trusted on first use, and remembered
-        first.control.Connect();
-        QVERIFY(first.connected.wait(kWait));
+        Attempt a(m_server->address());
+        a.control.resize(512, 384); // shows the top left corner, one pixel for one
+        a.control.show();
+        a.control.Connect();
+        QVERIFY(a.connected.wait(kWait));
+        m_probe->paint(1);
+        QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab()
+                                     && rgb(a.control.grab().toImage()) == m_probe->grab(QRect(0, 0, 512, 384)), kWait);
+        unsigned mask = 0;
+        const auto held = [&] { return m_probe->pointer(&mask) == QPoint(100, 50) && (mask & Probe::LeftButtonMask); };
+        QTest::mousePress(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        QTRY_VERIFY_WITH_TIMEOUT(held(), kWait);
+        QTest::mouseRelease(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        QTRY_VERIFY_WITH_TIMEOUT(!held(), kWait);
+        // A key held while the focus goes is let go on the server.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));
+        QCoreApplication::sendEvent(&a.control, &press);
+        QTRY_VERIFY_WITH_TIMEOUT(m_probe->keyDown(kKeyA), kWait);
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(&a.control, &focusOut);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_probe->keyDown(kKeyA), kWait);
     }
-    const QString before = fingerprint(m_server->certificate());
-    m_server->kill();
-    // The system's trust store holds the renewed one: a self-signed certificate for the name.
-    QTemporaryDir dir;
-    const QString certificate = trusted ? dir.filePath(QStringLiteral("b.crt")) : QString(), key = certificate + ".key";
-    if (trusted) {
-        QVERIFY(run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key, "-out", certificate,
-                     "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"}));
-        qputenv("SSL_CERT_FILE", QFile::encodeName(certificate));
+    // A server that goes away ends the session once, or it is made again if the server comes back.
+    void sessionEnds_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("reconnect");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<int>("reason");
+        QTest::newRow("wrong password") << "not-the-password" << false << false << int(FreeRdpSessionControl::ReasonAuthenticationFailed);
+        QTest::newRow("the session ends") << Password << false << false << int(FreeRdpSessionControl::ReasonServerEnded);
+        QTest::newRow("made again, the server back") << Password << true << true << int(FreeRdpSessionControl::ReasonLocal);
+        QTest::newRow("made again until the tries run out") << Password << true << false << int(FreeRdpSessionControl::ReasonServerEnded);
     }
-    QVERIFY(m_server->renewCertificate(certificate, key) && m_server->start(m_server->port()));
-    FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
-    Attempt a(server);
-    a.control.setConnectTimeLimit(2000); // which the question must not run into
-    a.control.Connect();
-    if (!trusted) {
-        QTRY_VERIFY_WITH_TIMEOUT(prompt(), kWait);
-        const QString text = prompt()->text(), after = fingerprint(m_server->certificate());
-        QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
-        if (answer == QLatin1String("Connect"))
-            QTest::qWait(2500); // an operator who takes longer than the connect time limit
-        for (QAbstractButton *button : prompt()->buttons())
-            if (button->text() == answer)
-                button->click();
+    void sessionEnds()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, reconnect);
+        QFETCH(bool, back);
+        Attempt a(m_server->address(), password);
+        a.control.AdvancedSettings3()->setEnableAutoReconnect(reconnect);
+        a.control.Connect();
+        const bool refused = password != Password;
+        if (!refused) {
+            QVERIFY(a.connected.wait(kWait));
+            m_server->kill();
+        }
+        if (back) {
+            // On the same address, with the same certificate, showing something else.
+            QVERIFY(m_server->start(m_server->port()));
+            m_probe->paint(2);
+            QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab(), kWait);
+            QVERIFY(a.control.isConnected() && a.disconnected.isEmpty());
+            a.control.Disconnect();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(a.disconnected.count(), 1, 120000);
+        QTEST(a.reason(), "reason");
+        QVERIFY(!a.control.isSessionRunning()); // nothing left that could report again
+        QCoreApplication::processEvents();
+        QVERIFY(a.disconnected.count() == 1 && a.connected.count() == int(!refused));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(a.connected.count() + a.disconnected.count() > 0, kWait);
-    QVERIFY(!prompt());
-    if (!trusted && answer != QLatin1String("Connect")) {
-        QCOMPARE(a.reason(), int(FreeRdpSessionControl::ReasonCertificateRefused));
-        return;
+    // A renewed certificate the trust store vouches for is taken; one trusted on first use makes the
+    // control ask the operator, who may connect (it is then remembered), cancel, or not answer.
+    void renewedCertificate_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("trusted by the system") << "trusted";
+        QTest::newRow("operator connects") << "Connect";
+        QTest::newRow("operator cancels") << "Cancel";
+        QTest::newRow("no answer in time") << "";
     }
-    QCOMPARE(a.connected.count(), 1);
-    // The new certificate is the one remembered now: no question the next time.
-    Attempt again(server);
-    again.control.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(again.connected.count() == 1 || prompt(), kWait);
-    QVERIFY(!prompt());
-}
+    void renewedCertificate()
+    {
+        QFETCH(QString, answer);
+        const bool trusted = answer == QLatin1String("trusted");
+        const QString server = QStringLiteral("localhost:%1").arg(m_server->port());
+        auto restore = qScopeGuard([] {
+            qunsetenv("SSL_CERT_FILE");
+            FreeRdpSessionControl::setCertificatePromptTimeout(FreeRdpSessionControl::DefaultCertificatePromptMs);
+        });
+        {
+            Attempt first(server); // trusted on first use, and remembered
+            first.control.Connect();
+            QVERIFY(first.connected.wait(kWait));
+        }
+        const QString before = fingerprint(m_server->certificate());
+        m_server->kill();
+        // The system's trust store holds the renewed one: a self-signed certificate for the name.
+        QTemporaryDir dir;
+        const QString certificate = trusted ? dir.filePath(QStringLiteral("b.crt")) : QString(), key = certificate + ".key";
+        if (trusted) {
+            QVERIFY(run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key, "-out", certificate,
+                         "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"}));
+            qputenv("SSL_CERT_FILE", QFile::encodeName(certificate));
+        }
+        QVERIFY(m_server->renewCertificate(certificate, key) && m_server->start(m_server->port()));
+        FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
+        Attempt a(server);
+        a.control.setConnectTimeLimit(2000); // which the question must not run into
+        a.control.Connect();
+        if (!trusted) {
+            QTRY_VERIFY_WITH_TIMEOUT(prompt(), kWait);
+            const QString text = prompt()->text(), after = fingerprint(m_server->certificate());
+            QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
+            if (answer == QLatin1String("Connect"))
+                QTest::qWait(2500); // an operator who takes longer than the connect time limit
+            for (QAbstractButton *button : prompt()->buttons())
+                if (button->text() == answer)
+                    button->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(a.connected.count() + a.disconnected.count() > 0, kWait);
+        QVERIFY(!prompt());
+        if (!trusted && answer != QLatin1String("Connect")) {
+            QCOMPARE(a.reason(), int(FreeRdpSessionControl::ReasonCertificateRefused));
+            return;
+        }
+        QCOMPARE(a.connected.count(), 1);
+        // The new certificate is the one remembered now: no question the next time.
+        Attempt again(server);
+        again.control.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(again.connected.count() == 1 || prompt(), kWait);
+        QVERIFY(!prompt());
+    }
+};
 
 QTEST_MAIN(tst_e2e_rdp_session)
 #include "tst_e2e_rdp_session.moc"
