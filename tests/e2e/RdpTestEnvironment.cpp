@@ -191,7 +191,9 @@ QImage Probe::grab(const QRect &rect) const
     if (!image)
         return {};
     // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves out their top byte.
-    const QImage picture = image->bits_per_pixel != 32 ? QImage() : QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line, QImage::Format_RGB32).convertToFormat(QImage::Format_RGB888);
+    const QImage picture = image->bits_per_pixel != 32 ? QImage()
+        : QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line, QImage::Format_RGB32)
+              .convertToFormat(QImage::Format_RGB888);
     XDestroyImage(image);
     return picture;
 }
@@ -249,8 +251,10 @@ Xrdp::~Xrdp()
 {
     const QString display = sessionDisplay().mid(1);
     kill(); // the namespace's first process takes every other one with it, but not their files
-    if (!display.isEmpty())
-        QFile::remove("/tmp/.X11-unix/X" + display), QFile::remove("/tmp/.X" + display + "-lock");
+    if (!display.isEmpty()) {
+        QFile::remove("/tmp/.X11-unix/X" + display);
+        QFile::remove("/tmp/.X" + display + "-lock");
+    }
     run({"userdel", "-r", "-f", m_user});
 }
 
@@ -261,8 +265,7 @@ bool Xrdp::start(const QString &address)
     // a mount namespace makes both theirs alone. Each key changed in its own (first) section.
     const QString script = QStringLiteral(R"sh(set -e
 dir=$1 user=$4
-useradd -m -s /bin/sh $user
-echo "$user:$5" | chpasswd
+useradd -m -s /bin/sh $user; echo "$user:$5" | chpasswd
 printf "xhost +si:localuser:root\nxsetroot -solid '#208040'\nexec xterm -geometry 300x100+0+0\n" > /home/$user/.xsession
 chown $user: /home/$user/.xsession
 first() { echo "0,/^$1=/s|^$1=.*|$1=$2|"; }
@@ -270,9 +273,7 @@ log="$(first LogFile "$dir/log")" syslog="$(first EnableSyslog false)"
 sed -e "$(first port "tcp://$2:3389")" -e "$log" -e "$syslog" /etc/xrdp/xrdp.ini > "$dir/xrdp.ini"
 sed -e "$(first ListenPort "$3")" -e "$log" -e "$syslog" /etc/xrdp/sesman.ini > "$dir/sesman.ini"
 mount --bind "$dir/sesman.ini" /etc/xrdp/sesman.ini
-mkdir -p /run/xrdp
-mount -t tmpfs -o mode=0755 tmpfs /run/xrdp
-mkdir -m 3777 /run/xrdp/sockdir
+mkdir -p /run/xrdp; mount -t tmpfs -o mode=0755 tmpfs /run/xrdp; mkdir -m 3777 /run/xrdp/sockdir
 xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
 exec xrdp --nodaemon -c "$dir/xrdp.ini")sh");
     return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",

@@ -29,7 +29,7 @@ class Program
 {
 public:
     ~Program() { kill(); }
-    void kill() { m_process.kill(), m_process.waitForFinished(10000); }
+    void kill() { m_process.kill(); m_process.waitForFinished(10000); }
     QString log() const { return readFile(m_dir.filePath(QStringLiteral("log"))); }
 
 protected:
@@ -85,13 +85,6 @@ public:
     QPoint pointer(unsigned *buttonMask = nullptr) const;
     // xdotool there: input as by hand ("key alt+F4", "type text", "keydown a") and what it tells.
     QString xdo(const QStringList &arguments) const;
-    void type(const QString &text) const // lower-case letters, blanks and '\n'
-    {
-        QStringList keys{"key"};
-        for (const QChar c : text)
-            keys << (c == u'\n' ? QStringLiteral("Return") : c == u' ' ? QStringLiteral("space") : QString(c));
-        xdo(keys);
-    }
     void click(const QPoint &at) const { xdo({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
     QImage grab(const QRect &rect = {}) const;
     // Squares no two alike, so that a picture shifted or scaled by any amount differs.
