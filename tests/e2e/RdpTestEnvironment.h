@@ -5,8 +5,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-// Real remote desktop servers and the X servers a panel runs on. Every program started here dies
-// with the test program, however that ends.
+// Real remote desktop servers and X servers; every program started here dies with the test's.
 struct _XDisplay;
 
 namespace RdpTestEnvironment {
@@ -39,8 +38,7 @@ protected:
     QProcess m_process;
 };
 
-// Xvfb on a display number it chose itself, with a window manager (openbox) and a panel holding
-// a notification area (trayer), or none.
+// Xvfb on a display number of its choice, with openbox and a notification area (trayer) or none.
 class Display : public Program
 {
 public:
@@ -99,9 +97,8 @@ private:
     ::_XDisplay *m_display;
 };
 
-// xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own,
-// with a test user whose session paints its background and opens one xterm across the screen.
-// Needs root; the user goes with the object.
+// xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own, with
+// a test user (gone with the object) whose session paints its background and opens one xterm. Root.
 class Xrdp : public Program
 {
 public:

@@ -14,8 +14,7 @@ using namespace RdpTestEnvironment;
 namespace {
 
 QImage rgb(const QImage &image) { return image.convertToFormat(QImage::Format_RGB888); }
-// The control's question about a changed certificate, while it is shown.
-QMessageBox *prompt() { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); }
+QMessageBox *prompt() { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); } // a certificate question
 QString fingerprint(const QString &pem) { return QSslCertificate::fromPath(pem).value(0).digest(QCryptographicHash::Sha256).toHex(':'); }
 
 struct Attempt
@@ -47,8 +46,7 @@ class tst_e2e_rdp_session : public QObject
 private slots:
     void initTestCase()
     {
-        // The certificate store lives here. No sound server, and ALSA knows no device: a panel
-        // without sound plays the server's sound into nothing.
+        // The certificate store lives here. No sound server nor ALSA device: sound goes nowhere.
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
         QVERIFY(QFile(m_config.filePath(QStringLiteral("asound.conf"))).open(QIODevice::WriteOnly));

@@ -1,6 +1,5 @@
-// The Debian package as an administrator uses it: built by cpack, checked by lintian, installed
-// with apt-get, saved in as a group member and as root, its kiosk session started on a bare X
-// server, then purged, which leaves nothing behind. Needs root.
+// The Debian package as an administrator uses it: built, checked by lintian, installed, saved in as
+// a group member and as root, its kiosk session started, then purged, leaving nothing. Needs root.
 #include "RdpTestEnvironment.h"
 #include "Version.h"
 #include "../support/Panel.h"
@@ -19,8 +18,7 @@ using namespace RdpTestEnvironment;
 namespace {
 
 const QString kProgramDir = QStringLiteral("/usr/lib/veskora"), kConfigDir = QStringLiteral("/etc/veskora"),
-              kClientCfg = kConfigDir + QStringLiteral("/Client.cfg"),
-              kAutostart = QStringLiteral("/etc/xdg/autostart/ClientStart.desktop"),
+              kClientCfg = kConfigDir + QStringLiteral("/Client.cfg"), kAutostart = QStringLiteral("/etc/xdg/autostart/ClientStart.desktop"),
               kSessionEntry = QStringLiteral("/usr/share/xsessions/veskora-kiosk.desktop");
 // The installed program as an account of the panel's: nobody, in the group veskora.
 const QStringList kAsMember{"setpriv", "--reuid=nobody", "--regid=nogroup", "--groups=veskora", "--inh-caps=-all"};
@@ -58,7 +56,8 @@ struct Installed
     {
         process.terminate();
         if (!process.waitForFinished(10000))
-            process.kill(), process.waitForFinished(5000);
+            process.kill();
+        process.waitForFinished(5000);
     }
     QTemporaryDir home;
     QProcess process;
