@@ -1,16 +1,11 @@
 #include "RdpTestEnvironment.h"
-
 #include <QDir>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -21,8 +16,7 @@ namespace RdpTestEnvironment {
 
 namespace {
 
-// The kernel kills the program when this one ends; in a group of its own, its children can be
-// killed with it. Its errors go nowhere unless merged with its output.
+// Dies with this program; in a group of its own, its children can be killed with it.
 void launch(QProcess &process, const QStringList &command, const QStringList &environment = {}, bool ownGroup = false)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -47,13 +41,13 @@ quint16 freePort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
+} // namespace
+
 QString readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
-
-} // namespace
 
 bool run(const QStringList &command, QString *output, int timeoutMs)
 {
@@ -77,9 +71,7 @@ bool privateFileSystem()
 QString freeServerAddress()
 {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const QString address = QStringLiteral("127.0.%1.%2")
-                                    .arg(QRandomGenerator::global()->bounded(1, 255))
-                                    .arg(QRandomGenerator::global()->bounded(2, 255));
+        const QString address = QStringLiteral("127.0.%1.%2").arg(QRandomGenerator::global()->bounded(1, 255)).arg(QRandomGenerator::global()->bounded(2, 255));
         QTcpServer probe;
         if (probe.listen(QHostAddress(address), 3389))
             return address;
@@ -89,20 +81,12 @@ QString freeServerAddress()
 
 Display::Display(int width, int height)
 {
-    // Xvfb writes the number of the display it took once it accepts clients.
     launch(m_process, {"Xvfb", "-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height), "-nolisten",
                        "tcp", "-noreset"});
     QByteArray out;
     while (!out.contains('\n') && m_process.waitForReadyRead(20000))
         out += m_process.readAllStandardOutput();
-    bool ok = false;
-    const int number = out.trimmed().toInt(&ok);
-    m_number = ok ? number : -1;
-}
-
-Display::~Display()
-{
-    setManaged(false);
+    m_number = out.contains('\n') ? out.trimmed().toInt() : -1;
 }
 
 bool Display::setManaged(bool managed)
@@ -151,28 +135,16 @@ bool Program::serve(const QStringList &command, const QStringList &environment, 
     return QTest::qWaitFor(ready, 20000) && m_process.state() == QProcess::Running;
 }
 
-void Program::kill()
-{
-    m_process.kill();
-    m_process.waitForFinished(10000);
-}
-
-QString Program::log() const
-{
-    return readFile(m_dir.filePath(QStringLiteral("log")));
-}
-
 bool Server::renewCertificate(const QString &newCertificate, const QString &newKey)
 {
     // The server makes a new key and certificate when it finds none where it keeps them.
     const QString dir = QFileInfo(certificate()).path(), key = dir + QStringLiteral("/shadow.key");
     QFile::remove(certificate());
     QFile::remove(key);
-    return newCertificate.isEmpty()
-        || (QDir().mkpath(dir) && QFile::copy(newCertificate, certificate()) && QFile::copy(newKey, key));
+    return newCertificate.isEmpty() || (QDir().mkpath(dir) && QFile::copy(newCertificate, certificate()) && QFile::copy(newKey, key));
 }
 
-Probe::Probe(const QString &display) : m_display(XOpenDisplay(display.toLatin1().constData()))
+Probe::Probe(const QString &display) : m_name(display), m_display(XOpenDisplay(display.toLatin1().constData()))
 {
     // A server that went away (a session that ended) is a failed grab, not the end of the test.
     XSetErrorHandler([](::_XDisplay *, XErrorEvent *) { return 0; });
@@ -199,40 +171,15 @@ QPoint Probe::pointer(unsigned *mask) const
     Window root, child;
     int x = 0, y = 0, wx = 0, wy = 0;
     unsigned buttons = 0;
-    XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &x, &y, &wx, &wy, &buttons);
-    if (mask)
-        *mask = buttons;
+    XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &x, &y, &wx, &wy, mask ? mask : &buttons);
     return QPoint(x, y);
 }
 
-void Probe::press(unsigned keyCode, bool down) const
+QString Probe::xdo(const QStringList &arguments) const
 {
-    XTestFakeKeyEvent(m_display, keyCode, down ? True : False, CurrentTime);
-    XSync(m_display, False);
-}
-
-void Probe::chord(const QList<QByteArray> &keys) const
-{
-    for (const QByteArray &key : keys)
-        press(XKeysymToKeycode(m_display, XStringToKeysym(key.constData())), true);
-    for (auto key = keys.crbegin(); key != keys.crend(); ++key)
-        press(XKeysymToKeycode(m_display, XStringToKeysym(key->constData())), false);
-}
-
-void Probe::type(const QString &text) const
-{
-    for (const QChar c : text)
-        chord({c == u'\n' ? "Return" : c == u' ' ? "space" : QByteArray(1, c.toLatin1())});
-}
-
-void Probe::click(const QPoint &at, int button) const
-{
-    XTestFakeMotionEvent(m_display, -1, at.x(), at.y(), CurrentTime);
-    if (button) {
-        XTestFakeButtonEvent(m_display, unsigned(button), True, CurrentTime);
-        XTestFakeButtonEvent(m_display, unsigned(button), False, CurrentTime);
-    }
-    XSync(m_display, False);
+    QString out;
+    run(QStringList{"env", "DISPLAY=" + m_name, "xdotool"} + arguments, &out);
+    return out.trimmed();
 }
 
 QImage Probe::grab(const QRect &rect) const
@@ -241,13 +188,13 @@ QImage Probe::grab(const QRect &rect) const
     const QRect area = rect.isEmpty() ? QRect(0, 0, DisplayWidth(m_display, screen), DisplayHeight(m_display, screen)) : rect;
     XImage *image = XGetImage(m_display, DefaultRootWindow(m_display), area.x(), area.y(), unsigned(area.width()),
                               unsigned(area.height()), AllPlanes, ZPixmap);
+    if (!image)
+        return {};
     // 24-bit colour in 32-bit pixels, as RGB32 holds them; the copy leaves out their top byte.
-    QImage picture;
-    if (image && image->bits_per_pixel == 32)
-        picture = QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line,
-                         QImage::Format_RGB32).convertToFormat(QImage::Format_RGB888);
-    if (image)
-        XDestroyImage(image);
+    const QImage picture = image->bits_per_pixel != 32 ? QImage()
+        : QImage(reinterpret_cast<const uchar *>(image->data), area.width(), area.height(), image->bytes_per_line, QImage::Format_RGB32)
+              .convertToFormat(QImage::Format_RGB888);
+    XDestroyImage(image);
     return picture;
 }
 
@@ -258,7 +205,6 @@ void Probe::paint(int seed) const
     const int width = DisplayWidth(m_display, screen), height = DisplayHeight(m_display, screen);
     const Pixmap pixmap = XCreatePixmap(m_display, root, unsigned(width), unsigned(height), unsigned(DefaultDepth(m_display, screen)));
     GC gc = XCreateGC(m_display, pixmap, 0, nullptr);
-    // Red and green count the squares across and down; blue tells the two apart.
     for (int row = 0; row * 16 < height; ++row)
         for (int column = 0; column * 16 < width; ++column) {
             XSetForeground(m_display, gc, (((column * 3 + seed * 85) & 0xFF) << 16) | ((row * 5 & 0xFF) << 8) | ((column * 7 + row * 11) & 0xFF));
@@ -271,17 +217,8 @@ void Probe::paint(int seed) const
     XSync(m_display, False);
 }
 
-unsigned long Probe::inputFocus() const
-{
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(m_display, &focus, &revert);
-    return focus;
-}
-
 int Probe::desktopParts() const
 {
-    // Each holds its selection while it serves the screen.
     const auto owned = [this](const char *selection) { return XGetSelectionOwner(m_display, XInternAtom(m_display, selection, False)) != None; };
     return int(owned("WM_S0")) + int(owned("_NET_SYSTEM_TRAY_S0"));
 }
@@ -290,8 +227,7 @@ unsigned long Probe::topLevel(const QByteArray &windowClass, QRect *geometry) co
 {
     Window root = 0, parent = 0, *children = nullptr, found = 0;
     unsigned count = 0;
-    if (!XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count))
-        return 0;
+    XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count);
     for (unsigned i = 0, largest = 0; i < count; ++i) {
         XWindowAttributes a;
         XClassHint hint{nullptr, nullptr};
@@ -306,34 +242,30 @@ unsigned long Probe::topLevel(const QByteArray &windowClass, QRect *geometry) co
         XFree(hint.res_name);
         XFree(hint.res_class);
     }
-    XFree(children);
+    if (children)
+        XFree(children);
     return found;
-}
-
-Xrdp::Xrdp()
-    : m_user(QStringLiteral("vsk%1").arg(QRandomGenerator::global()->bounded(100000, 999999))),
-      m_password(QStringLiteral("Pw-%1").arg(QRandomGenerator::global()->bounded(100000, 999999)))
-{
 }
 
 Xrdp::~Xrdp()
 {
-    kill(); // the namespace's first process takes every other one with it
+    const QString display = sessionDisplay().mid(1);
+    kill(); // the namespace's first process takes every other one with it, but not their files
+    if (!display.isEmpty()) {
+        QFile::remove("/tmp/.X11-unix/X" + display);
+        QFile::remove("/tmp/.X" + display + "-lock");
+    }
     run({"userdel", "-r", "-f", m_user});
 }
 
 bool Xrdp::start(const QString &address)
 {
-    // The user lets root (this test) see its screen, paints its background and opens one xterm
-    // over all of it, so that typed keys reach it wherever the pointer is. Copies of the installed
-    // configuration, each key changed where it first appears (the section's own): our address,
-    // our session manager's port, one log here. xrdp finds its session manager through the
-    // installed sesman.ini, and both keep their sockets under /run/xrdp: in a mount namespace of
-    // their own both are theirs alone.
+    // One xterm over the whole screen takes typed keys wherever the pointer is. xrdp finds its
+    // session manager through the installed sesman.ini and both keep sockets under /run/xrdp:
+    // a mount namespace makes both theirs alone. Each key changed in its own (first) section.
     const QString script = QStringLiteral(R"sh(set -e
 dir=$1 user=$4
-useradd -m -s /bin/sh $user
-echo "$user:$5" | chpasswd
+useradd -m -s /bin/sh $user; echo "$user:$5" | chpasswd
 printf "xhost +si:localuser:root\nxsetroot -solid '#208040'\nexec xterm -geometry 300x100+0+0\n" > /home/$user/.xsession
 chown $user: /home/$user/.xsession
 first() { echo "0,/^$1=/s|^$1=.*|$1=$2|"; }
@@ -341,15 +273,11 @@ log="$(first LogFile "$dir/log")" syslog="$(first EnableSyslog false)"
 sed -e "$(first port "tcp://$2:3389")" -e "$log" -e "$syslog" /etc/xrdp/xrdp.ini > "$dir/xrdp.ini"
 sed -e "$(first ListenPort "$3")" -e "$log" -e "$syslog" /etc/xrdp/sesman.ini > "$dir/sesman.ini"
 mount --bind "$dir/sesman.ini" /etc/xrdp/sesman.ini
-mkdir -p /run/xrdp
-mount -t tmpfs -o mode=0755 tmpfs /run/xrdp
-mkdir -m 3777 /run/xrdp/sockdir
+mkdir -p /run/xrdp; mount -t tmpfs -o mode=0755 tmpfs /run/xrdp; mkdir -m 3777 /run/xrdp/sockdir
 xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
-exec xrdp --nodaemon -c "$dir/xrdp.ini"
-)sh");
+exec xrdp --nodaemon -c "$dir/xrdp.ini")sh");
     return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
-                  m_dir.path(), address, QString::number(freePort()), m_user, m_password},
-                 {}, address, 3389);
+                  m_dir.path(), address, QString::number(freePort()), m_user, m_password}, {}, address, 3389);
 }
 
 QString Xrdp::sessionDisplay() const

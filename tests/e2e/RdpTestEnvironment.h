@@ -2,10 +2,10 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
-// Real remote desktop servers and the X servers a panel runs on. Every program started here dies
-// with the test program, however that ends.
+// Real remote desktop servers and X servers; every program started here dies with the test's.
 struct _XDisplay;
 
 namespace RdpTestEnvironment {
@@ -17,6 +17,7 @@ inline const QString Password = QStringLiteral("Nla-Pass-1");
 
 // Runs a program to its end: whether it succeeded; its output and errors go to *output.
 bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
+QString readFile(const QString &path);
 // As root, before any thread starts: /etc, /home and /media of the test program's own.
 bool privateFileSystem();
 // A loopback address (127.x.y.z) whose standard remote desktop port is free.
@@ -27,8 +28,8 @@ class Program
 {
 public:
     ~Program() { kill(); }
-    void kill();
-    QString log() const;
+    void kill() { m_process.kill(); m_process.waitForFinished(10000); }
+    QString log() const { return readFile(m_dir.filePath(QStringLiteral("log"))); }
 
 protected:
     // Starts a server with its output in the log; true once it listens.
@@ -37,13 +38,12 @@ protected:
     QProcess m_process;
 };
 
-// Xvfb on a display number it chose itself, with a window manager (openbox) and a panel holding
-// a notification area (trayer), or none.
+// Xvfb on a display number of its choice, with openbox and a notification area (trayer) or none.
 class Display : public Program
 {
 public:
     explicit Display(int width = 1024, int height = 768);
-    ~Display();
+    ~Display() { setManaged(false); }
     bool isRunning() const { return m_number >= 0; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
     bool setManaged(bool managed); // true once they serve the screen (or have left it)
@@ -81,44 +81,39 @@ public:
     bool isOpen() const { return m_display != nullptr; }
     bool keyDown(unsigned keyCode) const;
     QPoint pointer(unsigned *buttonMask = nullptr) const;
-    void press(unsigned keyCode, bool down) const;
-    // Keys by name ("Alt_L", "F4") pressed together, then let go.
-    void chord(const QList<QByteArray> &keys) const;
-    // Lower-case letters, blanks and '\n' (Return).
-    void type(const QString &text) const;
-    // Button 0 only moves the pointer there.
-    void click(const QPoint &at, int button = 1) const;
+    // xdotool there: input as by hand ("key alt+F4", "type text", "keydown a") and what it tells.
+    QString xdo(const QStringList &arguments) const;
+    void click(const QPoint &at) const { xdo({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
     QImage grab(const QRect &rect = {}) const;
     // Squares no two alike, so that a picture shifted or scaled by any amount differs.
     void paint(int seed) const;
-    unsigned long inputFocus() const; // the window that has the keyboard
+    unsigned long inputFocus() const { return xdo({"getwindowfocus", "-f"}).toULong(); }
     int desktopParts() const; // how many of a window manager and a notification area serve it
     // The largest mapped top-level window of the class (of any class if empty), 0 if none.
     unsigned long topLevel(const QByteArray &windowClass, QRect *geometry = nullptr) const;
 
 private:
+    const QString m_name;
     ::_XDisplay *m_display;
 };
 
-// xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own,
-// with a test user whose session paints its background and opens one xterm across the screen.
-// Needs root; the user goes with the object.
+// xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own, with
+// a test user (gone with the object) whose session paints its background and opens one xterm. Root.
 class Xrdp : public Program
 {
 public:
-    Xrdp();
     ~Xrdp();
     bool start(const QString &address);
     QString user() const { return m_user; }
     QString password() const { return m_password; }
     QString home() const { return QStringLiteral("/home/") + m_user; }
-    // The X display of the user's session, empty until there is one.
-    QString sessionDisplay() const;
+    QString sessionDisplay() const; // empty until there is one
     // Runs a command as the user where the session's redirected drives are mounted; its output.
     QString runInSession(const QStringList &command) const;
 
 private:
-    QString m_user, m_password;
+    const QString m_user = QStringLiteral("vsk%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+    const QString m_password = QStringLiteral("Pw-%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
 };
 
 } // namespace RdpTestEnvironment

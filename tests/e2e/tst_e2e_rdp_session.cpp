@@ -1,43 +1,26 @@
 // The session control against the FreeRDP shadow server showing an Xvfb display of the test's own.
 #include "RdpTestEnvironment.h"
 #include "rdp/FreeRdpSessionControl.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QTest>
-
 #include <memory>
 
 using namespace RdpTestEnvironment;
 
 namespace {
 
-QImage rgb(const QImage &image)
-{
-    return image.convertToFormat(QImage::Format_RGB888);
-}
+QImage rgb(const QImage &image) { return image.convertToFormat(QImage::Format_RGB888); }
+QMessageBox *prompt() { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); } // a certificate question
+QString fingerprint(const QString &pem) { return QSslCertificate::fromPath(pem).value(0).digest(QCryptographicHash::Sha256).toHex(':'); }
 
-// The control's question about a changed certificate, while it is shown.
-QMessageBox *prompt()
-{
-    return qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-}
-
-QString fingerprint(const QString &pemFile)
-{
-    const auto certificates = QSslCertificate::fromPath(pemFile);
-    return certificates.isEmpty() ? QString() : QString::fromLatin1(certificates.first().digest(QCryptographicHash::Sha256).toHex(':'));
-}
-
-// A control for a server, with the test user and a 1024 x 768 desktop, and what it tells.
 struct Attempt
 {
     explicit Attempt(const QString &server, const QString &password = Password)
     {
-        control.resize(1024, 768);
         control.setServer(server);
         control.setUserName(UserName);
         control.setDesktopWidth(1024);
@@ -45,7 +28,6 @@ struct Attempt
         control.NonScriptable()->setClearTextPassword(password);
     }
     int reason() const { return disconnected.isEmpty() ? -1 : disconnected.at(0).at(0).toInt(); }
-
     FreeRdpSessionControl control;
     QSignalSpy connected{&control, &SessionControl::OnConnected};
     QSignalSpy disconnected{&control, &SessionControl::OnDisconnected};
@@ -56,180 +38,156 @@ struct Attempt
 class tst_e2e_rdp_session : public QObject
 {
     Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup() { m_server.reset(); }
-    void inputAndPicture();
-    void sessionEnds_data();
-    void sessionEnds();
-    void renewedCertificate_data();
-    void renewedCertificate();
-
-private:
     QTemporaryDir m_config;
     std::unique_ptr<RdpTestEnvironment::Display> m_display;
     std::unique_ptr<Probe> m_probe;
     std::unique_ptr<Server> m_server;
-};
 
-void tst_e2e_rdp_session::initTestCase()
-{
-    // The certificate store lives here. No sound server, and ALSA knows no device: a panel
-    // without sound plays the server's sound into nothing.
-    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-    qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
-    QFile alsa(m_config.filePath(QStringLiteral("asound.conf")));
-    QVERIFY(alsa.open(QIODevice::WriteOnly));
-    qputenv("ALSA_CONFIG_PATH", alsa.fileName().toUtf8());
-    m_display = std::make_unique<RdpTestEnvironment::Display>();
-    m_probe = std::make_unique<Probe>(m_display->name());
-    QVERIFY2(m_probe->isOpen(), "Xvfb did not start");
-}
-
-void tst_e2e_rdp_session::init()
-{
-    m_probe->paint(0);
-    m_server = std::make_unique<Server>(*m_display);
-    QVERIFY2(m_server->start(), "the shadow server did not start");
-}
-
-void tst_e2e_rdp_session::inputAndPicture()
-{
-    Attempt a(m_server->address());
-    a.control.resize(512, 384); // shows the top left corner, one pixel for one
-    a.control.show();
-    a.control.Connect();
-    QVERIFY(a.connected.wait(kWait));
-    m_probe->paint(1);
-    QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab()
-                                 && rgb(a.control.grab().toImage()) == m_probe->grab(QRect(0, 0, 512, 384)),
-                             kWait);
-
-    unsigned mask = 0;
-    QTest::mousePress(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
-    QTRY_VERIFY_WITH_TIMEOUT((m_probe->pointer(&mask), mask & Probe::LeftButtonMask), kWait);
-    QCOMPARE(m_probe->pointer(), QPoint(100, 50));
-    QTest::mouseRelease(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
-    QTRY_VERIFY_WITH_TIMEOUT((m_probe->pointer(&mask), !(mask & Probe::LeftButtonMask)), kWait);
-
-    // A key held while the focus goes is let go on the server.
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));
-    QCoreApplication::sendEvent(&a.control, &press);
-    QTRY_VERIFY_WITH_TIMEOUT(m_probe->keyDown(kKeyA), kWait);
-    QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-    QCoreApplication::sendEvent(&a.control, &focusOut);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_probe->keyDown(kKeyA), kWait);
-}
-
-// A wrong password is refused; a server that goes away ends the session once, or it is made
-// again while the server comes back within the tries.
-void tst_e2e_rdp_session::sessionEnds_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("reconnect");
-    QTest::addColumn<bool>("back");
-    QTest::addColumn<int>("reason");
-    QTest::newRow("wrong password") << "not-the-password" << false << false << int(FreeRdpSessionControl::ReasonAuthenticationFailed);
-    QTest::newRow("the session ends") << Password << false << false << int(FreeRdpSessionControl::ReasonServerEnded);
-    QTest::newRow("made again, the server back") << Password << true << true << int(FreeRdpSessionControl::ReasonLocal);
-    QTest::newRow("made again until the tries run out") << Password << true << false << int(FreeRdpSessionControl::ReasonServerEnded);
-}
-
-void tst_e2e_rdp_session::sessionEnds()
-{
-    QFETCH(QString, password);
-    QFETCH(bool, reconnect);
-    QFETCH(bool, back);
-    Attempt a(m_server->address(), password);
-    a.control.AdvancedSettings3()->setEnableAutoReconnect(reconnect);
-    a.control.Connect();
-    const bool refused = password != Password;
-    if (!refused) {
-        QVERIFY(a.connected.wait(kWait));
-        m_server->kill();
-    }
-    if (back) {
-        // On the same address, with the same certificate, showing something else.
-        QVERIFY(m_server->start(m_server->port()));
-        m_probe->paint(2);
-        QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab(), kWait);
-        QVERIFY(a.control.isConnected() && a.disconnected.isEmpty());
-        a.control.Disconnect();
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(a.disconnected.count(), 1, 120000);
-    QTEST(a.reason(), "reason");
-    QVERIFY(!a.control.isSessionRunning()); // nothing left that could report again
-    QCoreApplication::processEvents();
-    QCOMPARE(a.disconnected.count(), 1);
-    QCOMPARE(a.connected.count(), int(!refused));
-}
-
-// A renewed certificate the system's trust store vouches for is taken as it comes; one trusted
-// on first use makes the control ask the operator, who may connect (the new one is remembered),
-// cancel, or not answer in time.
-void tst_e2e_rdp_session::renewedCertificate_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::newRow("trusted by the system") << "trusted";
-    QTest::newRow("operator connects") << "Connect";
-    QTest::newRow("operator cancels") << "Cancel";
-    QTest::newRow("no answer in time") << "";
-}
-
-void tst_e2e_rdp_session::renewedCertificate()
-{
-    QFETCH(QString, answer);
-    const bool trusted = answer == QLatin1String("trusted");
-    const QString server = QStringLiteral("localhost:%1").arg(m_server->port());
-    auto restore = qScopeGuard([] {
-        qunsetenv("SSL_CERT_FILE");
-        FreeRdpSessionControl::setCertificatePromptTimeout(FreeRdpSessionControl::DefaultCertificatePromptMs);
-    });
+private slots:
+    void initTestCase()
     {
-        Attempt first(server); // trusted on first use, and remembered
-        first.control.Connect();
-        QVERIFY(first.connected.wait(kWait));
+        // The certificate store lives here. No sound server nor ALSA device: sound goes nowhere.
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        qputenv("PULSE_SERVER", m_config.filePath(QStringLiteral("no-sound-server")).toUtf8());
+        QVERIFY(QFile(m_config.filePath(QStringLiteral("asound.conf"))).open(QIODevice::WriteOnly));
+        qputenv("ALSA_CONFIG_PATH", m_config.filePath(QStringLiteral("asound.conf")).toUtf8());
+        m_display = std::make_unique<RdpTestEnvironment::Display>();
+        m_probe = std::make_unique<Probe>(m_display->name());
+        QVERIFY2(m_probe->isOpen(), "Xvfb did not start");
     }
-    const QString before = fingerprint(m_server->certificate());
-    m_server->kill();
-    // The system's trust store holds the renewed one: a self-signed certificate for the name.
-    QTemporaryDir dir;
-    const QString certificate = trusted ? dir.filePath(QStringLiteral("b.crt")) : QString(), key = certificate + ".key";
-    if (trusted) {
-        QVERIFY(run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key, "-out", certificate,
-                     "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"}));
-        qputenv("SSL_CERT_FILE", QFile::encodeName(certificate));
+    void init()
+    {
+        m_probe->paint(0);
+        m_server = std::make_unique<Server>(*m_display);
+        QVERIFY2(m_server->start(), "the shadow server did not start");
     }
-    QVERIFY(m_server->renewCertificate(certificate, key) && m_server->start(m_server->port()));
-    FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
-    Attempt a(server);
-    a.control.setConnectTimeLimit(2000); // which the question must not run into
-    a.control.Connect();
-    if (!trusted) {
-        QTRY_VERIFY_WITH_TIMEOUT(prompt(), kWait);
-        const QString text = prompt()->text(), after = fingerprint(m_server->certificate());
-        QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
-        if (answer == QLatin1String("Connect"))
-            QTest::qWait(2500); // an operator who takes longer than the connect time limit
-        for (QAbstractButton *button : prompt()->buttons())
-            if (button->text() == answer)
-                button->click();
+    void cleanup() { m_server.reset(); }
+    void inputAndPicture()
+    {
+        Attempt a(m_server->address());
+        a.control.resize(512, 384); // shows the top left corner, one pixel for one
+        a.control.show();
+        a.control.Connect();
+        QVERIFY(a.connected.wait(kWait));
+        m_probe->paint(1);
+        QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab()
+                                     && rgb(a.control.grab().toImage()) == m_probe->grab(QRect(0, 0, 512, 384)), kWait);
+        unsigned mask = 0;
+        const auto held = [&] { return m_probe->pointer(&mask) == QPoint(100, 50) && (mask & Probe::LeftButtonMask); };
+        QTest::mousePress(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        QTRY_VERIFY_WITH_TIMEOUT(held(), kWait);
+        QTest::mouseRelease(&a.control, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+        QTRY_VERIFY_WITH_TIMEOUT(!held(), kWait);
+        // A key held while the focus goes is let go on the server.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, QStringLiteral("a"));
+        QCoreApplication::sendEvent(&a.control, &press);
+        QTRY_VERIFY_WITH_TIMEOUT(m_probe->keyDown(kKeyA), kWait);
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(&a.control, &focusOut);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_probe->keyDown(kKeyA), kWait);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(a.connected.count() + a.disconnected.count() > 0, kWait);
-    QVERIFY(!prompt());
-    if (!trusted && answer != QLatin1String("Connect")) {
-        QCOMPARE(a.reason(), int(FreeRdpSessionControl::ReasonCertificateRefused));
-        return;
+    // A server that goes away ends the session once, or it is made again if the server comes back.
+    void sessionEnds_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("reconnect");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<int>("reason");
+        QTest::newRow("wrong password") << "not-the-password" << false << false << int(FreeRdpSessionControl::ReasonAuthenticationFailed);
+        QTest::newRow("the session ends") << Password << false << false << int(FreeRdpSessionControl::ReasonServerEnded);
+        QTest::newRow("made again, the server back") << Password << true << true << int(FreeRdpSessionControl::ReasonLocal);
+        QTest::newRow("made again until the tries run out") << Password << true << false << int(FreeRdpSessionControl::ReasonServerEnded);
     }
-    QCOMPARE(a.connected.count(), 1);
-    // The new certificate is the one remembered now: no question the next time.
-    Attempt again(server);
-    again.control.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(again.connected.count() == 1 || prompt(), kWait);
-    QVERIFY(!prompt());
-}
+    void sessionEnds()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, reconnect);
+        QFETCH(bool, back);
+        Attempt a(m_server->address(), password);
+        a.control.AdvancedSettings3()->setEnableAutoReconnect(reconnect);
+        a.control.Connect();
+        const bool refused = password != Password;
+        if (!refused) {
+            QVERIFY(a.connected.wait(kWait));
+            m_server->kill();
+        }
+        if (back) {
+            // On the same address, with the same certificate, showing something else.
+            QVERIFY(m_server->start(m_server->port()));
+            m_probe->paint(2);
+            QTRY_VERIFY_WITH_TIMEOUT(rgb(a.control.screenImage()) == m_probe->grab(), kWait);
+            QVERIFY(a.control.isConnected() && a.disconnected.isEmpty());
+            a.control.Disconnect();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(a.disconnected.count(), 1, 120000);
+        QTEST(a.reason(), "reason");
+        QVERIFY(!a.control.isSessionRunning()); // nothing left that could report again
+        QCoreApplication::processEvents();
+        QVERIFY(a.disconnected.count() == 1 && a.connected.count() == int(!refused));
+    }
+    // A renewed certificate the trust store vouches for is taken; one trusted on first use makes the
+    // control ask the operator, who may connect (it is then remembered), cancel, or not answer.
+    void renewedCertificate_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("trusted by the system") << "trusted";
+        QTest::newRow("operator connects") << "Connect";
+        QTest::newRow("operator cancels") << "Cancel";
+        QTest::newRow("no answer in time") << "";
+    }
+    void renewedCertificate()
+    {
+        QFETCH(QString, answer);
+        const bool trusted = answer == QLatin1String("trusted");
+        const QString server = QStringLiteral("localhost:%1").arg(m_server->port());
+        auto restore = qScopeGuard([] {
+            qunsetenv("SSL_CERT_FILE");
+            FreeRdpSessionControl::setCertificatePromptTimeout(FreeRdpSessionControl::DefaultCertificatePromptMs);
+        });
+        {
+            Attempt first(server); // trusted on first use, and remembered
+            first.control.Connect();
+            QVERIFY(first.connected.wait(kWait));
+        }
+        const QString before = fingerprint(m_server->certificate());
+        m_server->kill();
+        // The system's trust store holds the renewed one: a self-signed certificate for the name.
+        QTemporaryDir dir;
+        const QString certificate = trusted ? dir.filePath(QStringLiteral("b.crt")) : QString(), key = certificate + ".key";
+        if (trusted) {
+            QVERIFY(run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key, "-out", certificate,
+                         "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"}));
+            qputenv("SSL_CERT_FILE", QFile::encodeName(certificate));
+        }
+        QVERIFY(m_server->renewCertificate(certificate, key) && m_server->start(m_server->port()));
+        FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
+        Attempt a(server);
+        a.control.setConnectTimeLimit(2000); // which the question must not run into
+        a.control.Connect();
+        if (!trusted) {
+            QTRY_VERIFY_WITH_TIMEOUT(prompt(), kWait);
+            const QString text = prompt()->text(), after = fingerprint(m_server->certificate());
+            QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
+            if (answer == QLatin1String("Connect"))
+                QTest::qWait(2500); // an operator who takes longer than the connect time limit
+            for (QAbstractButton *button : prompt()->buttons())
+                if (button->text() == answer)
+                    button->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(a.connected.count() + a.disconnected.count() > 0, kWait);
+        QVERIFY(!prompt());
+        if (!trusted && answer != QLatin1String("Connect")) {
+            QCOMPARE(a.reason(), int(FreeRdpSessionControl::ReasonCertificateRefused));
+            return;
+        }
+        QCOMPARE(a.connected.count(), 1);
+        // The new certificate is the one remembered now: no question the next time.
+        Attempt again(server);
+        again.control.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(again.connected.count() == 1 || prompt(), kWait);
+        QVERIFY(!prompt());
+    }
+};
 
 QTEST_MAIN(tst_e2e_rdp_session)
 #include "tst_e2e_rdp_session.moc"

@@ -1,11 +1,9 @@
 // The session control on its own, against real sockets on 127.0.0.1.
 #include "rdp/FreeRdpSessionControl.h"
-
 #include "TestSupport.h"
 #include "platform/ErrorNumbers.h"
 #include "rdp/RdpLibraryOverrides.h"
 #include "rdp/RdpSettings.h"
-
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -13,11 +11,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <freerdp/listener.h>
 #include <freerdp/peer.h>
 #include <freerdp/settings.h>
-
 #include <functional>
 #include <memory>
 
@@ -50,10 +46,11 @@ public:
         m_listener->CheckFileDescriptor(m_listener);
         if (m_peer && !m_peer->CheckFileDescriptor(m_peer))
             drop();
-        return m_received;
+        return received;
     }
     quint16 port = TestSupport::refusingPort();
     quint32 performanceFlags = 0;
+    bool received = false;
 
 private:
     void drop()
@@ -65,7 +62,6 @@ private:
         }
         m_peer = nullptr;
     }
-
     static BOOL accepted(freerdp_listener *listener, freerdp_peer *client)
     {
         auto *self = static_cast<InfoRecordingServer *>(listener->info);
@@ -76,16 +72,14 @@ private:
             return FALSE;
         }
         client->ContextExtra = self;
-        rdpSettings *s = client->settings;
-        freerdp_settings_set_string(s, FreeRDP_CertificateFile, self->m_certificate.constData());
-        freerdp_settings_set_string(s, FreeRDP_PrivateKeyFile, self->m_key.constData());
-        freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, FALSE);
-        freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, FALSE);
+        freerdp_settings_set_string(client->settings, FreeRDP_CertificateFile, self->m_certificate.constData());
+        freerdp_settings_set_string(client->settings, FreeRDP_PrivateKeyFile, self->m_key.constData());
+        freerdp_settings_set_bool(client->settings, FreeRDP_RdpSecurity, FALSE);
+        freerdp_settings_set_bool(client->settings, FreeRDP_NlaSecurity, FALSE);
         client->PostConnect = [](freerdp_peer *peer) -> BOOL {
             auto *server = static_cast<InfoRecordingServer *>(peer->ContextExtra);
             server->performanceFlags = freerdp_settings_get_uint32(peer->settings, FreeRDP_PerformanceFlags);
-            server->m_received = true;
-            return TRUE;
+            return server->received = true;
         };
         // The capabilities go out once the client waits for them, so that they end that wait.
         client->Capabilities = [](freerdp_peer *) -> BOOL {
@@ -98,9 +92,7 @@ private:
         self->m_peer = client;
         return TRUE;
     }
-
     const QByteArray m_certificate, m_key;
-    bool m_received = false;
     freerdp_listener *m_listener = freerdp_listener_new();
     freerdp_peer *m_peer = nullptr;
 };
@@ -110,178 +102,128 @@ private:
 class tst_FreeRdpSessionControl : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_config;
 
 private slots:
-    void initTestCase();
-    void valueRefused_data();
-    void valueRefused();
-    void scanCodes();
-    void attemptEnds_data();
-    void attemptEnds();
-    void serverReceivesFlags_data();
-    void serverReceivesFlags();
-    void portsOffered();
-
-private:
-    QTemporaryDir m_config;
-};
-
-void tst_FreeRdpSessionControl::initTestCase()
-{
-    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-    QProcess openssl;
-    openssl.setWorkingDirectory(m_config.path());
-    openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                                              "/CN=localhost", "-keyout", "server.key", "-out", "server.crt"});
-    QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
-}
-
-// A value out of range, or a call without a session, is refused and changes nothing.
-void tst_FreeRdpSessionControl::valueRefused_data()
-{
-    QTest::addColumn<Setter>("set");
-    QTest::addColumn<int>("error");
-    const int bad = ErrorNumbers::InvalidPropertyValue.number, call = ErrorNumbers::InvalidCall.number;
-    const auto row = [](const char *name, Setter set, int error) { QTest::newRow(name) << set << error; };
-    row("port zero", [](auto &c) { c.setServer(QStringLiteral("ts01:0")); }, bad);
-    row("blank in name", [](auto &c) { c.setServer(QStringLiteral("ts 01")); }, bad);
-    row("socket stand-in", [](auto &c) { c.setServer(QStringLiteral("|5")); }, bad);
-    row("smallest desktop", [](auto &c) { c.setDesktopWidth(200); }, 0);
-    row("width too small", [](auto &c) { c.setDesktopWidth(199); }, bad);
-    row("width too large", [](auto &c) { c.setDesktopWidth(8193); }, bad);
-    row("full screen 2", [](auto &c) { c.SecuredSettings()->setFullScreen(2); }, bad);
-    row("compress 2", [](auto &c) { c.AdvancedSettings3()->setCompress(2); }, bad);
-    row("all performance boxes", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(0x7F); }, 0);
-    row("unknown flag", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(0x200); }, bad);
-    row("user name of 256", [](auto &c) { c.setUserName(QString(256, u'u')); }, bad);
-    row("Connect without a server", [](auto &c) { c.Connect(); }, call);
-    row("device change without a session", [](auto &c) {
-        c.setRedirectDrives(true);
-        c.NonScriptable()->NotifyRedirectDeviceChange(0x8000, 0);
-    }, call);
-}
-
-void tst_FreeRdpSessionControl::valueRefused()
-{
-    QFETCH(Setter, set);
-    QFETCH(int, error);
-    FreeRdpSessionControl control;
-    QCOMPARE(TestSupport::errorOf([&] { set(control); }), error);
-    QVERIFY(!error || (control.Server().isEmpty() && control.DesktopWidth() == 800 && !control.isSessionRunning()));
-}
-
-// Key codes outside the library's table give no scan code; the arrows and right-hand keys are
-// extended.
-void tst_FreeRdpSessionControl::scanCodes()
-{
-    for (const auto &[keyCode, scanCode] : {std::pair{114u, 0x14Du}, {105u, 0x11Du}, {7u, 0u}, {256u, 0u}})
-        QCOMPARE(FreeRdpSessionControl::scanCodeForX11KeyCode(keyCode), scanCode);
-}
-
-// Connect returns at once and the control then takes no settings, no device change and no second
-// Connect; the attempt ends with one OnDisconnected and its reason, after which the control is
-// ready for the next one. Destroyed, it tells nothing.
-void tst_FreeRdpSessionControl::attemptEnds_data()
-{
-    QTest::addColumn<QString>("server"); // "silent": a peer that accepts and never answers
-    QTest::addColumn<QString>("end"); // once the client waits inside the protocol
-    QTest::addColumn<int>("reason");
-    QTest::newRow("nothing listens") << "refused" << "" << int(FreeRdpSessionControl::ReasonConnectionRefused);
-    QTest::newRow("unknown name") << "no-such-panel-server.invalid" << "" << int(FreeRdpSessionControl::ReasonNameNotFound);
-    QTest::newRow("silent, time limit") << "silent" << "" << int(FreeRdpSessionControl::ReasonTimedOut);
-    QTest::newRow("silent, Disconnect") << "silent" << "Disconnect" << int(FreeRdpSessionControl::ReasonLocal);
-    QTest::newRow("silent, destroyed") << "silent" << "destroy" << -1;
-}
-
-void tst_FreeRdpSessionControl::attemptEnds()
-{
-    QFETCH(QString, server);
-    QFETCH(QString, end);
-    QFETCH(int, reason);
-    QTcpServer listener;
-    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = listener.serverPort();
-    if (server == QLatin1String("refused"))
-        listener.close();
-    auto control = std::make_unique<FreeRdpSessionControl>();
-    QSignalSpy connected(control.get(), &SessionControl::OnConnected);
-    QSignalSpy disconnected(control.get(), &SessionControl::OnDisconnected);
-    control->setServer(server.contains(u'.') ? server : QStringLiteral("127.0.0.1:%1").arg(port));
-    control->setUserName(QStringLiteral("panel"));
-    control->NonScriptable()->setClearTextPassword(QStringLiteral("secret"));
-    control->setConnectTimeLimit(reason == FreeRdpSessionControl::ReasonTimedOut ? 1500 : 30000);
-    control->Connect();
-    QVERIFY(control->isSessionRunning());
-    const auto refused = [](auto call) { return TestSupport::errorOf(call) == ErrorNumbers::InvalidCall.number; };
-    QVERIFY(refused([&] { control->setDesktopWidth(1024); }) && refused([&] { control->setRedirectDrives(false); })
-            && refused([&] { control->NonScriptable()->setClearTextPassword(QStringLiteral("x")); })
-            && refused([&] { control->NonScriptable()->NotifyRedirectDeviceChange(0x8000, 0); })
-            && refused([&] { control->Connect(); }));
-    if (!end.isEmpty()) {
-        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), 20000);
-        QTcpSocket *peer = listener.nextPendingConnection();
-        QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() > 0 || peer->waitForReadyRead(100), 20000);
-        if (end == QLatin1String("destroy")) {
-            control.reset(); // stops and joins the worker, which closes its side
-            QTRY_VERIFY_WITH_TIMEOUT(peer->state() == QAbstractSocket::UnconnectedState || peer->waitForDisconnected(100), 20000);
-            QCoreApplication::processEvents();
-            QCOMPARE(connected.count() + disconnected.count(), 0);
-            return;
-        }
-        control->Disconnect();
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        QCOMPARE(QProcess::execute(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                   "/CN=localhost", "-keyout", m_config.filePath("server.key"), "-out", m_config.filePath("server.crt")}), 0);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 60000);
-    QCOMPARE(disconnected.at(0).at(0).toInt(), reason);
-    QVERIFY(!control->isSessionRunning());
-    QCOMPARE(connected.count(), 0);
-    control->Connect();
-    control->Disconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 60000);
-}
-
-// Every bit set on the control reaches the server (the library keeps only those it has booleans
-// for), and the library's waits for the server's next message end when it arrives (it would
-// sleep 100 ms each).
-void tst_FreeRdpSessionControl::serverReceivesFlags_data()
-{
-    QTest::addColumn<qint32>("flags");
-    QTest::newRow("none") << 0;
-    QTest::newRow("all seven boxes") << 0x7F;
-    QTest::newRow("cursor shadow and settings only") << 0x60;
-}
-
-void tst_FreeRdpSessionControl::serverReceivesFlags()
-{
-    QFETCH(qint32, flags);
-    InfoRecordingServer server(QFile::encodeName(m_config.filePath(QStringLiteral("server.crt"))),
-                               QFile::encodeName(m_config.filePath(QStringLiteral("server.key"))));
-    QVERIFY(server.port != 0);
-    FreeRdpSessionControl control;
-    QSignalSpy disconnected(&control, &SessionControl::OnDisconnected);
-    control.setServer(QStringLiteral("127.0.0.1:%1").arg(server.port));
-    control.setUserName(QStringLiteral("panel"));
-    control.AdvancedSettings3()->setPerformanceFlags(flags);
-    const quint64 wakeUps = RdpLibraryOverrides::serverWakeUps();
-    control.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(server.serve(), 30000);
-    QCOMPARE(server.performanceFlags, quint32(flags));
-    QVERIFY(RdpLibraryOverrides::serverWakeUps() > wakeUps);
-    control.Disconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 30000);
-}
-
-// The first four on-board serial ports, then USB adapters, in the kernel's order; every printer port.
-void tst_FreeRdpSessionControl::portsOffered()
-{
-    QTemporaryDir dev;
-    for (const QString name : {"ttyS0", "ttyS1", "ttyS2", "ttyS3", "ttyS4", "ttyS10", "ttyUSB1", "ttyUSB0", "ttyACM0", "lp0",
-                               "lp1", "tty0", "null", "ttyUSB10"})
-        QVERIFY(QFile(dev.filePath(name)).open(QIODevice::WriteOnly));
-    QStringList seen;
-    for (const auto &[name, path] : RdpSettings::portDevices(dev.path()))
-        seen << name + u'=' + QFileInfo(path).fileName();
-    QCOMPARE(seen.join(u' '), QStringLiteral("COM1=ttyS0 COM2=ttyS1 COM3=ttyS2 COM4=ttyS3 COM5=ttyUSB0 COM6=ttyUSB1 COM7=ttyUSB10 COM8=ttyACM0 LPT1=lp0 LPT2=lp1"));
-}
+    // A value out of range, or a call without a session, is refused and changes nothing.
+    void valueRefused_data()
+    {
+        QTest::addColumn<Setter>("set");
+        QTest::addColumn<int>("error");
+        const int bad = ErrorNumbers::InvalidPropertyValue.number, call = ErrorNumbers::InvalidCall.number;
+        const auto row = [](const char *name, Setter set, int error) { QTest::newRow(name) << set << error; };
+        row("port zero", [](auto &c) { c.setServer(QStringLiteral("ts01:0")); }, bad);
+        row("blank in name", [](auto &c) { c.setServer(QStringLiteral("ts 01")); }, bad);
+        row("socket stand-in", [](auto &c) { c.setServer(QStringLiteral("|5")); }, bad);
+        row("width too small", [](auto &c) { c.setDesktopWidth(199); }, bad);
+        row("all performance boxes", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(0x7F); }, 0);
+        row("unknown flag", [](auto &c) { c.AdvancedSettings3()->setPerformanceFlags(0x200); }, bad);
+        row("user name of 256", [](auto &c) { c.setUserName(QString(256, u'u')); }, bad);
+        row("Connect without a server", [](auto &c) { c.Connect(); }, call);
+        row("device change without a session", [](auto &c) { c.setRedirectDrives(true); c.NonScriptable()->NotifyRedirectDeviceChange(0x8000, 0); }, call);
+    }
+    void valueRefused()
+    {
+        QFETCH(Setter, set);
+        QFETCH(int, error);
+        FreeRdpSessionControl control;
+        QCOMPARE(TestSupport::errorOf([&] { set(control); }), error);
+        QVERIFY(!error || (control.Server().isEmpty() && control.DesktopWidth() == 800 && !control.isSessionRunning()));
+    }
+    // While an attempt runs the control takes no settings, device change or Connect; it ends with one
+    // OnDisconnected and its reason, then the control can try again. Destroyed, it tells nothing.
+    void attemptEnds_data()
+    {
+        QTest::addColumn<QString>("server"); // "silent": a peer that accepts and never answers
+        QTest::addColumn<QString>("end"); // once the client waits inside the protocol
+        QTest::addColumn<int>("reason");
+        QTest::newRow("nothing listens") << "refused" << "" << int(FreeRdpSessionControl::ReasonConnectionRefused);
+        QTest::newRow("unknown name") << "no-such-panel-server.invalid" << "" << int(FreeRdpSessionControl::ReasonNameNotFound);
+        QTest::newRow("silent, time limit") << "silent" << "" << int(FreeRdpSessionControl::ReasonTimedOut);
+        QTest::newRow("silent, Disconnect") << "silent" << "Disconnect" << int(FreeRdpSessionControl::ReasonLocal);
+        QTest::newRow("silent, destroyed") << "silent" << "destroy" << -1;
+    }
+    void attemptEnds()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, end);
+        QFETCH(int, reason);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = listener.serverPort();
+        if (server == QLatin1String("refused"))
+            listener.close();
+        auto control = std::make_unique<FreeRdpSessionControl>();
+        QSignalSpy connected(control.get(), &SessionControl::OnConnected);
+        QSignalSpy disconnected(control.get(), &SessionControl::OnDisconnected);
+        control->setServer(server.contains(u'.') ? server : QStringLiteral("127.0.0.1:%1").arg(port));
+        control->setUserName(QStringLiteral("panel"));
+        control->NonScriptable()->setClearTextPassword(QStringLiteral("secret"));
+        control->setConnectTimeLimit(reason == FreeRdpSessionControl::ReasonTimedOut ? 1500 : 30000);
+        control->Connect();
+        QVERIFY(control->isSessionRunning());
+        const auto refused = [](auto call) { return TestSupport::errorOf(call) == ErrorNumbers::InvalidCall.number; };
+        QVERIFY(refused([&] { control->setDesktopWidth(1024); }) && refused([&] { control->setRedirectDrives(false); })
+                && refused([&] { control->NonScriptable()->setClearTextPassword(QStringLiteral("x")); })
+                && refused([&] { control->NonScriptable()->NotifyRedirectDeviceChange(0x8000, 0); }) && refused([&] { control->Connect(); }));
+        if (!end.isEmpty()) {
+            QTcpSocket *peer = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT((peer = peer ? peer : listener.nextPendingConnection()) && peer->bytesAvailable() > 0, 20000);
+            if (end == QLatin1String("destroy")) {
+                control.reset(); // stops and joins the worker, which closes its side
+                QTRY_VERIFY_WITH_TIMEOUT(peer->state() == QAbstractSocket::UnconnectedState || peer->waitForDisconnected(100), 20000);
+                QCoreApplication::processEvents();
+                QCOMPARE(connected.count() + disconnected.count(), 0);
+                return;
+            }
+            control->Disconnect();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 60000);
+        QVERIFY(disconnected.at(0).at(0).toInt() == reason && !control->isSessionRunning() && connected.isEmpty());
+        control->Connect();
+        control->Disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 60000);
+    }
+    // Every bit reaches the server (the library keeps only those it has booleans for), and the
+    // library's waits end when the server's message arrives (it would sleep 100 ms each).
+    void serverReceivesFlags_data()
+    {
+        QTest::addColumn<qint32>("flags");
+        QTest::newRow("none") << 0;
+        QTest::newRow("all seven boxes") << 0x7F;
+        QTest::newRow("cursor shadow and settings only") << 0x60;
+    }
+    void serverReceivesFlags()
+    {
+        QFETCH(qint32, flags);
+        InfoRecordingServer server(QFile::encodeName(m_config.filePath("server.crt")), QFile::encodeName(m_config.filePath("server.key")));
+        FreeRdpSessionControl control;
+        control.setServer(QStringLiteral("127.0.0.1:%1").arg(server.port));
+        control.setUserName(QStringLiteral("panel"));
+        control.AdvancedSettings3()->setPerformanceFlags(flags);
+        const quint64 wakeUps = RdpLibraryOverrides::serverWakeUps();
+        control.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(server.serve(), 30000);
+        QVERIFY(server.performanceFlags == quint32(flags) && RdpLibraryOverrides::serverWakeUps() > wakeUps);
+    }
+    // The first four on-board serial ports, then USB adapters, in the kernel's order; every printer port.
+    void portsOffered()
+    {
+        QTemporaryDir dev;
+        for (const QString name : {"ttyS0", "ttyS1", "ttyS2", "ttyS3", "ttyS4", "ttyS10", "ttyUSB1", "ttyUSB0", "ttyACM0", "lp0", "lp1", "tty0", "null", "ttyUSB10"})
+            QVERIFY(QFile(dev.filePath(name)).open(QIODevice::WriteOnly));
+        QStringList seen;
+        for (const auto &[name, path] : RdpSettings::portDevices(dev.path()))
+            seen << name + u'=' + QFileInfo(path).fileName();
+        QCOMPARE(seen.join(u' '), QStringLiteral("COM1=ttyS0 COM2=ttyS1 COM3=ttyS2 COM4=ttyS3 COM5=ttyUSB0 COM6=ttyUSB1 COM7=ttyUSB10 COM8=ttyACM0 LPT1=lp0 LPT2=lp1"));
+    }
+};
 
 QTEST_MAIN(tst_FreeRdpSessionControl)
 #include "tst_FreeRdpSessionControl.moc"
