@@ -29,8 +29,7 @@ QString readText(const QString &section, const QString &key, const QString &file
 struct stat statOf(const QString &path)
 {
     struct stat st{};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st;
+    return ::stat(QFile::encodeName(path).constData(), &st), st;
 }
 
 const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
@@ -149,8 +148,7 @@ private slots:
         QFETCH(bool, written);
         if (::geteuid() != 0)
             QSKIP("needs root, to give files their owners and to write as nobody");
-        const uid_t uid = 65534; // nobody
-        const gid_t gid = 65534; // nogroup
+        const uid_t uid = 65534, gid = 65534; // nobody, nogroup
         const auto make = [&](const char *file, mode_t mode, uid_t owner = 0, gid_t group = 0) {
             const QByteArray p = QFile::encodeName(path(QLatin1String(file)));
             QVERIFY(QByteArray(file).endsWith('/') ? ::mkdir(p.constData(), mode) == 0 : (writeBytes(path(QLatin1String(file)), kBefore), true));
@@ -159,15 +157,12 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
         make("ro/", 0755), make("ro/Client.cfg", 0664, 0, gid), make("ro/locked.cfg", 0644);
         make("rw/", 0755, uid, gid), make("rw/own.cfg", 0660, uid, gid), make("rw/locked.cfg", 0644), make("rw/foreign.cfg", 0666);
-        QVERIFY(QFile::link(QStringLiteral("Client.cfg"), path(QStringLiteral("ro/link.cfg"))));
-        QVERIFY(QFile::link(QStringLiteral("../rw/own.cfg"), path(QStringLiteral("ro/link-rw.cfg"))));
-        QVERIFY(QFile::link(QStringLiteral("../rw/new.cfg"), path(QStringLiteral("ro/link-new.cfg"))));
+        for (const auto &[link, to] : {std::pair{"ro/link.cfg", "Client.cfg"}, {"ro/link-rw.cfg", "../rw/own.cfg"}, {"ro/link-new.cfg", "../rw/new.cfg"}})
+            QVERIFY(QFile::link(QLatin1String(to), path(QLatin1String(link))));
         if (QTest::currentTestFailed())
             return;
-        const auto entries = [&] {
-            const auto all = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
-            return QDir(path(QStringLiteral("ro")), {}, QDir::NoSort, all).count() + QDir(path(QStringLiteral("rw")), {}, QDir::NoSort, all).count();
-        };
+        const auto entries = [&] { return QDir(path(QStringLiteral("ro")), {}, QDir::NoSort, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).count()
+                                          + QDir(path(QStringLiteral("rw")), {}, QDir::NoSort, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).count(); };
         const uint entriesBefore = entries();
         const bool existed = QFileInfo::exists(path(target));
         const struct stat before = statOf(path(target));
@@ -182,12 +177,10 @@ private slots:
         QCOMPARE(readBytes(path(target)), !written ? kBefore : existed ? line + "other=keep\r\n" : line);
         QCOMPARE(QFileInfo(path(name)).isSymLink(), name != target);
         const struct stat after = statOf(path(target));
-        if (existed) {
+        if (existed)
             QTEST(after.st_ino != before.st_ino, "replaced");
-            QVERIFY(after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode);
-        } else {
-            QVERIFY(after.st_uid == uid && (after.st_mode & 07777) == 0600);
-        }
+        QVERIFY(existed ? after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode
+                        : after.st_uid == uid && (after.st_mode & 07777) == 0600);
         QCOMPARE(entries(), entriesBefore + (existed ? 0 : 1)); // no temporary file left behind
     }
 
@@ -203,19 +196,16 @@ private slots:
         bool hitMidWrite = false;
         for (int attempt = 0; attempt < 10 && !hitMidWrite; ++attempt) {
             QProcess writer;
-            writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--ini-writer"), file, QStringLiteral("16")});
-            QByteArray said;
-            QTRY_VERIFY_WITH_TIMEOUT((said += writer.readAllStandardOutput()).contains("ready") || writer.state() == QProcess::NotRunning, 60000);
+            writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--ini-writer"), file});
+            QTRY_VERIFY_WITH_TIMEOUT(writer.canReadLine() || writer.state() == QProcess::NotRunning, 60000); // "ready"
             QCOMPARE(writer.state(), QProcess::Running);
             QTRY_VERIFY_WITH_TIMEOUT(!temporaries().isEmpty(), 30000);
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished(10000));
             const QByteArray now = readBytes(file);
             QVERIFY2(now == version('A') || now == version('B'), "the file is not one whole version");
-            const QStringList left = temporaries();
-            hitMidWrite = !left.isEmpty();
-            for (const QString &t : left)
-                QFile::remove(m_dir->filePath(t));
+            for (const QString &t : temporaries())
+                hitMidWrite = QFile::remove(m_dir->filePath(t));
         }
         QVERIFY2(hitMidWrite, "no kill hit a write in progress");
     }
@@ -231,14 +221,12 @@ int main(int argc, char **argv)
         ::setrlimit(RLIMIT_FSIZE, &full);
         return WritePrivateProfileStringA(QStringLiteral("A"), QStringLiteral("k"), QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     }
-    if (argc == 4 && qstrcmp(argv[1], "--ini-writer") == 0) {
-        const QString file = QString::fromLocal8Bit(argv[2]), a(qsizetype(atoi(argv[3])) << 20, u'A'), b(a.size(), u'B');
-        for (quint64 i = 0;; ++i) {
-            if (!WritePrivateProfileStringA(QStringLiteral("Client"), QStringLiteral("Big"), (i % 2) ? b : a, file))
-                return 2;
+    if (argc == 3 && qstrcmp(argv[1], "--ini-writer") == 0) {
+        const QString file = QString::fromLocal8Bit(argv[2]), a(16 << 20, u'A'), b(a.size(), u'B');
+        for (quint64 i = 0; WritePrivateProfileStringA(QStringLiteral("Client"), QStringLiteral("Big"), (i % 2) ? b : a, file); ++i)
             if (i == 0)
                 fputs("ready\n", stdout), fflush(stdout);
-        }
+        return 2;
     }
     QCoreApplication app(argc, argv);
     TestIniFile test;

@@ -3,7 +3,6 @@
 #include "serverlink/FrameStream.h"
 #include "serverlink/VersionNumbers.h"
 #include "serverlink/modSocketCmd.h"
-
 #include "TestSupport.h"
 
 using namespace modSocketCmd;
@@ -15,10 +14,7 @@ const QByteArray kLife = "@#cmd:2##Argument:0###@";
 const QByteArray kIdent = "@#cmd:4##Argument:120##ClientName:SRV###@";
 const QByteArray kUser = "@#cmd:6##Argument:1##NrOfUsers:1##Username:op##Password:pw##Resolution:2###@";
 
-QStringList texts(std::initializer_list<QByteArray> frames)
-{
-    return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n');
-}
+QStringList texts(std::initializer_list<QByteArray> frames) { return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n'); }
 
 } // namespace
 
@@ -102,8 +98,7 @@ private slots:
     {
         QFETCH(QByteArray, stream);
         QFETCH(QStringList, expected);
-        FrameStream whole;
-        QCOMPARE(whole.append(stream), expected);
+        QCOMPARE(FrameStream().append(stream), expected);
         FrameStream bytewise;
         QStringList frames;
         for (char c : stream) {
@@ -113,8 +108,8 @@ private slots:
         QCOMPARE(frames, expected);
         for (qsizetype cut = 0; stream.size() < 1000 && cut <= stream.size(); ++cut) {
             FrameStream s;
-            QStringList pieces = s.append(stream.left(cut));
-            QCOMPARE(pieces + s.append(stream.mid(cut)), expected);
+            const QStringList first = s.append(stream.left(cut));
+            QCOMPARE(first + s.append(stream.mid(cut)), expected);
         }
     }
 

@@ -7,7 +7,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace TestSupport {
 
@@ -33,17 +32,15 @@ public:
     ProgramDir();
     ~ProgramDir();
     QString file(const QString &name) const { return m_dir.filePath(name); }
-    // Writes a file with the given text (lines joined with CR LF).
-    void write(const QString &name, const QStringList &lines) const;
+    void write(const QString &name, const QStringList &lines) const; // lines joined with CR LF
 
 private:
     QTemporaryDir m_dir;
 };
 
 // The server's end of the side link: keeps every accepted peer, collects what the newest sends.
-class LoopbackServer
+struct LoopbackServer
 {
-public:
     explicit LoopbackServer(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const { return server.serverPort(); }
     QTcpSocket *peer() const { return peers.isEmpty() ? nullptr : peers.last().data(); }
@@ -67,8 +64,7 @@ public:
     bool unmount();
     bool mounted() const { return m_mounted; }
     QString error() const { return m_error; }
-    // Why a test may not mount here, or nothing when it may.
-    static QString refusal();
+    static QString refusal(); // why a test may not mount here, or nothing when it may
 
 private:
     QByteArray m_dir;

@@ -7,7 +7,6 @@
 #include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 #include <QWidget>
 
@@ -40,7 +39,7 @@ public slots:
         asked << QStringLiteral("GetSessionByPID %1").arg(pid);
         if (!hasSession)
             sendErrorReply(QStringLiteral("org.freedesktop.login1.NoSessionForPID"), QStringLiteral("no session"));
-        return QDBusObjectPath(hasSession ? kSessionPath : QStringLiteral("/"));
+        return QDBusObjectPath(kSessionPath);
     }
 };
 
@@ -59,9 +58,8 @@ private slots:
     void initTestCase()
     {
         SetMachineControl([this](quint32 flags, quint32 reserved) { m_exits << (reserved == 0xFFFFFFFFu ? flags : 999u); });
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing (scripts/install-deps installs it)");
-        m_daemon.start(daemon, {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        m_daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        QVERIFY2(m_daemon.waitForStarted(), "dbus-daemon is missing (scripts/install-deps installs it)");
         QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
         const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
@@ -70,13 +68,7 @@ private slots:
         QVERIFY(service.registerObject(kSessionPath, &m_session, QDBusConnection::ExportAllSlots));
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("client")).isConnected());
     }
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
-        m_daemon.kill();
-        m_daemon.waitForFinished(10000);
-    }
+    void cleanupTestCase() { m_daemon.kill(), m_daemon.waitForFinished(10000); }
     void init() { m_exits.clear(), asked.clear(), SetVersionReader({}); }
 
     // "NT", "9x": the version record names that family; "Linux": the real record, which names
