@@ -18,7 +18,6 @@ using TestSupport::readBytes;
 using TestSupport::writeBytes;
 
 namespace {
-
 QString readText(const QString &section, const QString &key, const QString &file)
 {
     QString out;
@@ -33,7 +32,6 @@ struct stat statOf(const QString &path)
 }
 
 const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
-
 } // namespace
 
 class TestIniFile : public QObject
@@ -42,20 +40,11 @@ class TestIniFile : public QObject
 
     std::optional<QTemporaryDir> m_dir;
     QString path(const QString &name = QStringLiteral("test.ini")) const { return m_dir->filePath(name); }
-    QTemporaryDir m_exeDir;
-    QString m_exe; // this program where a user without privileges may run it
 
 private slots:
-    void initTestCase()
-    {
-        m_exe = m_exeDir.filePath(QStringLiteral("tst_IniFile"));
-        QVERIFY(::geteuid() != 0 || QFile::copy(QCoreApplication::applicationFilePath(), m_exe));
-        QCOMPARE(::chmod(QFile::encodeName(m_exeDir.path()).constData(), 0755), 0);
-    }
     void init() { QVERIFY(m_dir.emplace().isValid()); }
 
-    // The file before (null: none), a read (value null) or a write, the file after (null: the
-    // write refused) and what the key reads as then.
+    // The file before (null: none), a read (value null) or write, the file after (null: refused), the key read then.
     void readAndWrite_data()
     {
         QTest::addColumn<QByteArray>("before");
@@ -155,6 +144,7 @@ private slots:
             QVERIFY(::chmod(p.constData(), mode) == 0 && ::chown(p.constData(), owner, group) == 0);
         };
         QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), path(QStringLiteral("writer")))); // where nobody may run it
         make("ro/", 0755), make("ro/Client.cfg", 0664, 0, gid), make("ro/locked.cfg", 0644);
         make("rw/", 0755, uid, gid), make("rw/own.cfg", 0660, uid, gid), make("rw/locked.cfg", 0644), make("rw/foreign.cfg", 0666);
         for (const auto &[link, to] : {std::pair{"ro/link.cfg", "Client.cfg"}, {"ro/link-rw.cfg", "../rw/own.cfg"}, {"ro/link-new.cfg", "../rw/new.cfg"}})
@@ -169,7 +159,7 @@ private slots:
 
         QProcess writer;
         writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), QStringLiteral("--clear-groups"),
-                                                m_exe, QStringLiteral("--ini-put"), path(name), value});
+                                                path(QStringLiteral("writer")), QStringLiteral("--ini-put"), path(name), value});
         QVERIFY(writer.waitForFinished(30000) && writer.exitStatus() == QProcess::NormalExit);
         QCOMPARE(writer.readAllStandardError(), QByteArray());
         QCOMPARE(writer.exitCode(), written ? 0 : 1);
@@ -184,8 +174,7 @@ private slots:
         QCOMPARE(entries(), entriesBefore + (existed ? 0 : 1)); // no temporary file left behind
     }
 
-    // SIGKILL a writer rewriting a large value: the file is always one whole version. Repeats
-    // until a kill found a temporary file beside the target (mid-write).
+    // SIGKILL a writer rewriting a large value: one whole version stays. Repeats till a kill hits mid-write.
     void killDuringWriteLeavesOldFileWhole()
     {
         const QString file = path(QStringLiteral("Client.cfg"));
@@ -213,8 +202,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // The children: one write as installed on a full disk (no file may grow past kBefore); a
-    // writer rewriting a large value forever, saying "ready" once.
+    // The children: a write on a full disk (no file may grow past kBefore); a writer rewriting forever.
     if (argc == 4 && qstrcmp(argv[1], "--ini-put") == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit full{rlim_t(kBefore.size()), rlim_t(kBefore.size())};

@@ -7,15 +7,12 @@
 
 using namespace modSocketCmd;
 using TestSupport::errorOf;
-
 namespace {
-
 const QByteArray kLife = "@#cmd:2##Argument:0###@";
 const QByteArray kIdent = "@#cmd:4##Argument:120##ClientName:SRV###@";
 const QByteArray kUser = "@#cmd:6##Argument:1##NrOfUsers:1##Username:op##Password:pw##Resolution:2###@";
 
 QStringList texts(std::initializer_list<QByteArray> frames) { return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n'); }
-
 } // namespace
 
 class tst_Frames : public QObject
@@ -23,8 +20,7 @@ class tst_Frames : public QObject
     Q_OBJECT
 
 private slots:
-    // Fields read in order, a missing one stops there, a bad number raises; text that is not
-    // one whole frame changes nothing.
+    // Fields read in order, a missing one stops there, a bad number raises; not one whole frame: no change.
     void parse_data()
     {
         QTest::addColumn<QString>("text");

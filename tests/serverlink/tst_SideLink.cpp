@@ -17,7 +17,6 @@ using namespace modGlobClientVar;
 using TestSupport::kWait;
 
 namespace {
-
 const QByteArray kLife = "@#cmd:2##Argument:0###@", kLifeAnswer = "@#cmd:3##Argument:0###@";
 // Answered by a type mismatch in panel 2 only: the frames before it were handled.
 const QByteArray kMarker = "@#cmd:x##Argument:0###@";
@@ -80,7 +79,6 @@ struct Link
         QObject::connect(&socket, &SocketControl::DataArrival, &messages, &SideLinkMessages::Winsock_DataArrival);
     }
 };
-
 } // namespace
 
 class tst_SideLink : public QObject

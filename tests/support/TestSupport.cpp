@@ -8,7 +8,6 @@
 #include <sys/mount.h>
 
 namespace TestSupport {
-
 // Empty root: the stores back where the program keeps them.
 static void setStores(const QString &root)
 {
@@ -67,5 +66,4 @@ QString TmpfsMount::refusal()
     TmpfsMount m(probe.filePath(QStringLiteral("probe")));
     return m.mounted() ? QString() : QStringLiteral("mounting a tmpfs is not permitted here (%1); needs root with CAP_SYS_ADMIN").arg(m.error());
 }
-
 } // namespace TestSupport

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 
 namespace TestSupport {
-
 constexpr int kWait = 10000;
 
 // The error number an operation raises, 0 when it raises none.
@@ -24,8 +23,7 @@ int errorOf(F &&f)
     return 0;
 }
 
-// A temporary program directory holding Client.cfg, User.cfg, the registry store and the
-// autostart directories while it lives.
+// A temporary program directory: Client.cfg, User.cfg, the registry store and autostart directories while it lives.
 class ProgramDir
 {
 public:
@@ -71,5 +69,4 @@ private:
     bool m_mounted = false;
     QString m_error;
 };
-
 } // namespace TestSupport

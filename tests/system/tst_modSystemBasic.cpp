@@ -1,5 +1,4 @@
-// The exit flags ShutdownSystem hands on, the requests to a stand-in logind on a private bus,
-// and the window helpers.
+// The exit flags ShutdownSystem hands on, the requests to a stand-in logind on a private bus, the window helpers.
 #include "system/modSystemBasic.h"
 
 #include <QApplication>
@@ -13,7 +12,6 @@
 using namespace modSystemBasic;
 
 namespace {
-
 const QString kSessionPath = QStringLiteral("/org/freedesktop/login1/session/_31");
 QStringList asked; // what the stand-in logind was asked, in order
 
@@ -42,7 +40,6 @@ public slots:
         return QDBusObjectPath(kSessionPath);
     }
 };
-
 } // namespace
 
 class tst_modSystemBasic : public QObject
@@ -71,8 +68,7 @@ private slots:
     void cleanupTestCase() { m_daemon.kill(), m_daemon.waitForFinished(10000); }
     void init() { m_exits.clear(), asked.clear(), SetVersionReader({}); }
 
-    // "NT", "9x": the version record names that family; "Linux": the real record, which names
-    // none; "failed": the query fails, and its error number reads as NT.
+    // "NT", "9x": the version record names that family; "Linux": the real one, naming none; "failed": reads as NT.
     void exitFlags_data()
     {
         QTest::addColumn<QString>("platform");
@@ -96,8 +92,7 @@ private slots:
         QCOMPARE(m_exits, flags < 0 ? QList<quint32>() : QList<quint32>{quint32(flags)});
     }
 
-    // Each request, then a shut-down behind it: once that arrives, nothing else was asked
-    // before it. Without a bus nothing happens.
+    // Each request, then a shut-down behind it: once that arrives nothing else was asked. Without a bus nothing happens.
     void logindRequests_data()
     {
         QTest::addColumn<quint32>("flags");

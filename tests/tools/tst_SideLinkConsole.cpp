@@ -3,13 +3,11 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
 constexpr int kWait = 10000;
 
 // The console as a process, and the panel's end of its link once it listens.
@@ -31,7 +29,6 @@ struct Console
     ~Console() { process.kill(), process.waitForFinished(kWait); }
     bool endsWith(int code) { return process.waitForFinished(kWait) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == code; }
 };
-
 } // namespace
 
 class tst_SideLinkConsole : public QObject
@@ -52,11 +49,9 @@ private slots:
         for (const auto &[line, mode] : {std::pair{"logoff", 0}, {"restart", 1}, {"shutdown", 2}, {"shutdown force", 3}})
             QTest::newRow(line) << line << QStringList{QStringLiteral("@#cmd:13##Argument:%1###@").arg(mode)};
         QTest::newRow("raw keeps inner blanks") << "raw @#cmd:x##Argument: 0###@" << QStringList{"@#cmd:x##Argument: 0###@"};
-        const auto refused = [](const char *line, const char *error) { QTest::newRow(line) << line << QStringList{"error", error}; };
-        refused("users op1:pw:7", "0 (Full-Screen) to 6");
-        refused("users op:pw#:0", "\"##\"");
-        refused("users a:b:1 A:c:2", "appears twice");
-        QTest::newRow("beyond Latin-1") << QString::fromUtf8("users \xe2\x82\xac:pw:0") << QStringList{"error", "Latin-1"};
+        for (const auto &[line, error] : {std::pair{"users op1:pw:7", "0 (Full-Screen) to 6"}, {"users op:pw#:0", "\"##\""},
+                                          {"users a:b:1 A:c:2", "appears twice"}, {"users \xe2\x82\xac:pw:0", "Latin-1"}})
+            QTest::newRow(line) << QString::fromUtf8(line) << QStringList{"error", error};
     }
     void frames()
     {
@@ -69,10 +64,8 @@ private slots:
             QCOMPARE(command.frames, frames);
     }
 
-    // Lines of a file carried out for each panel as it connects, signs of life; bad lines send
-    // nothing, good ones go out in order. The panel's frames are shown once each, whole, the
-    // bytes outside any frame counted; connection requests granted, exit requests once a person
-    // grants them. The end of input ends the console.
+    // A file's lines for each panel as it connects; bad lines send nothing. Frames shown once, whole, bytes outside
+    // counted; connection requests granted, exit requests once a person grants them. End of input ends the console.
     void consoleAndPanel()
     {
         QTemporaryDir dir;
@@ -86,7 +79,6 @@ private slots:
         QVERIFY(console.err.contains("connect needs one profile number") && !console.received.contains("cmd:11"));
         QTRY_VERIFY(console.out.contains("Password: ***") && !console.out.contains("pw1"));
         console.panel.write("@#cmd:5##Argument:-2146463630##ClientName:PANEL01###@junk@#cmd:7##Argu");
-        console.panel.flush();
         QTRY_VERIFY(console.out.contains("(4 bytes outside any frame dropped)"));
         console.panel.write("ment:3###@zz");
         QTRY_VERIFY_WITH_TIMEOUT(console.out.contains("(2 bytes outside any frame dropped)"), kWait);
@@ -100,8 +92,7 @@ private slots:
         console.panel.write("@#cmd:12##Argument:2###@@#cmd:12##Argument:3###@");
         QTRY_VERIFY_WITH_TIMEOUT(console.out.contains("not granted: unknown request") && console.received.contains("@#cmd:13##Argument:3###@"), kWait);
         QVERIFY(console.received.count("cmd:13") == 1 && console.received.count("cmd:11") == 1 && console.received.contains("@#cmd:11##Argument:2###@"));
-        console.process.write("close\nlife\n");
-        console.process.closeWriteChannel();
+        console.process.write("close\nlife\n"), console.process.closeWriteChannel();
         QVERIFY(console.endsWith(0));
         QVERIFY(console.out.contains("closing the link") && console.err.contains("no panel is connected; nothing sent"));
     }
