@@ -17,22 +17,20 @@ using namespace IniFile;
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
 
-namespace {
-QString readText(const QString &section, const QString &key, const QString &file)
+static QString readText(const QString &section, const QString &key, const QString &file)
 {
     QString out;
     const quint32 n = GetPrivateProfileStringA(section, key, QStringLiteral("DEF \t"), out, 255, file);
     return quint32(out.size()) == n ? out : QStringLiteral("<count %1 for %2 characters>").arg(n).arg(out.size());
 }
 
-struct stat statOf(const QString &path)
+static struct stat statOf(const QString &path)
 {
     struct stat st{};
     return ::stat(QFile::encodeName(path).constData(), &st), st;
 }
 
 const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
-} // namespace
 
 class TestIniFile : public QObject
 {

@@ -12,19 +12,17 @@
 using namespace Registry;
 using TestSupport::readBytes;
 
-namespace {
-unsigned modeOf(const QString &path)
+static unsigned modeOf(const QString &path)
 {
     struct stat st{};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
 }
 
-LONG setString(HKEY key, const QString &name, const QByteArray &text, DWORD type = REG_SZ)
+static LONG setString(HKEY key, const QString &name, const QByteArray &text, DWORD type = REG_SZ)
 {
     const QByteArray data = type == REG_SZ ? text + '\0' : text;
     return RegSetValueEx(key, name, 0, type, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size()));
 }
-} // namespace
 
 class TestRegistry : public QObject
 {

@@ -7,13 +7,11 @@
 
 using namespace modSocketCmd;
 using TestSupport::errorOf;
-namespace {
 const QByteArray kLife = "@#cmd:2##Argument:0###@";
 const QByteArray kIdent = "@#cmd:4##Argument:120##ClientName:SRV###@";
 const QByteArray kUser = "@#cmd:6##Argument:1##NrOfUsers:1##Username:op##Password:pw##Resolution:2###@";
 
-QStringList texts(std::initializer_list<QByteArray> frames) { return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n'); }
-} // namespace
+static QStringList texts(std::initializer_list<QByteArray> frames) { return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n'); }
 
 class tst_Frames : public QObject
 {
@@ -114,8 +112,7 @@ private slots:
     {
         FrameStream s;
         QVERIFY(s.append("abc@").isEmpty() && s.pending() == 1);
-        const QByteArray head = "@#cmd:2##Argument:0##Pad:";
-        const QByteArray longest = head + QByteArray(FrameStream::MaxFrame - head.size() - 4, 'p') + "###@";
+        const QByteArray head = "@#cmd:2##Argument:0##Pad:", longest = head + QByteArray(FrameStream::MaxFrame - head.size() - 4, 'p') + "###@";
         QCOMPARE(s.append(longest.mid(1)), texts({longest}));
         QVERIFY(s.append("@#x" + longest.mid(2)).isEmpty()); // one byte too long
         QCOMPARE(s.append(longest + kLife), texts({longest, kLife}));

@@ -16,21 +16,20 @@
 using namespace modGlobClientVar;
 using TestSupport::kWait;
 
-namespace {
 const QByteArray kLife = "@#cmd:2##Argument:0###@", kLifeAnswer = "@#cmd:3##Argument:0###@";
 // Answered by a type mismatch in panel 2 only: the frames before it were handled.
 const QByteArray kMarker = "@#cmd:x##Argument:0###@";
 const QList<qint32> kTicks{2, 1, 0, 3, 2, 1, 0, 3, 2, 1, 0, 3, 2, 1, 0, 3}; // the countdown: a new attempt every 4 ticks
 
-QByteArray command(int cmd, qint64 argument) { return QStringLiteral("@#cmd:%1##Argument:%2###@").arg(cmd).arg(argument).toLatin1(); }
+static QByteArray command(int cmd, qint64 argument) { return QStringLiteral("@#cmd:%1##Argument:%2###@").arg(cmd).arg(argument).toLatin1(); }
 
-QByteArray profile(int n, int count, const char *name, int resolution = 0)
+static QByteArray profile(int n, int count, const char *name, int resolution = 0)
 {
     return QStringLiteral("@#cmd:6##Argument:%1##NrOfUsers:%2##Username:%3##Password:pw-%3##Resolution:%4###@")
         .arg(n).arg(count).arg(QLatin1String(name)).arg(resolution).toLatin1();
 }
 
-QByteArray identity()
+static QByteArray identity()
 {
     return "@#cmd:5##Argument:" + QByteArray::number(-2147483647 - 1 + Version::Major * 1000000 + Version::Minor * 1000 + Version::Revision)
            + "##ClientName:" + modSystemBasic::GetLocalComputerName().toLatin1() + "###@";
@@ -70,8 +69,7 @@ struct Link
     QList<qint32> ticks; // the countdown after each tick
     Link(int intervalMs, const QString &port)
     {
-        view.port = port;
-        timer.setInterval(intervalMs);
+        view.port = port, timer.setInterval(intervalMs);
         QObject::connect(&timer, &QTimer::timeout, &supervisor, [this] { supervisor.timControl_Timer(), ticks << supervisor.LifeCnt(); });
         QObject::connect(&socket, &SocketControl::Connected, &supervisor, &SideLinkSupervisor::Winsock_Connect);
         QObject::connect(&socket, &SocketControl::Closed, &supervisor, &SideLinkSupervisor::Winsock_Close);
@@ -79,7 +77,6 @@ struct Link
         QObject::connect(&socket, &SocketControl::DataArrival, &messages, &SideLinkMessages::Winsock_DataArrival);
     }
 };
-} // namespace
 
 class tst_SideLink : public QObject
 {
@@ -162,7 +159,6 @@ private slots:
             QCOMPARE(s.State(), qint32(error ? SocketControl::sckError : SocketControl::sckConnected));
             return;
         }
-        QTRY_VERIFY(m_server->peer());
         s.SendData(QStringLiteral("\u00dc")); // one byte per character
         QTRY_COMPARE(m_server->received, QByteArray("\xdc"));
         QTcpSocket *peer = m_server->peer();
@@ -193,8 +189,7 @@ private slots:
         const quint16 port = TestSupport::refusingPort();
         Link &l = link(50, QString::number(port));
         QTcpServer server;
-        int links = 0;
-        connect(&server, &QTcpServer::newConnection, this, [&] { ++links; });
+        QSignalSpy links(&server, &QTcpServer::newConnection);
         QStringList seen;
         connect(&l.socket, &SocketControl::Error, this, [&] {
             seen << QStringLiteral("%1 %2 %3").arg(gTryConnectCount).arg(l.timer.isActive()).arg(markerRuns());
@@ -202,10 +197,9 @@ private slots:
                 QVERIFY(server.listen(QHostAddress::LocalHost, port));
         });
         l.supervisor.ConnectSideLink();
-        QTRY_COMPARE_WITH_TIMEOUT(links, 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(links.size() == 1 && l.view.panel[1].startsWith(QLatin1String("Connected ")), kWait);
         QCOMPARE(seen, (QStringList{"1 1 0", "2 1 0", "0 0 0", "1 1 1", "2 1 1", "0 0 1", "1 1 2"}));
         QCOMPARE(l.ticks.mid(0, 24), kTicks + kTicks.mid(8));
-        QTRY_VERIFY(l.view.panel[1].startsWith(QLatin1String("Connected ")));
         QVERIFY(gTryConnectCount == 0 && l.supervisor.LifeCnt() == 45);
     }
 
@@ -225,8 +219,7 @@ private slots:
         l.view.autoConnect = box;
         m_server->peer()->disconnectFromHost();
         if (box == 1) {
-            QTRY_COMPARE_WITH_TIMEOUT(m_server->peers.size(), 2, kWait);
-            QTRY_VERIFY(l.view.panel[1].startsWith(QLatin1String("Connected ")));
+            QTRY_VERIFY_WITH_TIMEOUT(m_server->peers.size() == 2 && l.view.panel[1].startsWith(QLatin1String("Connected ")), kWait);
             QVERIFY(l.ticks.isEmpty() && l.timer.isActive());
             expectAnswer(kLife, kLifeAnswer);
             return;
@@ -351,13 +344,11 @@ private slots:
         Link &l = connected();
         expectAnswer(profile(1, 2, "op1") + profile(2, 2, "op2"), command(7, 1) + command(7, 2));
         m_server->received.clear(), l.view.calls.clear(), l.supervisor.setLifeCnt(7);
-        l.view.panel[2] = QStringLiteral("before");
-        l.view.buttons = left.contains(u"|255|");
+        l.view.panel[2] = QStringLiteral("before"), l.view.buttons = left.contains(u"|255|");
         const QString panel1 = l.view.panel[1];
         m_server->send(frame);
         const auto state = [&] { return QStringLiteral("%1|%2|%3").arg(l.view.panel[2]).arg(l.view.lamp).arg(m_machine.isEmpty() ? QString() : QString::number(m_machine.first())); };
-        QTRY_COMPARE_WITH_TIMEOUT(state(), left, kWait);
-        QTRY_COMPARE(m_server->received, answer);
+        QTRY_COMPARE_WITH_TIMEOUT(state() + u'|' + QString::fromLatin1(m_server->received), left + u'|' + QString::fromLatin1(answer), kWait);
         if (answer.isEmpty())
             QVERIFY(l.supervisor.LifeCnt() == 7 && l.view.panel[1] == panel1 && !l.view.calls.contains(QStringLiteral("connect")));
         else

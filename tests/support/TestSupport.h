@@ -31,7 +31,6 @@ public:
     ~ProgramDir();
     QString file(const QString &name) const { return m_dir.filePath(name); }
     void write(const QString &name, const QStringList &lines) const; // lines joined with CR LF
-
 private:
     QTemporaryDir m_dir;
 };
@@ -63,7 +62,6 @@ public:
     bool mounted() const { return m_mounted; }
     QString error() const { return m_error; }
     static QString refusal(); // why a test may not mount here, or nothing when it may
-
 private:
     QByteArray m_dir;
     bool m_mounted = false;

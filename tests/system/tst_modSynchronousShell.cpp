@@ -9,7 +9,6 @@
 
 using modSynchronousShell::RunProcessAndWait;
 
-namespace {
 // Counts rounds of pending events: an event posted during a round is handled in the next.
 struct RoundCounter : QObject
 {
@@ -18,8 +17,7 @@ struct RoundCounter : QObject
     bool event(QEvent *) override { return QCoreApplication::postEvent(this, new QEvent(QEvent::User)), ++rounds; }
 };
 
-bool noChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; } // running or zombie
-} // namespace
+static bool noChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; } // running or zombie
 
 class tst_modSynchronousShell : public QObject
 {

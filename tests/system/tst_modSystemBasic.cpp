@@ -11,9 +11,8 @@
 
 using namespace modSystemBasic;
 
-namespace {
 const QString kSessionPath = QStringLiteral("/org/freedesktop/login1/session/_31");
-QStringList asked; // what the stand-in logind was asked, in order
+static QStringList asked; // what the stand-in logind was asked, in order
 
 class FakeSession : public QObject
 {
@@ -40,7 +39,6 @@ public slots:
         return QDBusObjectPath(kSessionPath);
     }
 };
-} // namespace
 
 class tst_modSystemBasic : public QObject
 {

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
 constexpr int kWait = 10000;
 
 // The console as a process, and the panel's end of its link once it listens.
@@ -29,7 +28,6 @@ struct Console
     ~Console() { process.kill(), process.waitForFinished(kWait); }
     bool endsWith(int code) { return process.waitForFinished(kWait) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == code; }
 };
-} // namespace
 
 class tst_SideLinkConsole : public QObject
 {
