@@ -51,8 +51,8 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QString>("read");
-        const QString none;
-        const QByteArray same;
+        const QString none; // a read
+        const QByteArray same; // the file unchanged
         QTest::newRow("CR or LF only") << QByteArray("[S]\rk=v\nj=w\r") << "S" << "j" << none << same << "w";
         QTest::newRow("lines and names trimmed, indented comment") << QByteArray("  [  S  ] tail\r\n   ;k name=x\r\n \t k name = v  \t\r\n") << "S" << "k name" << none << same << "v";
         QTest::newRow("section up to last bracket") << QByteArray("[a]b]\r\nk=v\r\n") << "a]b" << "k" << none << same << "v";

@@ -23,9 +23,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<TestSupport::ProgramDir>();
-        gStartConnectLifeCnt = gTryConnectActionCnt = 3;
-        gStartLifeCnt = 45;
-        gMaxTryConnectActionCnt = 50;
+        gStartConnectLifeCnt = gTryConnectActionCnt = 3, gStartLifeCnt = 45, gMaxTryConnectActionCnt = 50;
         gUserProcessName.clear();
     }
     void cleanup() { m_dir.reset(); }

@@ -58,9 +58,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
         const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
-        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")));
-        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_manager, QDBusConnection::ExportAllSlots));
-        QVERIFY(service.registerObject(kSessionPath, &m_session, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")) && service.registerObject(kSessionPath, &m_session, QDBusConnection::ExportAllSlots)
+                && service.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_manager, QDBusConnection::ExportAllSlots));
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("client")).isConnected());
     }
     void cleanupTestCase() { m_daemon.kill(), m_daemon.waitForFinished(10000); }
