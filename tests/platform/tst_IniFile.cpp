@@ -17,25 +17,20 @@ using namespace IniFile;
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
 
-namespace {
-
-QString readText(const QString &section, const QString &key, const QString &file)
+static QString readText(const QString &section, const QString &key, const QString &file)
 {
     QString out;
     const quint32 n = GetPrivateProfileStringA(section, key, QStringLiteral("DEF \t"), out, 255, file);
     return quint32(out.size()) == n ? out : QStringLiteral("<count %1 for %2 characters>").arg(n).arg(out.size());
 }
 
-struct stat statOf(const QString &path)
+static struct stat statOf(const QString &path)
 {
     struct stat st{};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st;
+    return ::stat(QFile::encodeName(path).constData(), &st), st;
 }
 
 const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
-
-} // namespace
 
 class TestIniFile : public QObject
 {
@@ -43,20 +38,11 @@ class TestIniFile : public QObject
 
     std::optional<QTemporaryDir> m_dir;
     QString path(const QString &name = QStringLiteral("test.ini")) const { return m_dir->filePath(name); }
-    QTemporaryDir m_exeDir;
-    QString m_exe; // this program where a user without privileges may run it
 
 private slots:
-    void initTestCase()
-    {
-        m_exe = m_exeDir.filePath(QStringLiteral("tst_IniFile"));
-        QVERIFY(::geteuid() != 0 || QFile::copy(QCoreApplication::applicationFilePath(), m_exe));
-        QCOMPARE(::chmod(QFile::encodeName(m_exeDir.path()).constData(), 0755), 0);
-    }
     void init() { QVERIFY(m_dir.emplace().isValid()); }
 
-    // The file before (null: none), a read (value null) or a write, the file after (null: the
-    // write refused) and what the key reads as then.
+    // The file before (null: none), a read (value null) or write, the file after (null: refused), the key read then.
     void readAndWrite_data()
     {
         QTest::addColumn<QByteArray>("before");
@@ -65,8 +51,8 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QString>("read");
-        const QString none;
-        const QByteArray same;
+        const QString none; // a read
+        const QByteArray same; // the file unchanged
         QTest::newRow("CR or LF only") << QByteArray("[S]\rk=v\nj=w\r") << "S" << "j" << none << same << "w";
         QTest::newRow("lines and names trimmed, indented comment") << QByteArray("  [  S  ] tail\r\n   ;k name=x\r\n \t k name = v  \t\r\n") << "S" << "k name" << none << same << "v";
         QTest::newRow("section up to last bracket") << QByteArray("[a]b]\r\nk=v\r\n") << "a]b" << "k" << none << same << "v";
@@ -149,32 +135,29 @@ private slots:
         QFETCH(bool, written);
         if (::geteuid() != 0)
             QSKIP("needs root, to give files their owners and to write as nobody");
-        const uid_t uid = 65534; // nobody
-        const gid_t gid = 65534; // nogroup
+        const uid_t uid = 65534, gid = 65534; // nobody, nogroup
         const auto make = [&](const char *file, mode_t mode, uid_t owner = 0, gid_t group = 0) {
             const QByteArray p = QFile::encodeName(path(QLatin1String(file)));
             QVERIFY(QByteArray(file).endsWith('/') ? ::mkdir(p.constData(), mode) == 0 : (writeBytes(path(QLatin1String(file)), kBefore), true));
             QVERIFY(::chmod(p.constData(), mode) == 0 && ::chown(p.constData(), owner, group) == 0);
         };
         QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755), 0);
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), path(QStringLiteral("writer")))); // where nobody may run it
         make("ro/", 0755), make("ro/Client.cfg", 0664, 0, gid), make("ro/locked.cfg", 0644);
         make("rw/", 0755, uid, gid), make("rw/own.cfg", 0660, uid, gid), make("rw/locked.cfg", 0644), make("rw/foreign.cfg", 0666);
-        QVERIFY(QFile::link(QStringLiteral("Client.cfg"), path(QStringLiteral("ro/link.cfg"))));
-        QVERIFY(QFile::link(QStringLiteral("../rw/own.cfg"), path(QStringLiteral("ro/link-rw.cfg"))));
-        QVERIFY(QFile::link(QStringLiteral("../rw/new.cfg"), path(QStringLiteral("ro/link-new.cfg"))));
+        for (const auto &[link, to] : {std::pair{"ro/link.cfg", "Client.cfg"}, {"ro/link-rw.cfg", "../rw/own.cfg"}, {"ro/link-new.cfg", "../rw/new.cfg"}})
+            QVERIFY(QFile::link(QLatin1String(to), path(QLatin1String(link))));
         if (QTest::currentTestFailed())
             return;
-        const auto entries = [&] {
-            const auto all = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
-            return QDir(path(QStringLiteral("ro")), {}, QDir::NoSort, all).count() + QDir(path(QStringLiteral("rw")), {}, QDir::NoSort, all).count();
-        };
+        const auto entries = [&] { return QDir(path(QStringLiteral("ro")), {}, QDir::NoSort, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).count()
+                                          + QDir(path(QStringLiteral("rw")), {}, QDir::NoSort, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).count(); };
         const uint entriesBefore = entries();
         const bool existed = QFileInfo::exists(path(target));
         const struct stat before = statOf(path(target));
 
         QProcess writer;
         writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), QStringLiteral("--clear-groups"),
-                                                m_exe, QStringLiteral("--ini-put"), path(name), value});
+                                                path(QStringLiteral("writer")), QStringLiteral("--ini-put"), path(name), value});
         QVERIFY(writer.waitForFinished(30000) && writer.exitStatus() == QProcess::NormalExit);
         QCOMPARE(writer.readAllStandardError(), QByteArray());
         QCOMPARE(writer.exitCode(), written ? 0 : 1);
@@ -182,17 +165,14 @@ private slots:
         QCOMPARE(readBytes(path(target)), !written ? kBefore : existed ? line + "other=keep\r\n" : line);
         QCOMPARE(QFileInfo(path(name)).isSymLink(), name != target);
         const struct stat after = statOf(path(target));
-        if (existed) {
+        if (existed)
             QTEST(after.st_ino != before.st_ino, "replaced");
-            QVERIFY(after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode);
-        } else {
-            QVERIFY(after.st_uid == uid && (after.st_mode & 07777) == 0600);
-        }
+        QVERIFY(existed ? after.st_uid == before.st_uid && after.st_gid == before.st_gid && after.st_mode == before.st_mode
+                        : after.st_uid == uid && (after.st_mode & 07777) == 0600);
         QCOMPARE(entries(), entriesBefore + (existed ? 0 : 1)); // no temporary file left behind
     }
 
-    // SIGKILL a writer rewriting a large value: the file is always one whole version. Repeats
-    // until a kill found a temporary file beside the target (mid-write).
+    // SIGKILL a writer rewriting a large value: one whole version stays. Repeats till a kill hits mid-write.
     void killDuringWriteLeavesOldFileWhole()
     {
         const QString file = path(QStringLiteral("Client.cfg"));
@@ -203,19 +183,16 @@ private slots:
         bool hitMidWrite = false;
         for (int attempt = 0; attempt < 10 && !hitMidWrite; ++attempt) {
             QProcess writer;
-            writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--ini-writer"), file, QStringLiteral("16")});
-            QByteArray said;
-            QTRY_VERIFY_WITH_TIMEOUT((said += writer.readAllStandardOutput()).contains("ready") || writer.state() == QProcess::NotRunning, 60000);
+            writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--ini-writer"), file});
+            QTRY_VERIFY_WITH_TIMEOUT(writer.canReadLine() || writer.state() == QProcess::NotRunning, 60000); // "ready"
             QCOMPARE(writer.state(), QProcess::Running);
             QTRY_VERIFY_WITH_TIMEOUT(!temporaries().isEmpty(), 30000);
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished(10000));
             const QByteArray now = readBytes(file);
             QVERIFY2(now == version('A') || now == version('B'), "the file is not one whole version");
-            const QStringList left = temporaries();
-            hitMidWrite = !left.isEmpty();
-            for (const QString &t : left)
-                QFile::remove(m_dir->filePath(t));
+            for (const QString &t : temporaries())
+                hitMidWrite = QFile::remove(m_dir->filePath(t));
         }
         QVERIFY2(hitMidWrite, "no kill hit a write in progress");
     }
@@ -223,22 +200,19 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // The children: one write as installed on a full disk (no file may grow past kBefore); a
-    // writer rewriting a large value forever, saying "ready" once.
+    // The children: a write on a full disk (no file may grow past kBefore); a writer rewriting forever.
     if (argc == 4 && qstrcmp(argv[1], "--ini-put") == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit full{rlim_t(kBefore.size()), rlim_t(kBefore.size())};
         ::setrlimit(RLIMIT_FSIZE, &full);
         return WritePrivateProfileStringA(QStringLiteral("A"), QStringLiteral("k"), QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     }
-    if (argc == 4 && qstrcmp(argv[1], "--ini-writer") == 0) {
-        const QString file = QString::fromLocal8Bit(argv[2]), a(qsizetype(atoi(argv[3])) << 20, u'A'), b(a.size(), u'B');
-        for (quint64 i = 0;; ++i) {
-            if (!WritePrivateProfileStringA(QStringLiteral("Client"), QStringLiteral("Big"), (i % 2) ? b : a, file))
-                return 2;
+    if (argc == 3 && qstrcmp(argv[1], "--ini-writer") == 0) {
+        const QString file = QString::fromLocal8Bit(argv[2]), a(16 << 20, u'A'), b(a.size(), u'B');
+        for (quint64 i = 0; WritePrivateProfileStringA(QStringLiteral("Client"), QStringLiteral("Big"), (i % 2) ? b : a, file); ++i)
             if (i == 0)
                 fputs("ready\n", stdout), fflush(stdout);
-        }
+        return 2;
     }
     QCoreApplication app(argc, argv);
     TestIniFile test;

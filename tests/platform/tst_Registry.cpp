@@ -12,21 +12,17 @@
 using namespace Registry;
 using TestSupport::readBytes;
 
-namespace {
-
-unsigned modeOf(const QString &path)
+static unsigned modeOf(const QString &path)
 {
     struct stat st{};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
 }
 
-LONG setString(HKEY key, const QString &name, const QByteArray &text, DWORD type = REG_SZ)
+static LONG setString(HKEY key, const QString &name, const QByteArray &text, DWORD type = REG_SZ)
 {
     const QByteArray data = type == REG_SZ ? text + '\0' : text;
     return RegSetValueEx(key, name, 0, type, reinterpret_cast<const quint8 *>(data.constData()), DWORD(data.size()));
 }
-
-} // namespace
 
 class TestRegistry : public QObject
 {
@@ -52,8 +48,7 @@ private slots:
         chmod(runDir(HKEY_LOCAL_MACHINE), 0700), chmod(storeDir(), 0700);
     }
 
-    // Access as asked for, names without regard to case, a buffer of exactly the size told;
-    // each handle closes once.
+    // Access as asked for, names in any case, a buffer of exactly the size told; each handle closes once.
     void keysValuesAndHandles()
     {
         HKEY key = 0, other = 0;
@@ -74,8 +69,7 @@ private slots:
         QVERIFY(RegCloseKey(other) == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
     }
 
-    // One file per root, the user's private; where only the file may be written, as installed,
-    // it is rewritten in place. A damaged file is refused, never overwritten.
+    // One file per root, the user's private; rewritten in place where only it may be written; a damaged one refused, kept.
     void storeFiles()
     {
         HKEY key = 0;
@@ -95,8 +89,7 @@ private slots:
         QCOMPARE(readBytes(StoreFile(HKEY_CURRENT_USER)), QByteArray("{ not a store"));
     }
 
-    // A value of the run key is a desktop entry; only a string naming a program can start at
-    // login, and an autostart directory marked read-only stays so, for root too.
+    // A run key value is a desktop entry, only a program's path; a read-only autostart directory stays so, for root too.
     void runValueIsADesktopEntry_data()
     {
         QTest::addColumn<quint32>("root");

@@ -3,32 +3,22 @@
 #include "serverlink/FrameStream.h"
 #include "serverlink/VersionNumbers.h"
 #include "serverlink/modSocketCmd.h"
-
 #include "TestSupport.h"
 
 using namespace modSocketCmd;
 using TestSupport::errorOf;
-
-namespace {
-
 const QByteArray kLife = "@#cmd:2##Argument:0###@";
 const QByteArray kIdent = "@#cmd:4##Argument:120##ClientName:SRV###@";
 const QByteArray kUser = "@#cmd:6##Argument:1##NrOfUsers:1##Username:op##Password:pw##Resolution:2###@";
 
-QStringList texts(std::initializer_list<QByteArray> frames)
-{
-    return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n');
-}
-
-} // namespace
+static QStringList texts(std::initializer_list<QByteArray> frames) { return QString::fromLatin1(QList<QByteArray>(frames).join('\n')).split(u'\n'); }
 
 class tst_Frames : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // Fields read in order, a missing one stops there, a bad number raises; text that is not
-    // one whole frame changes nothing.
+    // Fields read in order, a missing one stops there, a bad number raises; not one whole frame: no change.
     void parse_data()
     {
         QTest::addColumn<QString>("text");
@@ -102,8 +92,7 @@ private slots:
     {
         QFETCH(QByteArray, stream);
         QFETCH(QStringList, expected);
-        FrameStream whole;
-        QCOMPARE(whole.append(stream), expected);
+        QCOMPARE(FrameStream().append(stream), expected);
         FrameStream bytewise;
         QStringList frames;
         for (char c : stream) {
@@ -113,8 +102,8 @@ private slots:
         QCOMPARE(frames, expected);
         for (qsizetype cut = 0; stream.size() < 1000 && cut <= stream.size(); ++cut) {
             FrameStream s;
-            QStringList pieces = s.append(stream.left(cut));
-            QCOMPARE(pieces + s.append(stream.mid(cut)), expected);
+            const QStringList first = s.append(stream.left(cut));
+            QCOMPARE(first + s.append(stream.mid(cut)), expected);
         }
     }
 
@@ -123,8 +112,7 @@ private slots:
     {
         FrameStream s;
         QVERIFY(s.append("abc@").isEmpty() && s.pending() == 1);
-        const QByteArray head = "@#cmd:2##Argument:0##Pad:";
-        const QByteArray longest = head + QByteArray(FrameStream::MaxFrame - head.size() - 4, 'p') + "###@";
+        const QByteArray head = "@#cmd:2##Argument:0##Pad:", longest = head + QByteArray(FrameStream::MaxFrame - head.size() - 4, 'p') + "###@";
         QCOMPARE(s.append(longest.mid(1)), texts({longest}));
         QVERIFY(s.append("@#x" + longest.mid(2)).isEmpty()); // one byte too long
         QCOMPARE(s.append(longest + kLife), texts({longest, kLife}));

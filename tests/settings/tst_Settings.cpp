@@ -3,7 +3,6 @@
 #include "settings/ClientConfig.h"
 #include "settings/modGlobClientVar.h"
 #include "settings/modSettings.h"
-
 #include "TestSupport.h"
 
 #include <QFileInfo>
@@ -12,19 +11,6 @@ using namespace modGlobClientVar;
 using namespace modSettings;
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
-
-namespace {
-
-QStringList keysOf(ClientConfig::Holder holder)
-{
-    QStringList keys;
-    for (const ClientConfig::Key &key : ClientConfig::Keys())
-        if (key.holder == holder)
-            keys << key.name;
-    return keys;
-}
-
-} // namespace
 
 class tst_Settings : public QObject
 {
@@ -37,9 +23,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<TestSupport::ProgramDir>();
-        gStartConnectLifeCnt = gTryConnectActionCnt = 3;
-        gStartLifeCnt = 45;
-        gMaxTryConnectActionCnt = 50;
+        gStartConnectLifeCnt = gTryConnectActionCnt = 3, gStartLifeCnt = 45, gMaxTryConnectActionCnt = 50;
         gUserProcessName.clear();
     }
     void cleanup() { m_dir.reset(); }
@@ -74,15 +58,16 @@ private slots:
         QFETCH(int, box);
         QFETCH(int, resolution);
         QFETCH(int, count);
-        QStringList content{"[Client]", "txtPort=" + stored, "cboResolution=" + stored};
-        for (const QString &k : keysOf(ClientConfig::Holder::CheckBox) + keysOf(ClientConfig::Holder::Count))
-            content << k + u'=' + stored;
+        QStringList content{"[Client]", "txtPort=" + stored};
+        for (const ClientConfig::Key &key : ClientConfig::Keys())
+            if (key.holder != ClientConfig::Holder::Text)
+                content << key.name + u'=' + stored;
         if (!stored.isNull())
             m_dir->write(QStringLiteral("Client.cfg"), content);
         ClientConfig config;
         config.Read();
-        for (const QString &k : keysOf(ClientConfig::Holder::CheckBox))
-            QVERIFY2(config.value(k) == (box < 0 ? QVariant() : QVariant(box)), qPrintable(k));
+        for (const ClientConfig::Key &k : ClientConfig::Keys())
+            QVERIFY2(k.holder != ClientConfig::Holder::CheckBox || config.value(k.name) == (box < 0 ? QVariant() : QVariant(box)), qPrintable(k.name));
         QCOMPARE(config.value(QStringLiteral("cboResolution")), resolution < -1 ? QVariant() : QVariant(resolution));
         QCOMPARE(config.value(QStringLiteral("txtPort")).toString(), stored.isNull() ? QStringLiteral("0") : stored);
         QCOMPARE(gStartLifeCnt, count ? count : 45);

@@ -4,7 +4,6 @@
 #include <QTest>
 
 namespace TestSupport {
-
 // The file's bytes, empty when it cannot be read.
 inline QByteArray readBytes(const QString &path)
 {
@@ -17,5 +16,4 @@ inline void writeBytes(const QString &path, const QByteArray &data)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
 }
-
 } // namespace TestSupport

@@ -18,8 +18,8 @@
     Type Name() const override { return m_##Name; }                                                                    \
     Type m_##Name{};
 
-// Records every setting and call of a session control, in order. refuseSetting names a setting
-// refused as the real control refuses a value; notifyError fails the device notification.
+// Records every setting and call of a session control in order; refuseSetting is refused as the real control
+// refuses a value, notifyError fails the device notification.
 template<typename Base>
 class SessionRecorder : public Base
 {
@@ -39,20 +39,11 @@ public:
         return names;
     }
 
-    RECORDED(QString, Server)
-    RECORDED(QString, UserName)
-    RECORDED(qint32, DesktopWidth)
-    RECORDED(qint32, DesktopHeight)
-    RECORDED(qint32, FullScreen)
-    RECORDED(qint32, BitmapPeristence)
-    RECORDED(qint32, Compress)
-    RECORDED(qint32, PerformanceFlags)
-    RECORDED(bool, RedirectDrives)
-    RECORDED(bool, RedirectPorts)
-    RECORDED(bool, RedirectPrinters)
-    RECORDED(bool, RedirectSmartCards)
-    RECORDED(bool, DisplayConnectionBar)
-    RECORDED(bool, EnableAutoReconnect)
+    RECORDED(QString, Server) RECORDED(QString, UserName)
+    RECORDED(qint32, DesktopWidth) RECORDED(qint32, DesktopHeight) RECORDED(qint32, FullScreen)
+    RECORDED(qint32, BitmapPeristence) RECORDED(qint32, Compress) RECORDED(qint32, PerformanceFlags)
+    RECORDED(bool, RedirectDrives) RECORDED(bool, RedirectPorts) RECORDED(bool, RedirectPrinters)
+    RECORDED(bool, RedirectSmartCards) RECORDED(bool, DisplayConnectionBar) RECORDED(bool, EnableAutoReconnect)
     void Connect() override { calls.append({QStringLiteral("Connect"), {}}); }
     void setClearTextPassword(const QString &value) override { record("ClearTextPassword", value, m_password); }
     void NotifyRedirectDeviceChange(quint32 wParam, qint32 lParam) override

@@ -7,32 +7,28 @@
 
 #include <sys/mount.h>
 
-#include <cerrno>
-#include <cstring>
-
 namespace TestSupport {
+// Empty root: the stores back where the program keeps them.
+static void setStores(const QString &root)
+{
+    const auto in = [&](const char *name) { return root.isEmpty() ? root : root + u'/' + QLatin1String(name); };
+    Registry::SetStoreDirectory(in("registry"));
+    Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, in("autostart-system"));
+    Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, in("autostart-user"));
+}
 
 ProgramDir::ProgramDir()
 {
-    modGlobClientVar::gClientCfgFile = m_dir.filePath(QStringLiteral("Client.cfg"));
-    modGlobClientVar::gUserCfgFile = m_dir.filePath(QStringLiteral("User.cfg"));
-    Registry::SetStoreDirectory(m_dir.filePath(QStringLiteral("registry")));
-    Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, m_dir.filePath(QStringLiteral("autostart-system")));
-    Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, m_dir.filePath(QStringLiteral("autostart-user")));
+    modGlobClientVar::gClientCfgFile = file(QStringLiteral("Client.cfg"));
+    modGlobClientVar::gUserCfgFile = file(QStringLiteral("User.cfg"));
+    setStores(m_dir.path());
 }
 
-ProgramDir::~ProgramDir()
-{
-    Registry::SetStoreDirectory({});
-    Registry::SetAutostartDirectory(Registry::HKEY_LOCAL_MACHINE, {});
-    Registry::SetAutostartDirectory(Registry::HKEY_CURRENT_USER, {});
-}
+ProgramDir::~ProgramDir() { setStores({}); }
 
 void ProgramDir::write(const QString &name, const QStringList &lines) const
 {
-    QFile f(file(name));
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+    writeBytes(file(name), lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
 }
 
 LoopbackServer::LoopbackServer(quint16 port, const QHostAddress &address)
@@ -42,19 +38,12 @@ LoopbackServer::LoopbackServer(quint16 port, const QHostAddress &address)
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             peers << socket;
             received.clear();
-            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
-                if (socket == peer())
-                    received += socket->readAll();
-            });
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] { received += socket == peer() ? socket->readAll() : QByteArray(); });
         }
     });
 }
 
-void LoopbackServer::send(const QByteArray &bytes)
-{
-    peer()->write(bytes);
-    peer()->flush();
-}
+void LoopbackServer::send(const QByteArray &bytes) { peer()->write(bytes), peer()->flush(); }
 
 quint16 refusingPort()
 {
@@ -66,22 +55,15 @@ TmpfsMount::TmpfsMount(const QString &dir) : m_dir(QFile::encodeName(dir))
 {
     QDir().mkpath(dir);
     m_mounted = ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, "size=1m") == 0;
-    if (!m_mounted)
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+    m_error = m_mounted ? QString() : qt_error_string();
 }
 
-bool TmpfsMount::unmount()
-{
-    return !(m_mounted = m_mounted && ::umount2(m_dir.constData(), MNT_DETACH) != 0);
-}
+bool TmpfsMount::unmount() { return !(m_mounted = m_mounted && ::umount2(m_dir.constData(), MNT_DETACH) != 0); }
 
 QString TmpfsMount::refusal()
 {
     QTemporaryDir probe;
     TmpfsMount m(probe.filePath(QStringLiteral("probe")));
-    return m.mounted() ? QString()
-                       : QStringLiteral("mounting a tmpfs is not permitted here (%1); needs root with CAP_SYS_ADMIN")
-                             .arg(m.error());
+    return m.mounted() ? QString() : QStringLiteral("mounting a tmpfs is not permitted here (%1); needs root with CAP_SYS_ADMIN").arg(m.error());
 }
-
 } // namespace TestSupport

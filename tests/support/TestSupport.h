@@ -7,10 +7,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace TestSupport {
-
 constexpr int kWait = 10000;
 
 // The error number an operation raises, 0 when it raises none.
@@ -25,25 +23,21 @@ int errorOf(F &&f)
     return 0;
 }
 
-// A temporary program directory holding Client.cfg, User.cfg, the registry store and the
-// autostart directories while it lives.
+// A temporary program directory: Client.cfg, User.cfg, the registry store and autostart directories while it lives.
 class ProgramDir
 {
 public:
     ProgramDir();
     ~ProgramDir();
     QString file(const QString &name) const { return m_dir.filePath(name); }
-    // Writes a file with the given text (lines joined with CR LF).
-    void write(const QString &name, const QStringList &lines) const;
-
+    void write(const QString &name, const QStringList &lines) const; // lines joined with CR LF
 private:
     QTemporaryDir m_dir;
 };
 
 // The server's end of the side link: keeps every accepted peer, collects what the newest sends.
-class LoopbackServer
+struct LoopbackServer
 {
-public:
     explicit LoopbackServer(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const { return server.serverPort(); }
     QTcpSocket *peer() const { return peers.isEmpty() ? nullptr : peers.last().data(); }
@@ -67,13 +61,10 @@ public:
     bool unmount();
     bool mounted() const { return m_mounted; }
     QString error() const { return m_error; }
-    // Why a test may not mount here, or nothing when it may.
-    static QString refusal();
-
+    static QString refusal(); // why a test may not mount here, or nothing when it may
 private:
     QByteArray m_dir;
     bool m_mounted = false;
     QString m_error;
 };
-
 } // namespace TestSupport

@@ -1,9 +1,6 @@
 // A real child run and waited for: its exit code, the waits, and what is never started.
 #include "system/modSynchronousShell.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -12,24 +9,15 @@
 
 using modSynchronousShell::RunProcessAndWait;
 
-namespace {
-
 // Counts rounds of pending events: an event posted during a round is handled in the next.
 struct RoundCounter : QObject
 {
     int rounds = 0;
     RoundCounter() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
-    bool event(QEvent *) override
-    {
-        ++rounds;
-        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-        return true;
-    }
+    bool event(QEvent *) override { return QCoreApplication::postEvent(this, new QEvent(QEvent::User)), ++rounds; }
 };
 
-bool noChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; } // running or zombie
-
-} // namespace
+static bool noChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; } // running or zombie
 
 class tst_modSynchronousShell : public QObject
 {
@@ -46,10 +34,8 @@ private slots:
     void initTestCase() { qputenv("VESKORA_CODE", "3"); QVERIFY(QDir::setCurrent(m_dir.path())); }
     void init() { QVERIFY(noChildren()); }
 
-    // The exit code; before a kill at the limit T, ceil(T / 1000) + 1 one-second waits with
-    // pending events processed between two of them. Code 0: nothing starts, as the file named
-    // is run itself, never looked up along PATH, split into arguments or handed to a shell; a
-    // relative name is found in the working directory.
+    // The exit code; before a kill at limit T, ceil(T / 1000) + 1 one-second waits, events handled between. Code 0: the
+    // file named is run itself, never looked up along PATH, split or handed to a shell; relative: in the working directory.
     void run_data()
     {
         QTest::addColumn<QString>("name");
@@ -76,8 +62,8 @@ private slots:
         QFETCH(int, waits);
         const QString pidFile = m_dir.filePath(QStringLiteral("pid")), head = "#!/bin/sh\necho $$ > '" + pidFile + "'\n";
         QFile::remove(pidFile);
-        QVERIFY(script(QStringLiteral("prog.sh"), head + body) && script(QStringLiteral("plain.sh"), head, {}));
-        QVERIFY(script(QStringLiteral("noshebang"), head.mid(head.indexOf(u'\n') + 1)));
+        QVERIFY(script(QStringLiteral("prog.sh"), head + body) && script(QStringLiteral("plain.sh"), head, {})
+                && script(QStringLiteral("noshebang"), head.mid(head.indexOf(u'\n') + 1)));
         RoundCounter counter;
         QCOMPARE(RunProcessAndWait(name, timeout), code);
         QCOMPARE(counter.rounds, waits - 1);

@@ -1,5 +1,4 @@
-// The exit flags ShutdownSystem hands on, the requests to a stand-in logind on a private bus,
-// and the window helpers.
+// The exit flags ShutdownSystem hands on, the requests to a stand-in logind on a private bus, the window helpers.
 #include "system/modSystemBasic.h"
 
 #include <QApplication>
@@ -7,16 +6,13 @@
 #include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 #include <QWidget>
 
 using namespace modSystemBasic;
 
-namespace {
-
 const QString kSessionPath = QStringLiteral("/org/freedesktop/login1/session/_31");
-QStringList asked; // what the stand-in logind was asked, in order
+static QStringList asked; // what the stand-in logind was asked, in order
 
 class FakeSession : public QObject
 {
@@ -40,11 +36,9 @@ public slots:
         asked << QStringLiteral("GetSessionByPID %1").arg(pid);
         if (!hasSession)
             sendErrorReply(QStringLiteral("org.freedesktop.login1.NoSessionForPID"), QStringLiteral("no session"));
-        return QDBusObjectPath(hasSession ? kSessionPath : QStringLiteral("/"));
+        return QDBusObjectPath(kSessionPath);
     }
 };
-
-} // namespace
 
 class tst_modSystemBasic : public QObject
 {
@@ -59,28 +53,19 @@ private slots:
     void initTestCase()
     {
         SetMachineControl([this](quint32 flags, quint32 reserved) { m_exits << (reserved == 0xFFFFFFFFu ? flags : 999u); });
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing (scripts/install-deps installs it)");
-        m_daemon.start(daemon, {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        m_daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        QVERIFY2(m_daemon.waitForStarted(), "dbus-daemon is missing (scripts/install-deps installs it)");
         QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
         const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
-        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")));
-        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_manager, QDBusConnection::ExportAllSlots));
-        QVERIFY(service.registerObject(kSessionPath, &m_session, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")) && service.registerObject(kSessionPath, &m_session, QDBusConnection::ExportAllSlots)
+                && service.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_manager, QDBusConnection::ExportAllSlots));
         QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("client")).isConnected());
     }
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
-        m_daemon.kill();
-        m_daemon.waitForFinished(10000);
-    }
+    void cleanupTestCase() { m_daemon.kill(), m_daemon.waitForFinished(10000); }
     void init() { m_exits.clear(), asked.clear(), SetVersionReader({}); }
 
-    // "NT", "9x": the version record names that family; "Linux": the real record, which names
-    // none; "failed": the query fails, and its error number reads as NT.
+    // "NT", "9x": the version record names that family; "Linux": the real one, naming none; "failed": reads as NT.
     void exitFlags_data()
     {
         QTest::addColumn<QString>("platform");
@@ -104,8 +89,7 @@ private slots:
         QCOMPARE(m_exits, flags < 0 ? QList<quint32>() : QList<quint32>{quint32(flags)});
     }
 
-    // Each request, then a shut-down behind it: once that arrives, nothing else was asked
-    // before it. Without a bus nothing happens.
+    // Each request, then a shut-down behind it: once that arrives nothing else was asked. Without a bus nothing happens.
     void logindRequests_data()
     {
         QTest::addColumn<quint32>("flags");
