@@ -268,6 +268,9 @@ void FreeRdpSessionControl::Connect()
     m_keysDown.clear();
     m_buttonsDown = {};
     m_frame.reset(QSize(m_desktopWidth, m_desktopHeight));
+    // Before the session exists: making the window native announces its new id, which would
+    // attach it a second time.
+    attachWindow();
     m_session = std::make_unique<RdpSession>(m_frame, std::move(config));
     // Queued: the session sends them from its worker thread, and ended() is its last.
     RdpSession *session = m_session.get();
@@ -278,7 +281,6 @@ void FreeRdpSessionControl::Connect()
     connect(session, &RdpSession::resized, this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
     connect(session, &RdpSession::certificateChanged, this, &FreeRdpSessionControl::sessionCertificateChanged,
             Qt::QueuedConnection);
-    attachWindow();
     m_session->start();
     applyFullScreen();
     updateConnectionBar();
