@@ -158,6 +158,36 @@ private slots:
         }
     }
 
+    // What the icon, the dialogs and the about box say: captions, labels, buttons, the tip.
+    void texts_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("control"); // empty: the form's caption, or the icon's tip
+        QTest::addColumn<QString>("text");
+        const QList<std::tuple<const char *, const char *, const char *>> rows{
+            {"trayIcon", "", "Veskora"}, {"mnuTrayMenu", "", "TrayMenu"}, {"frmClientTrayIcon", "", "frmDummyTrayIcon"},
+            {"frmEnterPassword", "", "Password"}, {"frmEnterPassword", "Label4", "Enter your Password:"}, {"frmEnterPassword", "cmdOk", "&Ok"},
+            {"frmEnterPassword", "cmdCancel", "Cancel"}, {"frmPassDefine", "", "Password Definition"}, {"frmPassDefine", "Label4", "Old Password:"},
+            {"frmPassDefine", "Label2", "New Password:"}, {"frmPassDefine", "Label1", "Verify new Password"}, {"frmPassDefine", "cmdOk", "&Ok"},
+            {"frmPassDefine", "cmdCancel", "Cancel"}, {"frmAboutClient", "", "About Torvane Remote Desktop Client"},
+            {"frmAboutClient", "Label1", "Torvane Remote Desktop Client"}, {"frmAboutClient", "Label2", "Version:"},
+            {"frmAboutClient", "Label3", "Build:"}, {"frmAboutClient", "cmdOk", "&OK"}};
+        for (const auto &[form, control, text] : rows)
+            QTest::addRow("%s %s", form, control) << QString::fromLatin1(form) << QString::fromLatin1(control) << QString::fromLatin1(text);
+    }
+    void texts()
+    {
+        QFETCH(QString, form);
+        QFETCH(QString, control);
+        frmEnterPassword::Load(), frmPassDefine::Load(), frmAboutClient::ShowBox();
+        QObject *object = form.startsWith(u"frmClient") ? &tray() : tray().findChild<QObject *>(form);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            object = w->objectName() == form ? w : object;
+        QVERIFY(object);
+        const char *property = control.isEmpty() ? (form == u"trayIcon" ? "toolTip" : form == u"mnuTrayMenu" ? "title" : "windowTitle") : "text";
+        QTEST((control.isEmpty() ? object : object->findChild<QObject *>(control))->property(property).toString(), "text");
+    }
+
     // About and Security need no gate, nothing does with the gate off; one about box at a time.
     void withoutPrompt()
     {
