@@ -203,6 +203,7 @@ void Fleet::closed(PanelLink *link)
     const QString name = key(link->name());
     if (!name.isEmpty() && m_byName.value(name) == link) {
         m_byName.remove(name);
+        m_policy.signOfLife(link->name(), 0, SteadyClock::ms());
         const PanelInfo info = link->info();
         m_down.insert(name, info);
         // Names come from the panels: what is remembered of those gone stays bounded.
