@@ -62,7 +62,7 @@ bool Fleet::reload(const ServerConfig &config, QString &error)
         m_round.start(config.interval * 1000);
     for (PanelLink *link : m_links.values()) {
         if (!config.allows(link->address())) {
-            link->close("its address is no longer allowed");
+            link->close(QStringLiteral("its address is no longer allowed"));
             continue;
         }
         link->setServerVersion(config.version);
@@ -112,7 +112,7 @@ void Fleet::accept()
                               : m_perAddress.value(address) >= m_config.maxLinksPerAddress ? "its address has as many links as it may"
                                                                                              : nullptr;
         if (refusal) {
-            qCInfo(lcLink) << "link from" << address.toString() << "refused:" << refusal;
+            qCInfo(lcLink).noquote() << "link from" << address.toString() << "refused:" << refusal;
             ++m_refused;
             socket->abort();
             socket->deleteLater();
@@ -126,7 +126,7 @@ void Fleet::accept()
         connect(link, &PanelLink::closed, this, &Fleet::closed);
         m_links.insert(link);
         ++m_perAddress[address];
-        qCInfo(lcLink) << "link from" << address.toString();
+        qCInfo(lcLink).noquote() << "link from" << address.toString();
         link->start();
     }
 }
@@ -143,7 +143,7 @@ void Fleet::identified(PanelLink *link)
     PanelLink *previous = std::exchange(slot, link);
     // The panel came back before its old link was found dead.
     if (previous && previous != link)
-        previous->close("the panel opened a new link");
+        previous->close(QStringLiteral("the panel opened a new link"));
     m_down.remove(key(link->name()));
     const PanelInfo info = link->info();
     qCInfo(lcFleet).noquote() << QStringLiteral("panel %1 at %2, version %3").arg(info.name, info.address, info.version);

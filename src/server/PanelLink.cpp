@@ -32,8 +32,10 @@ PanelLink::PanelLink(QTcpSocket *socket, qint32 serverVersion, QObject *parent)
     socket->setParent(this);
     socket->setReadBufferSize(FrameStream::MaxFrame);
     connect(socket, &QIODevice::readyRead, this, &PanelLink::read);
-    connect(socket, &QAbstractSocket::disconnected, this, [this] { close("closed by the panel"); });
-    connect(socket, &QAbstractSocket::errorOccurred, this, [this] { close("socket error"); });
+    connect(socket, &QAbstractSocket::disconnected, this, [this] { close(QStringLiteral("closed by the panel")); });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        close(error == QAbstractSocket::RemoteHostClosedError ? QStringLiteral("closed by the panel") : m_socket->errorString());
+    });
 }
 
 void PanelLink::start()
@@ -64,7 +66,7 @@ void PanelLink::round(qint64 silenceMs)
     if (!m_open)
         return;
     if (SteadyClock::ms() - m_lastHeard > silenceMs) {
-        close("silent");
+        close(QStringLiteral("silent"));
         return;
     }
     if (m_name.isEmpty() && ++m_identifyRounds >= 2) {
@@ -72,7 +74,7 @@ void PanelLink::round(qint64 silenceMs)
         send(plainFrame(SideLinkCommand::IdentifyRequest, m_serverVersion));
     }
     if (m_seriesRounds >= 0 && ++m_seriesRounds >= 2) {
-        qCInfo(lcLink) << m_name << "did not acknowledge its profiles: sent again";
+        qCInfo(lcLink).noquote() << m_name << "did not acknowledge its profiles: sent again";
         sendSeries();
     }
     if (m_lifeSentUs < 0)
@@ -103,7 +105,7 @@ void PanelLink::sendSeries()
     m_nextAck = 1;
     m_seriesRounds = count > 0 ? 0 : -1;
     if (count == 0) {
-        qCInfo(lcLink) << m_name << "has no profiles";
+        qCInfo(lcLink).noquote() << m_name << "has no profiles";
         return;
     }
     for (qint32 n = 1; n <= count; ++n) {
@@ -145,12 +147,12 @@ void PanelLink::orderExit(qint32 mode)
     send(plainFrame(SideLinkCommand::ExitOrder, mode));
 }
 
-void PanelLink::close(const char *why)
+void PanelLink::close(const QString &why)
 {
     if (!m_open)
         return;
     m_open = false;
-    qCInfo(lcLink) << "link" << m_address.toString() << m_name << "ends:" << why;
+    qCInfo(lcLink).noquote() << "link" << m_address.toString() << m_name << "ends:" << why;
     m_socket->disconnect(this);
     m_socket->abort();
     emit closed(this);
@@ -164,7 +166,7 @@ void PanelLink::send(const QString &frame)
                               << frame.section(u'#', 3, 3);
     m_socket->write(frame.toLatin1());
     if (m_socket->bytesToWrite() > MaxPendingOutput)
-        close("the panel reads nothing");
+        close(QStringLiteral("the panel reads nothing"));
 }
 
 void PanelLink::read()
@@ -186,12 +188,12 @@ void PanelLink::handle(const QString &frame)
     try {
         command = modSocketCmd::ParseCommandFrame(frame);
     } catch (const VbError &) {
-        qCDebug(lcLink) << "<-" << m_address.toString() << m_name << "a frame without its numbers, dropped";
+        qCDebug(lcLink).noquote() << "<-" << m_address.toString() << m_name << "a frame without its numbers, dropped";
         return;
     }
     if (command.Cmd == 0)
         return;
-    qCDebug(lcLink) << "<-" << (m_name.isEmpty() ? m_address.toString() : m_name) << "cmd" << command.Cmd << "argument" << command.Argument;
+    qCDebug(lcLink).noquote() << "<-" << (m_name.isEmpty() ? m_address.toString() : m_name) << "cmd" << command.Cmd << "argument" << command.Argument;
     m_lastHeard = SteadyClock::ms();
     switch (SideLinkCommand(command.Cmd)) {
     case SideLinkCommand::SignOfLife: {
@@ -211,7 +213,7 @@ void PanelLink::handle(const QString &frame)
         QString name;
         modSocketCmd::GetFieldValue(frame, QStringLiteral("ClientName:"), name);
         if (!usableName(name)) {
-            qCInfo(lcLink) << "link" << m_address.toString() << "gave no usable name";
+            qCInfo(lcLink).noquote() << "link" << m_address.toString() << "gave no usable name";
             return;
         }
         m_version = command.Argument;

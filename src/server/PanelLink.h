@@ -57,7 +57,7 @@ public:
     void orderConnect(qint32 profile);
     void orderExit(qint32 mode);
     // Ends the link; closed follows at once.
-    void close(const char *why);
+    void close(const QString &why);
 
 signals:
     void identified(PanelLink *link);

@@ -9,6 +9,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <sys/resource.h>
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -31,6 +33,12 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString path = parser.value(configOption);
+
+    // A link is a file descriptor: a fleet needs more than the usual soft limit.
+    if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     ServerConfig config;
     QString error;
