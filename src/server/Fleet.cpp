@@ -40,25 +40,14 @@ bool Fleet::listen(const ServerConfig &config, QString &error)
     return true;
 }
 
-bool Fleet::start(const ServerConfig &config, QString &error)
+bool Fleet::apply(const ServerConfig &config, QString &error)
 {
     if (!listen(config, error))
         return false;
     m_config = config;
     m_policy.setMode(config.mode);
     m_policy.setReleaseAfter(qint64(config.releaseAfter) * 1000);
-    m_round.start(config.interval * 1000);
-    return true;
-}
-
-bool Fleet::reload(const ServerConfig &config, QString &error)
-{
-    if (!listen(config, error))
-        return false;
-    m_config = config;
-    m_policy.setMode(config.mode);
-    m_policy.setReleaseAfter(qint64(config.releaseAfter) * 1000);
-    if (m_round.interval() != config.interval * 1000)
+    if (!m_round.isActive() || m_round.interval() != config.interval * 1000)
         m_round.start(config.interval * 1000);
     for (PanelLink *link : m_links.values()) {
         if (!config.allows(link->address())) {

@@ -32,12 +32,10 @@ public:
     explicit Fleet(QObject *parent = nullptr);
     ~Fleet() override;
 
-    // Listens as the configuration says; false with the reason when it cannot.
-    bool start(const ServerConfig &config, QString &error);
-    // Takes a new configuration without dropping a link: panels whose profiles changed get the
-    // new series, the lock follows the new mode. False, with the running configuration kept,
-    // when the new address cannot be listened on.
-    bool reload(const ServerConfig &config, QString &error);
+    // Listens and steers as the configuration says. Taken again, it drops no link: panels
+    // whose profiles changed get the new series, the lock follows the new mode. False, with
+    // the running configuration kept, when its address cannot be listened on.
+    bool apply(const ServerConfig &config, QString &error);
     const ServerConfig &config() const { return m_config; }
     quint16 port() const;
 

@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     Fleet fleet;
-    if (!fleet.start(config, error)) {
+    if (!fleet.apply(config, error)) {
         qCCritical(lcServer).noquote() << error;
         return 1;
     }
@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     QObject::connect(&unixSignals, &UnixSignals::reload, &app, [&] {
         ServerConfig next;
         QString reason;
-        if (!ServerConfigFile::Load(path, next, reason) || !fleet.reload(next, reason)) {
+        if (!ServerConfigFile::Load(path, next, reason) || !fleet.apply(next, reason)) {
             qCWarning(lcServer).noquote() << "reload refused, the running configuration stays:" << reason;
             return;
         }

@@ -152,6 +152,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(op2.PanelText(2), QStringLiteral("No Client connected!"), kWait);
         QVERIFY(button->isEnabled());
 
+        // A file it cannot use is refused with its place, and the running configuration stays.
+        TestSupport::writeBytes(m_dir.filePath("server.conf"), "[server]\ninterval = 0\n");
+        ::kill(pid_t(m_daemon.processId()), SIGHUP);
+        QVERIFY(logged("reload refused, the running configuration stays: " + m_dir.filePath("server.conf").toUtf8() + ":2: interval"));
         // A reload hands OP2 its new profiles over the link it has.
         configure({"op", "spare"});
         ::kill(pid_t(m_daemon.processId()), SIGHUP);
@@ -159,6 +163,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(users->count(), 2, kWait);
         QCOMPARE(users->itemText(1), QStringLiteral("spare"));
         QCOMPARE(m_log.count("panel OP2 at"), 1);
+        // The diagnostics tell every command by number, and no password.
+        QVERIFY(logged("<- OP2 cmd 7 argument 2") && m_log.contains("-> OP2 cmd:6 Argument:2"));
         QVERIFY(!m_log.contains("left") && !m_log.contains(Password.toLatin1()));
     }
 };

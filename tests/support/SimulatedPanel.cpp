@@ -1,7 +1,6 @@
 #include "SimulatedPanel.h"
 
 #include "Version.h"
-#include "serverlink/SideLinkCommand.h"
 #include "serverlink/VersionNumbers.h"
 
 SimulatedPanel::SimulatedPanel(const QString &panelName, QObject *parent) : QObject(parent), name(panelName)
@@ -9,10 +8,10 @@ SimulatedPanel::SimulatedPanel(const QString &panelName, QObject *parent) : QObj
     connect(&socket, &QIODevice::readyRead, this, &SimulatedPanel::read);
 }
 
-void SimulatedPanel::send(qint32 cmd, qint32 argument)
+void SimulatedPanel::send(SideLinkCommand command, qint32 argument)
 {
     QString frame;
-    modSocketCmd::BuildCommandFrame(SocketCmd{cmd, argument}, frame);
+    modSocketCmd::BuildCommandFrame(SocketCmd{Number(command), argument}, frame);
     send(frame);
 }
 
@@ -26,7 +25,7 @@ void SimulatedPanel::read()
         m_last[command.Cmd] = frame;
         switch (SideLinkCommand(command.Cmd)) {
         case SideLinkCommand::SignOfLifeRequest:
-            send(Number(SideLinkCommand::SignOfLife), session);
+            send(SideLinkCommand::SignOfLife, session);
             break;
         case SideLinkCommand::IdentifyRequest: {
             QString identity;
@@ -38,10 +37,10 @@ void SimulatedPanel::read()
         }
         case SideLinkCommand::UserProfile:
             if (acknowledge)
-                send(Number(SideLinkCommand::ProfileReceived), command.Argument);
+                send(SideLinkCommand::ProfileReceived, command.Argument);
             break;
         case SideLinkCommand::RemoteStatus:
-            send(Number(SideLinkCommand::RemoteStatusReceived), 0);
+            send(SideLinkCommand::RemoteStatusReceived, 0);
             break;
         default:
             break;

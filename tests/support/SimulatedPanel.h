@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serverlink/FrameStream.h"
+#include "serverlink/SideLinkCommand.h"
 #include "serverlink/modSocketCmd.h"
 
 #include <QTcpSocket>
@@ -16,10 +17,10 @@ public:
     explicit SimulatedPanel(const QString &name, QObject *parent = nullptr);
     void connectTo(quint16 port, const QHostAddress &address = QHostAddress::LocalHost) { socket.connectToHost(address, port); }
     void send(const QString &frame) { socket.write(frame.toLatin1()); }
-    void send(qint32 cmd, qint32 argument);
+    void send(SideLinkCommand command, qint32 argument);
     // How many frames of a command it received, and the last one.
-    int count(qint32 cmd) const { return m_counts.value(cmd); }
-    QString last(qint32 cmd) const { return m_last.value(cmd); }
+    int count(SideLinkCommand command) const { return m_counts.value(Number(command)); }
+    QString last(SideLinkCommand command) const { return m_last.value(Number(command)); }
 
     QString name;
     qint32 session = 0;       // answered to a sign-of-life request
