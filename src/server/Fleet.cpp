@@ -138,7 +138,7 @@ void Fleet::identified(PanelLink *link)
     qCInfo(lcFleet).noquote() << QStringLiteral("panel %1 at %2, version %3").arg(info.name, info.address, info.version);
     link->setPolicy(m_config.policyFor(link->name(), link->address()));
     tellStatus(link);
-    emit panelChanged(info);
+    emit panelChanged(link->info());
 }
 
 void Fleet::signOfLife(PanelLink *link)

@@ -56,6 +56,8 @@ PanelInfo PanelLink::info() const
     info.link = !m_open ? QStringLiteral("down") : m_name.isEmpty() ? QStringLiteral("identifying") : QStringLiteral("up");
     info.session = m_session;
     info.profile = m_profileInUse;
+    for (const ServerProfile &profile : m_policy.profiles)
+        info.profiles.append(profile.name);
     info.lastSeen = m_lastSeen;
     info.rttMs = m_rttUs < 0 ? -1 : double(m_rttUs) / 1000.0;
     return info;

@@ -18,6 +18,7 @@ struct PanelInfo
     QString link;     // "identifying", "up" or "down"
     qint32 session = -1; // 0 none, 1 started, 3 connected; -1 not yet told
     QString profile;  // the profile it was last told to connect with, while that may hold
+    QStringList profiles; // the names of the profiles it was given, in order
     qint64 lastSeen = 0; // its last sign of life, milliseconds since the epoch; 0 none
     double rttMs = -1;   // the round trip of that sign of life; -1 none
 };

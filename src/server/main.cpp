@@ -1,6 +1,7 @@
 // veskora-server: the server's side of the side link for a fleet of panels.
 
 #include "Version.h"
+#include "server/Dashboard.h"
 #include "server/Fleet.h"
 #include "server/ServerConfig.h"
 #include "server/ServerLog.h"
@@ -47,7 +48,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     Fleet fleet;
-    if (!fleet.apply(config, error)) {
+    Dashboard dashboard(fleet);
+    if (!fleet.apply(config, error) || !dashboard.apply(config, error)) {
         qCCritical(lcServer).noquote() << error;
         return 1;
     }
@@ -64,6 +66,8 @@ int main(int argc, char *argv[])
             qCWarning(lcServer).noquote() << "reload refused, the running configuration stays:" << reason;
             return;
         }
+        if (!dashboard.apply(next, reason))
+            qCWarning(lcServer).noquote() << reason << "(the dashboard stays where it was)";
         qCInfo(lcServer).noquote() << "configuration reloaded from" << path;
     });
     qCInfo(lcServer).noquote() << "veskora-server" << Version::Text << "running with" << path;
