@@ -1,6 +1,7 @@
 // The real daemon with two real panels on one machine, each with its own computer name: OP1 a program of
 // its own in a host-name namespace, OP2 the panel in this process, its machine control recorded. One
-// operator's "Remote Desktop" opens a session and locks the other panel with the first one's name.
+// operator's "Remote Desktop" opens a session and locks the other panel with the first one's name; the
+// lock lifts with the session; a reload and an order from the dashboard reach a panel over its link.
 #include "RdpTestEnvironment.h"
 #include "client/Forms.h"
 #include "client/ModuleSessionControl.h"
@@ -14,6 +15,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QTest>
 
@@ -34,7 +37,7 @@ private:
     RdpTestEnvironment::Display &m_display;
     QTemporaryDir m_dir;
     QString m_address;
-    quint16 m_port = 0;
+    quint16 m_port = 0, m_dashboard = 0;
     std::unique_ptr<RdpTestEnvironment::Display> m_serverDisplay, m_op1Display;
     std::unique_ptr<Server> m_rdp;
     QProcess m_daemon, m_op1;
@@ -45,7 +48,8 @@ private:
     void configure(const QStringList &op2Profiles)
     {
         const QStringList lines{"[server]", "listen = " + m_address, QStringLiteral("port = %1").arg(m_port), "interval = 1",
-                                "release-after = 2", "dashboard =", "[profile op]", "user = " + UserName, "password = " + Password,
+                                "release-after = 2", QStringLiteral("dashboard = 127.0.0.1:%1").arg(m_dashboard),
+                                "token-file = " + m_dir.filePath("token"), "[profile op]", "user = " + UserName, "password = " + Password,
                                 "resolution = 2", "[profile spare]", "user = spare", "[panel OP1]", "profiles = op",
                                 "[panel OP2]", "profiles = " + op2Profiles.join(u',')};
         QFile file(m_dir.filePath("server.conf"));
@@ -79,6 +83,8 @@ private slots:
         m_rdp = std::make_unique<Server>(*m_serverDisplay);
         QVERIFY2(m_rdp->start(3389, m_address = freeServerAddress()), "the shadow server did not start");
         m_port = TestSupport::refusingPort();
+        m_dashboard = TestSupport::refusingPort();
+        TestSupport::writeBytes(m_dir.filePath("token"), "e2e-token\n");
         configure({"op"});
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_LOGGING_RULES", "veskora.*=true");
@@ -166,6 +172,15 @@ private slots:
         // The diagnostics tell every command by number, and no password.
         QVERIFY(logged("<- OP2 cmd 7 argument 2") && m_log.contains("-> OP2 cmd:6 Argument:2"));
         QVERIFY(!m_log.contains("left") && !m_log.contains(Password.toLatin1()));
+
+        // An order from the dashboard's API reaches OP2's machine control: restart, as on any platform but NT.
+        QNetworkAccessManager network;
+        QNetworkRequest restart(QUrl(QStringLiteral("http://127.0.0.1:%1/api/panels/OP2/restart").arg(m_dashboard)));
+        restart.setRawHeader("Authorization", "Bearer e2e-token");
+        std::unique_ptr<QNetworkReply> reply(network.post(restart, QByteArray()));
+        QTRY_VERIFY(reply->isFinished());
+        QCOMPARE(reply->readAll(), QByteArray("{\"refused\":{},\"sent\":[\"OP2\"]}"));
+        QTRY_COMPARE(m_exits, QList<quint32>{modSystemBasic::EWX_SHUTDOWN | modSystemBasic::EWX_REBOOT});
     }
 };
 

@@ -61,28 +61,28 @@ function orders(name, profiles) {
   return cell;
 }
 
-function row(panel) {
-  const tr = element("tr", undefined, { "data-name": panel.name, class: panel.link });
-  const seen = panel.last_seen ? new Date(panel.last_seen).toLocaleTimeString() : "never";
-  const rtt = panel.rtt_ms === null ? "" : `${panel.rtt_ms.toFixed(1)} ms`;
-  for (const text of [panel.name, panel.address, panel.version, panel.link, sessions[panel.session] ?? "", panel.profile ?? "", seen, rtt])
-    tr.append(element("td", text));
-  tr.append(orders(panel.name, panel.profiles));
-  return tr;
-}
-
+// Rows are changed in place, so that a click or a choice of profile in them is never lost.
 function show(panel) {
   const old = panels.get(panel.name);
   panels.set(panel.name, panel);
   const tbody = document.querySelector("#panels tbody");
-  const fresh = row(panel);
-  const existing = [...tbody.rows].find(tr => tr.dataset.name === panel.name);
-  // A row being used keeps its choice of profile.
-  if (existing && old) fresh.querySelector("select").value = existing.querySelector("select").value;
-  if (existing) return existing.replaceWith(fresh);
-  const after = [...tbody.rows].find(tr => tr.dataset.name.localeCompare(panel.name, undefined, { sensitivity: "base" }) > 0);
-  tbody.insertBefore(fresh, after || null);
-  showAll();
+  let tr = [...tbody.rows].find(row => row.dataset.name === panel.name);
+  if (!tr) {
+    tr = element("tr", undefined, { "data-name": panel.name });
+    for (let i = 0; i < 8; ++i) tr.append(element("td"));
+    tr.append(element("td"));
+    const after = [...tbody.rows].find(row => row.dataset.name.localeCompare(panel.name, undefined, { sensitivity: "base" }) > 0);
+    tbody.insertBefore(tr, after || null);
+  }
+  tr.className = panel.link;
+  const seen = panel.last_seen ? new Date(panel.last_seen).toLocaleTimeString() : "never";
+  const rtt = panel.rtt_ms === null ? "" : `${panel.rtt_ms.toFixed(1)} ms`;
+  [panel.name, panel.address, panel.version, panel.link, sessions[panel.session] ?? "", panel.profile ?? "", seen, rtt]
+    .forEach((text, i) => { if (tr.cells[i].textContent !== text) tr.cells[i].textContent = text; });
+  if (!old || old.profiles.join("\n") !== panel.profiles.join("\n")) {
+    tr.cells[8].replaceWith(orders(panel.name, panel.profiles));
+    showAll();
+  }
 }
 
 function showAll() {
@@ -107,11 +107,12 @@ async function start() {
     return response.json();
   };
   try {
-    showServer(await read("/api/server"));
-    panels.clear();
-    document.querySelector("#panels tbody").replaceChildren();
-    (await read("/api/panels")).forEach(show);
-    showAll();
+    const [server, list] = [await read("/api/server"), await read("/api/panels")];
+    showServer(server);
+    const names = new Set(list.map(panel => panel.name));
+    for (const tr of [...document.querySelector("#panels tbody").rows])
+      if (!names.has(tr.dataset.name)) { tr.remove(); panels.delete(tr.dataset.name); }
+    list.forEach(show);
   } catch (error) {
     return say(error.message);
   }
