@@ -343,7 +343,8 @@ void frmClient::buildControls()
     connect(Winsock, &SocketControl::Error, this, &frmClient::Winsock_Error);
     connect(Winsock, &SocketControl::DataArrival, this, &frmClient::Winsock_DataArrival);
 
-    Place(label(this, "lblText", QString()), 120, 5520, 3420, 255);
+    lblText = label(this, "lblText", QString());
+    Place(lblText, 120, 5520, 3420, 255);
     lblServerVersionLabel = label(this, "lblServerVersionLabel", QStringLiteral("Server Version:"));
     Place(lblServerVersionLabel, 120, 5880, 1320, 255);
     lblServerVersionLabel->hide();
@@ -512,6 +513,12 @@ void frmClient::setPanelText(int panel, const QString &text)
 void frmClient::ShowConfigurationFrame()
 {
     fraConfig->setVisible(true);
+}
+
+void frmClient::ShowNote(const QString &text)
+{
+    lblText->setText(text);
+    lblText->resize(qMax(lblText->width(), lblText->sizeHint().width()), lblText->height());
 }
 
 void frmClient::CloseSideLink()

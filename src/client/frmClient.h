@@ -50,6 +50,8 @@ public:
     // What the tray form does to the window: the configuration frame shown, the link closed.
     void ShowConfigurationFrame();
     void CloseSideLink();
+    // A lasting note for the operator, in the window's own line that nothing else writes.
+    void ShowNote(const QString &text);
 
     // Client configuration.
     void ReadConfigurationFromFile();
@@ -154,6 +156,7 @@ private:
     SocketControl *Winsock = nullptr;
     QLabel *lblServerVersionLabel = nullptr;
     QLabel *lblServerVersion = nullptr;
+    QLabel *lblText = nullptr;
 
     // The controls of the configuration's keys, named after them.
     std::array<QWidget *, ClientKeyCount> mHolders{};
