@@ -6,6 +6,7 @@
 #include "client/SessionControl.h"
 #include "client/VbControls.h"
 #include "client/frmMsRdpClient.h"
+#include "serverlink/ServerAddress.h"
 #include "serverlink/SideLinkMessages.h"
 #include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SocketControl.h"
@@ -406,9 +407,8 @@ void frmClient::Form_Load()
     gRdpStarted = false;
     gRdpConnected = false;
 
-    // The panel's identity.
+    // The panel's identity; its address follows the configuration.
     txtClientname->setText(modSystemBasic::GetLocalComputerName());
-    txtClientIP->setText(Winsock->LocalIP());
 
     txtPassword->setEchoMode(QLineEdit::Password);
 
@@ -420,6 +420,10 @@ void frmClient::Form_Load()
     cboResolution->setCurrentIndex(0);
 
     ReadConfigurationFromFile();
+    // The address the side link would use towards the server configured; once the link is
+    // open, the one it uses (a host name is not looked up here).
+    Winsock->SetRemoteHost(ServerAddress::Host(txtServer->text()));
+    txtClientIP->setText(Winsock->LocalIP());
 
     // Layout, in pixels.
     const QSize screen = screenPixels();

@@ -249,6 +249,7 @@ void frmClient::ConnectSideLink()
 
 void frmClient::Winsock_Connect()
 {
+    txtClientIP->setText(Winsock->LocalIP());
     mSupervisor->Winsock_Connect();
 }
 

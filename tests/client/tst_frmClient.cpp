@@ -176,6 +176,27 @@ private slots:
         QTRY_VERIFY(!server.peer() || server.peer()->state() == QAbstractSocket::UnconnectedState);
     }
 
+    // The Client-IP field: the address the side link would use towards the server configured; once open, the one it uses.
+    void clientAddress_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("address"); // empty: the link's own, once open
+        QTest::newRow("loopback") << "127.0.0.1" << "127.0.0.1";
+        QTest::newRow("IPv6 loopback with the session's port") << "[::1]:3389" << "::1";
+        QTest::newRow("a name, once connected") << "localhost" << "";
+    }
+    void clientAddress()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, address);
+        TestSupport::LoopbackServer side;
+        gNotMaximized = true;
+        frmClient &f = TestSupport::LoadPanel(*m_dir, {"txtServer=" + server, QStringLiteral("txtPort=%1").arg(side.port()), "AutoConnect=1"});
+        if (address.isEmpty())
+            QTRY_VERIFY(side.peer() && !(address = side.peer()->peerAddress().toString()).isEmpty());
+        QTRY_COMPARE(field(f, "txtClientIP")->text(), address);
+    }
+
     // Without a window manager nothing is activated: the mode is taken up all the same.
     void activationWithoutWindowManager_data()
     {
