@@ -624,6 +624,21 @@ void frmClient::showEvent(QShowEvent *e)
 
 bool frmClient::eventFilter(QObject *watched, QEvent *e)
 {
+    if (e->type() == QEvent::InputMethod && (watched == txtPort || watched == txtServer) && !g_forwardingKey) {
+        // Dead keys, compose and input methods deliver their characters here, not as key
+        // presses: each goes through the key handler as if typed, the composition still under
+        // way is shown as it is.
+        auto *composed = static_cast<QInputMethodEvent *>(e);
+        for (const QChar c : composed->commitString()) {
+            QKeyEvent typed(QEvent::KeyPress, keyOf(c.unicode()), Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(watched, &typed);
+        }
+        QInputMethodEvent underWay(composed->preeditString(), composed->attributes());
+        g_forwardingKey = true;
+        QCoreApplication::sendEvent(watched, &underWay);
+        g_forwardingKey = false;
+        return true;
+    }
     if (e->type() != QEvent::KeyPress || g_forwardingKey)
         return QWidget::eventFilter(watched, e);
 

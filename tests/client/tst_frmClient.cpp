@@ -293,6 +293,32 @@ private slots:
         QTRY_COMPARE(m_host.refreshes, 2);
     }
 
+    // Composed characters (dead keys, compose, input methods) pass the key filters as typed ones; the composing part shows.
+    void composedInputIsFiltered_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("composed");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("port: digits only") << "txtPort" << "" << QString::fromUtf8("1é2^3") << "123";
+        QTest::newRow("port: six at most") << "txtPort" << "12345" << "678" << "123456";
+        QTest::newRow("server: any character") << "txtServer" << "ts" << QString::fromUtf8("ü.é") << QString::fromUtf8("tsü.é");
+        QTest::newRow("server: 31 at most") << "txtServer" << QString(30, u's') << QString::fromUtf8("éé") << QString(30, u's') + QString::fromUtf8("é");
+    }
+    void composedInputIsFiltered()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, composed);
+        QLineEdit *edit = field(configurationMode(), qPrintable(name));
+        QFETCH(QString, before);
+        edit->setText(before);
+        QInputMethodEvent event(QStringLiteral("`"), {});
+        event.setCommitString(composed);
+        QCoreApplication::sendEvent(edit, &event);
+        QTEST(edit->text(), "after");
+        QCOMPARE(edit->inputMethodQuery(Qt::ImSurroundingText).toString(), edit->text()); // the composing "`" is no text yet
+    }
+
     // The buttons: a refused entry says why; with the server in charge the request names the chosen profile.
     void panelButtons()
     {
