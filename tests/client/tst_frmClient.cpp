@@ -151,10 +151,16 @@ private slots:
             QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
             QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
             QVERIFY(f.Supervisor().LifeCnt() == 0 && winsock->State() == SocketControl::sckClosed && server.peers.isEmpty());
+            QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 161); // 2415 twips
             return;
         }
         QTRY_VERIFY(!field(f, "txtUserName")->isEnabled());
         QVERIFY(!child(&f, "fraConfig")->isVisible() && !list(f, "cboResolution")->isEnabled());
+        QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 140); // ends 60 twips before the lamp
+        // Full screen, the server-version labels keep their distance from the lower edge: design top 392 of 431 pixels.
+        const int frame = f.frameGeometry().height() - f.height();
+        for (const char *label : {"lblServerVersion", "lblServerVersionLabel"})
+            QCOMPARE(child(&f, label)->y(), notMaximized ? 392 : 1024 - (431 + frame - 392));
 
         // The supervisor ran at once; with the timer running a new activation leaves it alone.
         QTRY_COMPARE(winsock->State(), qint32(SocketControl::sckConnected));
@@ -281,16 +287,20 @@ private slots:
         auto *winsock = child<SocketControl>(&f, "Winsock");
         winsock->Connect(QStringLiteral("127.0.0.1"), peer.port());
         QTRY_COMPARE(winsock->State(), qint32(SocketControl::sckConnected));
-        box(f, "chkAutoConnect")->setValue(2); // grayed keeps the link
+        const QString autostart = m_dir->file(QStringLiteral("autostart-system/ClientStart.desktop"));
+        box(f, "chkAutoConnect")->setValue(1);
         f.cmdSave_Click();
-        QCOMPARE(winsock->State(), qint32(SocketControl::sckConnected));
+        QVERIFY(QFileInfo::exists(autostart));
+        box(f, "chkAutoConnect")->setValue(2); // grayed keeps the link, not the autostart entry
+        f.cmdSave_Click();
+        QVERIFY(winsock->State() == SocketControl::sckConnected && !QFileInfo::exists(autostart));
         box(f, "chkAutoConnect")->setValue(0);
         child<QTimer>(&f, "timControl")->start();
         f.cmdSave_Click();
         QVERIFY(!child<QTimer>(&f, "timControl")->isActive());
         QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
         QCOMPARE(f.PanelText(1), QStringLiteral("Not connected"));
-        QTRY_COMPARE(m_host.refreshes, 2);
+        QTRY_COMPARE(m_host.refreshes, 3);
     }
 
     // Composed characters (dead keys, compose, input methods) pass the key filters as typed ones; the composing part shows.
