@@ -5,12 +5,91 @@
 #include "settings/modSettings.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <csignal>
+#include <pwd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace modGlobClientVar;
 using namespace modSettings;
 using TestSupport::readBytes;
 using TestSupport::writeBytes;
+
+namespace {
+
+// One of two configurations to save, every key different between them.
+ClientConfig configuration(int which)
+{
+    ClientConfig config;
+    for (const ClientConfig::Key &key : ClientConfig::Keys())
+        config.setValue(key.name, key.holder == ClientConfig::Holder::Text ? QVariant(QStringLiteral(" %1 \"%2\"").arg(which).arg(key.name))
+                                                                           : QVariant(which + (key.holder == ClientConfig::Holder::Resolution)));
+    gStartConnectLifeCnt = 3 + which, gStartLifeCnt = 45 + which;
+    return config;
+}
+
+const QStringList kOtherLines{"; panel 4", "[Client]", "SecurityPassword=\" kept \"", "", "[Other]", "k=v"};
+
+struct stat statOf(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st), st;
+}
+
+// An account and group of its own (the same name), removed with the object. Root only.
+struct GroupMember
+{
+    GroupMember()
+    {
+        const QString group = QStringLiteral("-g") + name;
+        if (QProcess::execute(QStringLiteral("groupadd"), {name}) != 0
+            || QProcess::execute(QStringLiteral("useradd"), {"-M", "-N", group, "-s", "/usr/sbin/nologin", name}) != 0)
+            return;
+        const struct passwd *pw = ::getpwnam(name.toLatin1().constData());
+        uid = pw->pw_uid, gid = pw->pw_gid;
+    }
+    ~GroupMember()
+    {
+        QProcess::execute(QStringLiteral("userdel"), {name});
+        QProcess::execute(QStringLiteral("groupdel"), {name});
+    }
+    // The test program's "--save" run as this account.
+    void start(QProcess &writer, const QString &program, const QString &file, int saves) const
+    {
+        writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), "--clear-groups",
+                                                program, "--save", file, QString::number(saves)});
+    }
+    const QString name = QStringLiteral("vskcfg%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// A Client.cfg of root's in the member's group, 0660, in a directory of the given mode and
+// group, and the test program beside it where the member may run it.
+struct Layout
+{
+    Layout(const GroupMember &member, mode_t dirMode, bool groupsDirectory)
+    {
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), writer));
+        QVERIFY(QDir().mkdir(dir) && ::chown(QFile::encodeName(dir).constData(), 0, groupsDirectory ? member.gid : 0) == 0
+                && ::chmod(QFile::encodeName(dir).constData(), dirMode) == 0);
+        writeBytes(file, kOtherLines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+        QVERIFY(::chown(QFile::encodeName(file).constData(), 0, member.gid) == 0 && ::chmod(QFile::encodeName(file).constData(), 0660) == 0);
+    }
+    QStringList others() const { return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).filter(QStringLiteral(".tmp-")); }
+    QTemporaryDir top;
+    const QString writer = top.filePath(QStringLiteral("writer")), dir = top.filePath(QStringLiteral("etc")), file = dir + QStringLiteral("/Client.cfg");
+};
+
+} // namespace
 
 class tst_Settings : public QObject
 {
@@ -92,6 +171,115 @@ private slots:
         QTEST(QStringLiteral("%1|%2|%3").arg(gUserProcessName).arg(gMaxTryConnectActionCnt).arg(gTryConnectActionCnt), "loaded");
     }
 
+    // Whatever a text field holds reads back exactly after "Save"; a line break, which no line holds, leaves its old value.
+    void textFieldsRoundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        for (const char *text : {" lead", "trail ", "\t a b  ", "\"x\"", " 'y' ", "\"\"z\"\"", "\"", "'", "", "[a]=;b", "Grüße ✓"})
+            QTest::addRow("[%s]", text) << QString::fromUtf8(text);
+        QTest::newRow("line break") << "a\r\nb";
+    }
+    void textFieldsRoundTrip()
+    {
+        QFETCH(QString, text);
+        m_dir->write(QStringLiteral("Client.cfg"), QStringList{"[Client]", "SecurityPassword=\" kept \"", "txtServer=\"old\"", "txtPort=old",
+                                                               "txtUserName=old", "txtPassword=old"});
+        ClientConfig saved = ClientConfig::Defaults();
+        for (const ClientConfig::Key &key : ClientConfig::Keys())
+            if (key.holder == ClientConfig::Holder::Text)
+                saved.setValue(key.name, text);
+        saved.Write();
+        ClientConfig read;
+        read.Read();
+        for (const ClientConfig::Key &key : ClientConfig::Keys())
+            QCOMPARE(read.value(key.name), key.holder != ClientConfig::Holder::Text ? saved.value(key.name) : text.contains(u'\n') ? QVariant("old") : QVariant(text));
+        QVERIFY(readBytes(gClientCfgFile).startsWith("[Client]\r\nSecurityPassword=\" kept \"\r\n"));
+    }
+
+    // A member of the group saves: one write per "Save", in the group's directory by a new file, in the group and mode of the old one.
+    void saveAsGroupMember_data()
+    {
+        QTest::addColumn<int>("dirMode");
+        QTest::addColumn<bool>("groupsDirectory");
+        QTest::addColumn<bool>("replaced"); // else written in place, all that such a directory allows
+        QTest::newRow("the group's setgid directory") << 02775 << true << true;
+        QTest::newRow("a directory only root writes") << 0755 << false << false;
+    }
+    void saveAsGroupMember()
+    {
+        QFETCH(int, dirMode);
+        QFETCH(bool, groupsDirectory);
+        QFETCH(bool, replaced);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to make an account and a group and to write as that account");
+        const GroupMember member;
+        QVERIFY(member.uid != 0);
+        const Layout layout(member, mode_t(dirMode), groupsDirectory);
+        QFile old(layout.file); // held open, so that its inode number cannot come back
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        const ino_t inode = statOf(layout.file).st_ino;
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0 && ::inotify_add_watch(watch, QFile::encodeName(layout.dir).constData(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0);
+        QProcess writer;
+        member.start(writer, layout.writer, layout.file, 3);
+        QVERIFY(writer.waitForFinished(30000) && writer.exitCode() == 0);
+        QCOMPARE(writer.readAllStandardOutput(), QByteArray("saved\nsaved\nsaved\n"));
+        int writes = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char *p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
+                writes += !(reinterpret_cast<inotify_event *>(p)->mask & IN_CLOSE_NOWRITE) && qstrcmp(reinterpret_cast<inotify_event *>(p)->name, "Client.cfg") == 0;
+        ::close(watch);
+        QCOMPARE(writes, 3);
+        const struct stat after = statOf(layout.file);
+        QCOMPARE(after.st_ino != inode, replaced);
+        QVERIFY(after.st_uid == (replaced ? member.uid : 0) && after.st_gid == member.gid && (after.st_mode & 07777) == 0660);
+        gClientCfgFile = layout.file;
+        ClientConfig read;
+        read.Read();
+        for (const ClientConfig::Key &key : ClientConfig::Keys())
+            QVERIFY2(key.holder == ClientConfig::Holder::Count || read.value(key.name) == configuration(0).value(key.name), qPrintable(key.name));
+        QCOMPARE(layout.others(), QStringList());
+    }
+
+    // A member's writer killed at random moments of a few hundred Saves leaves one whole configuration, never a mixture.
+    void killedSavesLeaveOneWholeConfiguration()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to make an account and a group and to write as that account");
+        QByteArray whole[2]; // the file after a Save of either configuration, made here as root
+        m_dir->write(QStringLiteral("Client.cfg"), kOtherLines);
+        for (int which : {0, 1})
+            configuration(which).Write(), whole[which] = readBytes(gClientCfgFile);
+        const GroupMember member;
+        QVERIFY(member.uid != 0);
+        const Layout layout(member, 02775, true);
+        int saves = 0, kills = 0, cutOff = 0;
+        for (; saves < 300; ++kills) {
+            QProcess writer;
+            member.start(writer, layout.writer, layout.file, 0);
+            // The moment of the kill: a random point after a random number of Saves (none waits for anything here).
+            qsizetype seen = 0;
+            for (const int wanted = QRandomGenerator::global()->bounded(1, 10); seen < wanted; seen += writer.readAll().count('\n'))
+                QVERIFY(writer.waitForReadyRead(30000));
+            QThread::usleep(QRandomGenerator::global()->bounded(3000));
+            ::kill(pid_t(writer.processId()), SIGKILL);
+            QVERIFY(writer.waitForFinished(30000));
+            saves += int(seen + writer.readAll().count('\n'));
+            const QByteArray now = readBytes(layout.file);
+            QVERIFY2(now == whole[0] || now == whole[1], qPrintable(QStringLiteral("kill %1: not one whole configuration").arg(kills)));
+            const struct stat st = statOf(layout.file);
+            QVERIFY(st.st_gid == member.gid && (st.st_mode & 07777) == 0660);
+            for (const QString &left : layout.others()) {
+                QCOMPARE(statOf(layout.dir + u'/' + left).st_mode & 07, 0u); // never readable by others
+                QVERIFY(QFile::remove(layout.dir + u'/' + left));
+                ++cutOff;
+            }
+        }
+        qInfo("%d Saves, %d kills, %d of them cut a write off", saves, kills, cutOff);
+        QVERIFY2(cutOff > 0, "no kill hit a write in progress");
+    }
+
     // "Save" writes the keys in their order, once each; the other keys and sections stay.
     void saveKeepsTheRest()
     {
@@ -104,5 +292,19 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Settings)
+int main(int argc, char *argv[])
+{
+    // The writer: Saves configuration 0, 1, 0, ... into the file, the given number (0: forever).
+    if (argc == 4 && qstrcmp(argv[1], "--save") == 0) {
+        gClientCfgFile = QString::fromLocal8Bit(argv[2]);
+        for (int i = 0, saves = atoi(argv[3]); saves == 0 || i < saves; ++i) {
+            configuration(i % 2).Write();
+            fputs("saved\n", stdout), fflush(stdout);
+        }
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    tst_Settings test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_Settings.moc"
