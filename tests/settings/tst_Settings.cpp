@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <csignal>
@@ -43,51 +44,10 @@ struct stat statOf(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st), st;
 }
 
-// An account and group of its own (the same name), removed with the object. Root only.
-struct GroupMember
+bool setOwner(const QString &path, gid_t group, mode_t mode)
 {
-    GroupMember()
-    {
-        const QString group = QStringLiteral("-g") + name;
-        if (QProcess::execute(QStringLiteral("groupadd"), {name}) != 0
-            || QProcess::execute(QStringLiteral("useradd"), {"-M", "-N", group, "-s", "/usr/sbin/nologin", name}) != 0)
-            return;
-        const struct passwd *pw = ::getpwnam(name.toLatin1().constData());
-        uid = pw->pw_uid, gid = pw->pw_gid;
-    }
-    ~GroupMember()
-    {
-        QProcess::execute(QStringLiteral("userdel"), {name});
-        QProcess::execute(QStringLiteral("groupdel"), {name});
-    }
-    // The test program's "--save" run as this account.
-    void start(QProcess &writer, const QString &program, const QString &file, int saves) const
-    {
-        writer.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), "--clear-groups",
-                                                program, "--save", file, QString::number(saves)});
-    }
-    const QString name = QStringLiteral("vskcfg%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
-    uid_t uid = 0;
-    gid_t gid = 0;
-};
-
-// A Client.cfg of root's in the member's group, 0660, in a directory of the given mode and
-// group, and the test program beside it where the member may run it.
-struct Layout
-{
-    Layout(const GroupMember &member, mode_t dirMode, bool groupsDirectory)
-    {
-        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
-        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), writer));
-        QVERIFY(QDir().mkdir(dir) && ::chown(QFile::encodeName(dir).constData(), 0, groupsDirectory ? member.gid : 0) == 0
-                && ::chmod(QFile::encodeName(dir).constData(), dirMode) == 0);
-        writeBytes(file, kOtherLines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
-        QVERIFY(::chown(QFile::encodeName(file).constData(), 0, member.gid) == 0 && ::chmod(QFile::encodeName(file).constData(), 0660) == 0);
-    }
-    QStringList others() const { return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).filter(QStringLiteral(".tmp-")); }
-    QTemporaryDir top;
-    const QString writer = top.filePath(QStringLiteral("writer")), dir = top.filePath(QStringLiteral("etc")), file = dir + QStringLiteral("/Client.cfg");
-};
+    return ::chown(QFile::encodeName(path).constData(), 0, group) == 0 && ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
 
 } // namespace
 
@@ -196,7 +156,8 @@ private slots:
         QVERIFY(readBytes(gClientCfgFile).startsWith("[Client]\r\nSecurityPassword=\" kept \"\r\n"));
     }
 
-    // A member of the group saves: one write per "Save", in the group's directory by a new file, in the group and mode of the old one.
+    // A member of the group saves: one write per "Save", in the group's directory by a new file in the old one's group and
+    // mode, which then outlives a writer killed at random moments of a few hundred Saves: never a mixture of two.
     void saveAsGroupMember_data()
     {
         QTest::addColumn<int>("dirMode");
@@ -212,67 +173,68 @@ private slots:
         QFETCH(bool, replaced);
         if (::geteuid() != 0)
             QSKIP("needs root, to make an account and a group and to write as that account");
-        const GroupMember member;
-        QVERIFY(member.uid != 0);
-        const Layout layout(member, mode_t(dirMode), groupsDirectory);
-        QFile old(layout.file); // held open, so that its inode number cannot come back
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        const ino_t inode = statOf(layout.file).st_ino;
-        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        QVERIFY(watch >= 0 && ::inotify_add_watch(watch, QFile::encodeName(layout.dir).constData(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0);
-        QProcess writer;
-        member.start(writer, layout.writer, layout.file, 3);
-        QVERIFY(writer.waitForFinished(30000) && writer.exitCode() == 0);
-        QCOMPARE(writer.readAllStandardOutput(), QByteArray("saved\nsaved\nsaved\n"));
-        int writes = 0;
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
-            for (char *p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
-                writes += !(reinterpret_cast<inotify_event *>(p)->mask & IN_CLOSE_NOWRITE) && qstrcmp(reinterpret_cast<inotify_event *>(p)->name, "Client.cfg") == 0;
-        ::close(watch);
-        QCOMPARE(writes, 3);
-        const struct stat after = statOf(layout.file);
-        QCOMPARE(after.st_ino != inode, replaced);
-        QVERIFY(after.st_uid == (replaced ? member.uid : 0) && after.st_gid == member.gid && (after.st_mode & 07777) == 0660);
-        gClientCfgFile = layout.file;
-        ClientConfig read;
-        read.Read();
-        for (const ClientConfig::Key &key : ClientConfig::Keys())
-            QVERIFY2(key.holder == ClientConfig::Holder::Count || read.value(key.name) == configuration(0).value(key.name), qPrintable(key.name));
-        QCOMPARE(layout.others(), QStringList());
-    }
-
-    // A member's writer killed at random moments of a few hundred Saves leaves one whole configuration, never a mixture.
-    void killedSavesLeaveOneWholeConfiguration()
-    {
-        if (::geteuid() != 0)
-            QSKIP("needs root, to make an account and a group and to write as that account");
+        const QString name = QStringLiteral("vskcfg%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+        const auto removeAccount = qScopeGuard([&] { QProcess::execute("userdel", {name}), QProcess::execute("groupdel", {name}); });
+        QVERIFY(QProcess::execute("groupadd", {name}) == 0 && QProcess::execute("useradd", {"-M", "-N", "-g", name, "-s", "/usr/sbin/nologin", name}) == 0);
+        const uid_t uid = ::getpwnam(name.toLatin1().constData())->pw_uid;
+        const gid_t gid = ::getpwnam(name.toLatin1().constData())->pw_gid;
         QByteArray whole[2]; // the file after a Save of either configuration, made here as root
         m_dir->write(QStringLiteral("Client.cfg"), kOtherLines);
         for (int which : {0, 1})
             configuration(which).Write(), whole[which] = readBytes(gClientCfgFile);
-        const GroupMember member;
-        QVERIFY(member.uid != 0);
-        const Layout layout(member, 02775, true);
+        // The test program, where the member may run it, and the file it saves into.
+        QTemporaryDir top;
+        const QString writer = top.filePath("writer"), dir = top.filePath("etc"), file = dir + "/Client.cfg";
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0 && QFile::copy(QCoreApplication::applicationFilePath(), writer));
+        QVERIFY(QDir().mkdir(dir) && setOwner(dir, groupsDirectory ? gid : 0, mode_t(dirMode)));
+        writeBytes(file, kOtherLines.join("\r\n").toUtf8() + "\r\n");
+        QVERIFY(setOwner(file, gid, 0660));
+        const auto start = [&](QProcess &p, int saves) {
+            p.start("setpriv", {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid), "--clear-groups", writer, "--save", file, QString::number(saves)});
+        };
+        const auto temporaries = [&] { return QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(".tmp-"); };
+
+        QFile old(file); // held open, so that its inode number cannot come back
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        const ino_t inode = statOf(file).st_ino;
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0 && ::inotify_add_watch(watch, QFile::encodeName(dir).constData(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0);
+        QProcess saver;
+        start(saver, 3);
+        QVERIFY(saver.waitForFinished(30000) && saver.readAll() == "saved\nsaved\nsaved\n");
+        int writes = 0; // of Client.cfg itself: each read between them keeps inotify from folding two into one
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+            for (char *p = events; p < events + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
+                writes += !(reinterpret_cast<inotify_event *>(p)->mask & IN_CLOSE_NOWRITE) && qstrcmp(reinterpret_cast<inotify_event *>(p)->name, "Client.cfg") == 0;
+        ::close(watch);
+        const struct stat after = statOf(file);
+        QCOMPARE(writes, 3);
+        QCOMPARE(after.st_ino != inode, replaced);
+        QVERIFY(after.st_uid == (replaced ? uid : 0) && after.st_gid == gid && (after.st_mode & 07777) == 0660);
+        QVERIFY(readBytes(file) == whole[0] && temporaries().isEmpty());
+        if (!replaced)
+            return;
+
         int saves = 0, kills = 0, cutOff = 0;
         for (; saves < 300; ++kills) {
-            QProcess writer;
-            member.start(writer, layout.writer, layout.file, 0);
+            QProcess p;
+            start(p, 0);
             // The moment of the kill: a random point after a random number of Saves (none waits for anything here).
             qsizetype seen = 0;
-            for (const int wanted = QRandomGenerator::global()->bounded(1, 10); seen < wanted; seen += writer.readAll().count('\n'))
-                QVERIFY(writer.waitForReadyRead(30000));
+            for (const int wanted = QRandomGenerator::global()->bounded(1, 10); seen < wanted; seen += p.readAll().count('\n'))
+                QVERIFY(p.waitForReadyRead(30000));
             QThread::usleep(QRandomGenerator::global()->bounded(3000));
-            ::kill(pid_t(writer.processId()), SIGKILL);
-            QVERIFY(writer.waitForFinished(30000));
-            saves += int(seen + writer.readAll().count('\n'));
-            const QByteArray now = readBytes(layout.file);
+            ::kill(pid_t(p.processId()), SIGKILL);
+            QVERIFY(p.waitForFinished(30000));
+            saves += int(seen + p.readAll().count('\n'));
+            const QByteArray now = readBytes(file);
             QVERIFY2(now == whole[0] || now == whole[1], qPrintable(QStringLiteral("kill %1: not one whole configuration").arg(kills)));
-            const struct stat st = statOf(layout.file);
-            QVERIFY(st.st_gid == member.gid && (st.st_mode & 07777) == 0660);
-            for (const QString &left : layout.others()) {
-                QCOMPARE(statOf(layout.dir + u'/' + left).st_mode & 07, 0u); // never readable by others
-                QVERIFY(QFile::remove(layout.dir + u'/' + left));
+            const struct stat st = statOf(file);
+            QVERIFY(st.st_uid == uid && st.st_gid == gid && (st.st_mode & 07777) == 0660);
+            for (const QString &left : temporaries()) {
+                QCOMPARE(statOf(dir + u'/' + left).st_mode & 07, 0u); // never readable by others
+                QVERIFY(QFile::remove(dir + u'/' + left));
                 ++cutOff;
             }
         }
