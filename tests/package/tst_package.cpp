@@ -29,19 +29,13 @@ const QStringList kAsMember{"setpriv", "--reuid=nobody", "--regid=nogroup", "--g
 // on which they are not installed.
 QString commandsWithout(const QTemporaryDir &dir, const QStringList &packages)
 {
-    QSet<QString> left;
-    for (const QString &package : packages) {
-        QString files;
-        run({"dpkg", "-L", package}, &files);
-        for (const QString &file : files.split(u'\n'))
-            left << QFileInfo(file).fileName();
-    }
+    QString files;
+    run(QStringList{"dpkg", "-L"} + packages, &files); // of those installed
     for (const char *bin : {"/usr/bin", "/usr/sbin"})
         for (const QFileInfo &command : QDir(QLatin1String(bin)).entryInfoList(QDir::Files | QDir::System))
-            if (!left.contains(command.fileName()) && !QFileInfo::exists(dir.filePath(command.fileName())))
+            if (!files.contains(u'/' + command.fileName() + u'\n'))
                 QFile::link(command.filePath(), dir.filePath(command.fileName()));
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
-    return dir.path();
+    return ::chmod(QFile::encodeName(dir.path()).constData(), 0755), dir.path();
 }
 
 // A command's output, empty when it fails.
@@ -53,11 +47,6 @@ QString outputOf(const QStringList &command)
 // "install ok installed" and the like, empty when dpkg does not know the package.
 QString packageStatus() { return outputOf({"dpkg-query", "-W", "-f=${Status}", "veskora"}); }
 QString ownership(const QString &path) { return outputOf({"stat", "-L", "-c", "%a %u %G", path}); }
-ino_t inodeOf(const QString &path)
-{
-    struct stat st{};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
 bool pathExists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
 // The running processes of nobody (an ended one may wait for a parent that never collects it).
 QSet<QString> processesOfNobody(const QStringList &name = {})
@@ -185,9 +174,7 @@ private slots:
         }
         TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=before\r\nAutoConnect=0\r\nSecurityPassword=kept\r\n");
         QVERIFY(run({"chown", "root:veskora", kClientCfg}));
-        QFile before(kClientCfg); // held open, so that its inode number cannot come back
-        QVERIFY(before.open(QIODevice::ReadOnly));
-        const ino_t inode = inodeOf(kClientCfg);
+        const QString inode = outputOf({"stat", "-c", "%i", kClientCfg});
         Installed panel(m_display.name(), (groupMember ? kAsMember : QStringList()) + QStringList{"/usr/bin/veskora"});
         Probe probe(m_display.name());
         QRect geometry;
@@ -196,7 +183,7 @@ private slots:
             probe.click(connect);
         probe.click(save);
         // "Save" replaces the file whole, then writes the autostart entry.
-        QTRY_VERIFY_WITH_TIMEOUT(inodeOf(kClientCfg) != inode, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(outputOf({"stat", "-c", "%i", kClientCfg}) != inode, kWait);
         const QString saved = readFile(kClientCfg);
         QVERIFY2(saved.contains(QLatin1String("SecurityPassword=kept")) && saved.contains(QStringLiteral("AutoConnect=%1").arg(int(connectToServer))),
                  qPrintable(saved));
@@ -248,33 +235,26 @@ private slots:
     }
     void upgrade_data()
     {
-        QTest::addColumn<QString>("before"); // the directory's and Client.cfg's owner:group and chmod mode; empty: no Client.cfg
-        QTest::addColumn<QString>("override"); // dpkg-statoverride of Client.cfg
-        QTest::addColumn<QString>("after");    // as stat -c "%a %u %G"
-        QTest::newRow("the earlier package's layout") << "root:root 00755|root:veskora 664" << "" << "2775 0 veskora|660 0 veskora";
-        QTest::newRow("the administrator's modes") << "root:veskora 2770|root:veskora 640" << "" << "2770 0 veskora|640 0 veskora";
-        QTest::newRow("an override, kept") << "root:veskora 2775|root:veskora 660" << "root veskora 0600" << "2775 0 veskora|660 0 veskora";
-        QTest::newRow("made as the override says") << "root:veskora 2775|" << "root veskora 0640" << "2775 0 veskora|640 0 veskora";
+        QTest::addColumn<QString>("before"); // what an administrator (or the earlier package) did
+        QTest::addColumn<QString>("after");  // the directory's and Client.cfg's mode, owner and group
+        QTest::newRow("the earlier package's layout") << "chown root:root /etc/veskora; chmod 00755 /etc/veskora; chmod 664 /etc/veskora/Client.cfg"
+                                                      << "2775 0 veskora|660 0 veskora";
+        QTest::newRow("the administrator's modes") << "chmod 2770 /etc/veskora; chmod 640 /etc/veskora/Client.cfg" << "2770 0 veskora|640 0 veskora";
+        QTest::newRow("an override, kept as it is") << "dpkg-statoverride --add root veskora 0600 /etc/veskora/Client.cfg" << "2775 0 veskora|660 0 veskora";
+        QTest::newRow("made anew as the override says") << "rm /etc/veskora/Client.cfg; dpkg-statoverride --add root veskora 0640 /etc/veskora/Client.cfg"
+                                                        << "2775 0 veskora|640 0 veskora";
     }
-    // Installing the package again sets owners and modes only where it makes the file (as an
-    // override says), and brings the earlier package's layout over; the settings stay.
+    // Installing the package again sets owners and modes only where it makes the file (as an override says), and brings the
+    // earlier package's layout over; the settings stay.
     void upgrade()
     {
         QFETCH(QString, before);
-        QFETCH(QString, override);
-        const QStringList modes = before.split(u'|');
         TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=kept\r\n");
-        for (int i = 0; i < 2; ++i) {
-            const QString path = i ? kClientCfg : kConfigDir;
-            const QStringList ownerAndMode = modes.at(i).split(u' ');
-            QVERIFY(ownerAndMode.size() == 2 ? run({"chown", ownerAndMode.at(0), path}) && run({"chmod", ownerAndMode.at(1), path}) : QFile::remove(path));
-        }
         const auto removeOverride = qScopeGuard([] { run({"dpkg-statoverride", "--remove", kClientCfg}); });
-        QVERIFY(override.isEmpty() || run(QStringList{"dpkg-statoverride", "--add"} + override.split(u' ') + QStringList{kClientCfg}));
         QString out;
-        QVERIFY2(run({"dpkg", "-i", m_deb}, &out), qPrintable(out));
+        QVERIFY2(run({"sh", "-ec", before}, &out) && run({"dpkg", "-i", m_deb}, &out), qPrintable(out));
         QTEST(ownership(kConfigDir) + u'|' + ownership(kClientCfg), "after");
-        QCOMPARE(readFile(kClientCfg), modes.at(1).isEmpty() ? QString() : QStringLiteral("[Client]\r\ntxtServer=kept\r\n"));
+        QCOMPARE(readFile(kClientCfg), before.startsWith(QLatin1String("rm ")) ? QString() : QStringLiteral("[Client]\r\ntxtServer=kept\r\n"));
     }
     // Removing leaves the settings and an autostart entry that desktops skip (its program is
     // gone); purging takes away everything the package, its scripts and its program made, the
