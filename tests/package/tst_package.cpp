@@ -252,7 +252,8 @@ private slots:
         TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=kept\r\n");
         const auto removeOverride = qScopeGuard([] { run({"dpkg-statoverride", "--remove", kClientCfg}); });
         QString out;
-        QVERIFY2(run({"sh", "-ec", before}, &out) && run({"dpkg", "-i", m_deb}, &out), qPrintable(out));
+        const QString installed = "chown root:veskora /etc/veskora /etc/veskora/Client.cfg; chmod 2775 /etc/veskora; chmod 660 /etc/veskora/Client.cfg; ";
+        QVERIFY2(run({"sh", "-ec", installed + before}, &out) && run({"dpkg", "-i", m_deb}, &out), qPrintable(out));
         QTEST(ownership(kConfigDir) + u'|' + ownership(kClientCfg), "after");
         QCOMPARE(readFile(kClientCfg), before.startsWith(QLatin1String("rm ")) ? QString() : QStringLiteral("[Client]\r\ntxtServer=kept\r\n"));
     }
