@@ -15,6 +15,7 @@
 
 using namespace IniFile;
 using TestSupport::readBytes;
+using TestSupport::statOf;
 using TestSupport::writeBytes;
 
 static QString readText(const QString &section, const QString &key, const QString &file)
@@ -22,12 +23,6 @@ static QString readText(const QString &section, const QString &key, const QStrin
     QString out;
     const quint32 n = GetPrivateProfileStringA(section, key, QStringLiteral("DEF \t"), out, 255, file);
     return quint32(out.size()) == n ? out : QStringLiteral("<count %1 for %2 characters>").arg(n).arg(out.size());
-}
-
-static struct stat statOf(const QString &path)
-{
-    struct stat st{};
-    return ::stat(QFile::encodeName(path).constData(), &st), st;
 }
 
 const QByteArray kBefore("[A]\r\nk=old value\r\nother=keep\r\n");
