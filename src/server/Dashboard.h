@@ -44,7 +44,7 @@ private:
     bool authorised(const QHttpServerRequest &request, bool change) const;
     QHttpServerResponse order(const QString &name, const QString &action, const QHttpServerRequest &request);
     void openStream(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void broadcast(const QByteArray &event, const QJsonObject &data);
+    void broadcast(const QByteArray &event, const QByteArray &data);
 
     Fleet &m_fleet;
     std::unique_ptr<QHttpServer> m_http;

@@ -70,11 +70,18 @@ quint16 Fleet::port() const
 
 QList<PanelInfo> Fleet::panels() const
 {
-    QList<PanelInfo> all = m_down.values();
-    all.reserve(all.size() + m_byName.size());
-    for (const PanelLink *link : m_byName)
-        all.append(link->info());
-    std::sort(all.begin(), all.end(), [](const PanelInfo &a, const PanelInfo &b) { return a.name.compare(b.name, Qt::CaseInsensitive) < 0; });
+    // By the names in upper case, which the tables are keyed by anyway.
+    std::vector<std::pair<QString, const PanelInfo *>> order;
+    order.reserve(m_down.size() + m_byName.size());
+    for (auto it = m_down.begin(); it != m_down.end(); ++it)
+        order.emplace_back(it.key(), &it.value());
+    for (auto it = m_byName.begin(); it != m_byName.end(); ++it)
+        order.emplace_back(it.key(), &it.value()->info());
+    std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<PanelInfo> all;
+    all.reserve(qsizetype(order.size()));
+    for (const auto &[name, info] : order)
+        all.append(*info);
     return all;
 }
 

@@ -29,6 +29,8 @@ PanelLink::PanelLink(QTcpSocket *socket, qint32 serverVersion, QObject *parent)
     : QObject(parent), m_socket(socket), m_address(PlainAddress(socket->peerAddress())), m_serverVersion(serverVersion),
       m_lastHeard(SteadyClock::ms())
 {
+    m_info.address = m_address.toString();
+    m_info.link = QStringLiteral("identifying");
     socket->setParent(this);
     socket->setReadBufferSize(FrameStream::MaxFrame);
     connect(socket, &QIODevice::readyRead, this, &PanelLink::read);
@@ -47,22 +49,6 @@ void PanelLink::start()
     read();
 }
 
-PanelInfo PanelLink::info() const
-{
-    PanelInfo info;
-    info.name = m_name;
-    info.address = m_address.toString();
-    info.version = m_name.isEmpty() ? QString() : VersionNumbers::PanelVersionText(m_version);
-    info.link = !m_open ? QStringLiteral("down") : m_name.isEmpty() ? QStringLiteral("identifying") : QStringLiteral("up");
-    info.session = m_session;
-    info.profile = m_profileInUse;
-    for (const ServerProfile &profile : m_policy.profiles)
-        info.profiles.append(profile.name);
-    info.lastSeen = m_lastSeen;
-    info.rttMs = m_rttUs < 0 ? -1 : double(m_rttUs) / 1000.0;
-    return info;
-}
-
 void PanelLink::round(qint64 silenceMs)
 {
     if (!m_open)
@@ -71,12 +57,12 @@ void PanelLink::round(qint64 silenceMs)
         close(QStringLiteral("silent"));
         return;
     }
-    if (m_name.isEmpty() && ++m_identifyRounds >= 2) {
+    if (m_info.name.isEmpty() && ++m_identifyRounds >= 2) {
         m_identifyRounds = 0;
         send(plainFrame(SideLinkCommand::IdentifyRequest, m_serverVersion));
     }
     if (m_seriesRounds >= 0 && ++m_seriesRounds >= 2) {
-        qCInfo(lcLink).noquote() << m_name << "did not acknowledge its profiles: sent again";
+        qCInfo(lcLink).noquote() << m_info.name << "did not acknowledge its profiles: sent again";
         sendSeries();
     }
     if (m_lifeSentUs < 0)
@@ -97,6 +83,9 @@ void PanelLink::setPolicy(const PanelPolicy &policy)
     const bool changed = !m_policySet || policy.profiles != m_policy.profiles;
     m_policy = policy;
     m_policySet = true;
+    m_info.profiles.clear();
+    for (const ServerProfile &profile : policy.profiles)
+        m_info.profiles.append(profile.name);
     if (changed)
         sendSeries();
 }
@@ -107,7 +96,7 @@ void PanelLink::sendSeries()
     m_nextAck = 1;
     m_seriesRounds = count > 0 ? 0 : -1;
     if (count == 0) {
-        qCInfo(lcLink).noquote() << m_name << "has no profiles";
+        qCInfo(lcLink).noquote() << m_info.name << "has no profiles";
         return;
     }
     for (qint32 n = 1; n <= count; ++n) {
@@ -140,7 +129,7 @@ void PanelLink::sendStatus()
 
 void PanelLink::orderConnect(qint32 profile)
 {
-    m_profileInUse = m_policy.profiles.value(profile - 1).name;
+    m_info.profile = m_policy.profiles.value(profile - 1).name;
     send(plainFrame(SideLinkCommand::ConnectOrder, profile));
 }
 
@@ -154,7 +143,8 @@ void PanelLink::close(const QString &why)
     if (!m_open)
         return;
     m_open = false;
-    qCInfo(lcLink).noquote() << "link" << m_address.toString() << m_name << "ends:" << why;
+    m_info.link = QStringLiteral("down");
+    qCInfo(lcLink).noquote() << "link" << m_address.toString() << m_info.name << "ends:" << why;
     m_socket->disconnect(this);
     m_socket->abort();
     emit closed(this);
@@ -164,7 +154,7 @@ void PanelLink::send(const QString &frame)
 {
     if (!m_open)
         return;
-    qCDebug(lcLink).noquote() << "->" << (m_name.isEmpty() ? m_address.toString() : m_name) << frame.section(u'#', 1, 1)
+    qCDebug(lcLink).noquote() << "->" << (m_info.name.isEmpty() ? m_address.toString() : m_info.name) << frame.section(u'#', 1, 1)
                               << frame.section(u'#', 3, 3);
     m_socket->write(frame.toLatin1());
     if (m_socket->bytesToWrite() > MaxPendingOutput)
@@ -190,24 +180,24 @@ void PanelLink::handle(const QString &frame)
     try {
         command = modSocketCmd::ParseCommandFrame(frame);
     } catch (const VbError &) {
-        qCDebug(lcLink).noquote() << "<-" << m_address.toString() << m_name << "a frame without its numbers, dropped";
+        qCDebug(lcLink).noquote() << "<-" << m_address.toString() << m_info.name << "a frame without its numbers, dropped";
         return;
     }
     if (command.Cmd == 0)
         return;
-    qCDebug(lcLink).noquote() << "<-" << (m_name.isEmpty() ? m_address.toString() : m_name) << "cmd" << command.Cmd << "argument" << command.Argument;
+    qCDebug(lcLink).noquote() << "<-" << (m_info.name.isEmpty() ? m_address.toString() : m_info.name) << "cmd" << command.Cmd << "argument" << command.Argument;
     m_lastHeard = SteadyClock::ms();
     switch (SideLinkCommand(command.Cmd)) {
     case SideLinkCommand::SignOfLife: {
         if (m_lifeSentUs >= 0) {
-            m_rttUs = SteadyClock::us() - m_lifeSentUs;
+            m_info.rttMs = double(SteadyClock::us() - m_lifeSentUs) / 1000.0;
             m_lifeSentUs = -1;
         }
-        m_lastSeen = QDateTime::currentMSecsSinceEpoch();
-        if (m_session > 0 && command.Argument == 0)
-            m_profileInUse.clear();
-        m_session = command.Argument;
-        if (!m_name.isEmpty())
+        m_info.lastSeen = QDateTime::currentMSecsSinceEpoch();
+        if (m_info.session > 0 && command.Argument == 0)
+            m_info.profile.clear();
+        m_info.session = command.Argument;
+        if (!m_info.name.isEmpty())
             emit signOfLife(this);
         break;
     }
@@ -218,11 +208,12 @@ void PanelLink::handle(const QString &frame)
             qCInfo(lcLink).noquote() << "link" << m_address.toString() << "gave no usable name";
             return;
         }
-        m_version = command.Argument;
+        m_info.version = VersionNumbers::PanelVersionText(command.Argument);
         m_identifyRounds = 0;
-        if (name == m_name)
+        if (name == m_info.name)
             return;
-        m_name = name;
+        m_info.name = name;
+        m_info.link = QStringLiteral("up");
         emit identified(this);
         break;
     }
@@ -231,11 +222,11 @@ void PanelLink::handle(const QString &frame)
             m_seriesRounds = -1;
         break;
     case SideLinkCommand::ConnectionRequest:
-        if (!m_name.isEmpty())
+        if (!m_info.name.isEmpty())
             emit connectionRequested(this, command.Argument);
         break;
     case SideLinkCommand::ExitRequest:
-        if (!m_name.isEmpty())
+        if (!m_info.name.isEmpty())
             emit exitRequested(this, command.Argument);
         break;
     default:

@@ -40,9 +40,10 @@ public:
     void start();
 
     const QHostAddress &address() const { return m_address; }
-    const QString &name() const { return m_name; } // empty until identified
-    qint32 session() const { return m_session; }
-    PanelInfo info() const;
+    const QString &name() const { return m_info.name; } // empty until identified
+    qint32 session() const { return m_info.session; }
+    // Kept as it changes, so that a fleet's list is quickly made.
+    const PanelInfo &info() const { return m_info; }
     const PanelPolicy &policy() const { return m_policy; }
 
     // One sign-of-life round: a link silent for longer than silenceMs is closed; what is not yet
@@ -78,14 +79,9 @@ private:
     QHostAddress m_address;
     FrameStream m_stream;
     qint32 m_serverVersion;
-    QString m_name;
-    qint32 m_version = 0;
-    qint32 m_session = -1;
-    QString m_profileInUse;
-    qint64 m_lastHeard;     // steady milliseconds of the last frame understood
-    qint64 m_lastSeen = 0;  // wall clock of the last sign of life
+    PanelInfo m_info;
+    qint64 m_lastHeard;       // steady milliseconds of the last frame understood
     qint64 m_lifeSentUs = -1; // steady microseconds of the request not yet answered
-    qint64 m_rttUs = -1;
     PanelPolicy m_policy;
     bool m_policySet = false;
     qint32 m_nextAck = 1;      // the acknowledgement the series waits for

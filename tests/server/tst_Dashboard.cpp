@@ -116,6 +116,8 @@ private slots:
         QVERIFY2(m_fleet->apply(config, error) && m_dashboard->apply(config, error), qPrintable(error));
         panel("OP1");
         panel("OP2");
+        if (QString(QTest::currentDataTag()) == u"a name to escape")
+            panel("O\"P\\");
     }
     void cleanup()
     {
@@ -131,7 +133,9 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("orders"); // what each panel received
-        QTest::newRow("panels, read on this host without the token") << "GET /api/panels" << 200 << "\"name\":\"OP1\"" << "";
+        QTest::newRow("panels, read on this host without the token") << "GET /api/panels" << 200
+            << "[{\"name\":\"OP1\",\"address\":\"127.0.0.1\",\"version\":\"1.20.18\",\"link\":\"up\",\"session\":0,\"profile\":null,\"profiles\":[\"a\",\"b\"],\"last_seen\":\"20" << "";
+        QTest::newRow("a name to escape") << "GET /api/panels" << 200 << "\"name\":\"O\\\"P\\\\\"" << "";
         QTest::newRow("server") << "GET /api/server" << 200 << "{\"holder\":null,\"locked\":false,\"mode\":\"exclusive\"}" << "";
         QTest::newRow("an order without the token") << "POST /api/panels/OP1/logoff" << 401 << "Authorization: Bearer" << "";
         QTest::newRow("an order with another token") << "POST /api/panels/OP1/logoff tok-124" << 401 << "" << "";
@@ -160,7 +164,7 @@ private slots:
         QTRY_VERIFY(reply->isFinished());
         QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
         const QByteArray text = reply->readAll();
-        QVERIFY2(text.contains(body.toUtf8()), text.constData());
+        QVERIFY2(text.contains(body.toUtf8()) && !QJsonDocument::fromJson(text).isNull(), text.constData());
         // An order goes out before the answer; its bytes may still be under way.
         const auto received = [this] {
             QStringList sent;

@@ -26,8 +26,12 @@ private slots:
         m_events.clear();
         gNotMaximized = false;
         modStartClient::SetTrayLoader([this] { m_events << (gNotMaximized ? "start notmax" : "start"); });
-        // The usage box has no owner and only OK.
-        MsgBox::SetHandler([this](const MsgBox::Call &c) { m_events << (c.owner || c.style ? "box" : "usage"); });
+        // The usage box: its six lines (the program's name is this test's), no owner, only OK, the application title.
+        const QString usage = "tst_modStartClient\r\n\r\nSyntax:    tst_modStartClient  [ /? | /RUN]\r\n\r\n"
+                              "/?           Show this screen\r\n/RUN         Start this Software in Runtimemode";
+        MsgBox::SetHandler([this, usage](const MsgBox::Call &c) {
+            m_events << (c.owner || c.style || c.caption != u"Torvane_Veskora" ? QStringLiteral("box") : c.text == usage ? QStringLiteral("usage") : c.text);
+        });
     }
     void cleanup()
     {
