@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
