@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,18 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &done, qint64 timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 quint16 freePort()
 {
@@ -107,7 +96,7 @@ int main(int argc, char *argv[])
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start(QStringLiteral(VESKORA_SERVER), {"--config", dir.filePath("server.conf")});
     QTcpSocket probe;
-    if (!waitFor([&] {
+    if (!QTest::qWaitFor([&] {
             if (probe.state() == QAbstractSocket::UnconnectedState)
                 probe.connectToHost(QHostAddress::LocalHost, dashboard);
             return probe.state() == QAbstractSocket::ConnectedState;
@@ -133,7 +122,7 @@ int main(int argc, char *argv[])
         });
         p->connectTo(port);
     }
-    const bool allReady = waitFor([&] { return std::none_of(ready.begin(), ready.end(), [](double ms) { return ms < 0; }); }, 60000);
+    const bool allReady = QTest::qWaitFor([&] { return std::none_of(ready.begin(), ready.end(), [](double ms) { return ms < 0; }); }, 60000);
     const double allReadyMs = double(clock.elapsed());
     std::printf("panels: %d on one server, sign of life every %d s\n", panelCount, interval);
     std::printf("identified, profiles and status: median %.1f ms, slowest %.1f ms, all %d within %.0f ms%s (target 5000 ms)\n",
@@ -147,7 +136,7 @@ int main(int argc, char *argv[])
     const qint64 ticksBefore = cpuTicks(pid);
     QElapsedTimer idle;
     idle.start();
-    waitFor([&] { return idle.elapsed() >= idleSeconds * 1000; }, idleSeconds * 1000 + 1000);
+    QTest::qWait(idleSeconds * 1000);
     const double cpu = double(cpuTicks(pid) - ticksBefore) / double(::sysconf(_SC_CLK_TCK)) / (double(idle.elapsed()) / 1000.0) * 100.0;
     int rounds = INT_MAX;
     for (int i = 0; i < panelCount; ++i)
@@ -164,7 +153,7 @@ int main(int argc, char *argv[])
         QElapsedTimer request;
         request.start();
         std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/panels").arg(dashboard)))));
-        waitFor([&] { return reply->isFinished(); }, 10000);
+        (void)QTest::qWaitFor([&] { return reply->isFinished(); }, 10000);
         times.push_back(double(request.nsecsElapsed()) / 1e6);
         const QByteArray body = reply->readAll();
         bytes = body.size();

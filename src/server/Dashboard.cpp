@@ -2,11 +2,10 @@
 
 #include "server/ServerLog.h"
 
-#include <QDateTime>
+#include <QDate>
 #include <QFile>
 #include <QHttpServer>
 #include <QJsonArray>
-#include <QDate>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -119,6 +118,23 @@ QByteArray header(const QHttpServerRequest &request, const QByteArray &name)
     return {};
 }
 
+// The server writes an answer in pieces (status, headers, body): without this each would wait
+// for the browser's delayed acknowledgement of the one before.
+class LowDelayServer : public QTcpServer
+{
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        addPendingConnection(socket);
+    }
+};
+
 } // namespace
 
 Dashboard::Dashboard(Fleet &fleet, QObject *parent) : QObject(parent), m_fleet(fleet)
@@ -153,7 +169,7 @@ bool Dashboard::apply(const ServerConfig &config, QString &error)
     }
     if (m_http && config.dashboardAddress == m_address && config.dashboardPort == m_port)
         return true;
-    auto listener = std::make_unique<QTcpServer>();
+    auto listener = std::make_unique<LowDelayServer>();
     if (!listener->listen(config.dashboardAddress, config.dashboardPort)) {
         error = QStringLiteral("cannot serve the dashboard on %1 port %2: %3")
                     .arg(config.dashboardAddress.toString()).arg(config.dashboardPort).arg(listener->errorString());

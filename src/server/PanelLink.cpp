@@ -27,7 +27,7 @@ bool usableName(const QString &name)
 
 PanelLink::PanelLink(QTcpSocket *socket, qint32 serverVersion, QObject *parent)
     : QObject(parent), m_socket(socket), m_address(PlainAddress(socket->peerAddress())), m_serverVersion(serverVersion),
-      m_lastHeard(SteadyClock::ms())
+      m_opened(SteadyClock::ms()), m_lastHeard(m_opened)
 {
     m_info.address = m_address.toString();
     m_info.link = QStringLiteral("identifying");
@@ -53,8 +53,14 @@ void PanelLink::round(qint64 silenceMs)
 {
     if (!m_open)
         return;
-    if (SteadyClock::ms() - m_lastHeard > silenceMs) {
+    const qint64 now = SteadyClock::ms();
+    if (now - m_lastHeard > silenceMs) {
         close(QStringLiteral("silent"));
+        return;
+    }
+    // Answering without ever saying who it is would hold a link for nothing.
+    if (m_info.name.isEmpty() && now - m_opened > silenceMs) {
+        close(QStringLiteral("never identified itself"));
         return;
     }
     if (m_info.name.isEmpty() && ++m_identifyRounds >= 2) {

@@ -46,7 +46,8 @@ public:
     const PanelInfo &info() const { return m_info; }
     const PanelPolicy &policy() const { return m_policy; }
 
-    // One sign-of-life round: a link silent for longer than silenceMs is closed; what is not yet
+    // One sign-of-life round: a link silent, or not identified, for longer than silenceMs is
+    // closed; what is not yet
     // answered or acknowledged after a whole round is sent again; then the sign-of-life request.
     void round(qint64 silenceMs);
     // Announces another server version: the panel identifies itself again.
@@ -80,7 +81,8 @@ private:
     FrameStream m_stream;
     qint32 m_serverVersion;
     PanelInfo m_info;
-    qint64 m_lastHeard;       // steady milliseconds of the last frame understood
+    qint64 m_opened;          // steady milliseconds
+    qint64 m_lastHeard;       // of the last frame understood
     qint64 m_lifeSentUs = -1; // steady microseconds of the request not yet answered
     PanelPolicy m_policy;
     bool m_policySet = false;

@@ -177,6 +177,7 @@ void ClientConfig::Write() const
     if (gClientCfgFile.isEmpty())
         return;
     qCInfo(lcSettings) << "saving the configuration to" << gClientCfgFile;
+    QList<modSettings::Setting> settings;
     for (const Key &key : Keys()) {
         QVariant value;
         switch (key.holder) {
@@ -191,8 +192,9 @@ void ClientConfig::Write() const
             value = QVariant::fromValue(*countOf(key.key));
             break;
         }
-        modSettings::WriteSetting(gClientCfgFile, kClientSection, key.name, kText, value);
+        settings.append({key.name, value});
     }
+    modSettings::WriteSettings(gClientCfgFile, kClientSection, kText, settings);
 }
 
 void ClientConfig::WriteAutostart(bool on)

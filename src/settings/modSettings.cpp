@@ -80,12 +80,19 @@ qint32 ReadSetting(const QString &root, const QString &section, const QString &k
 qint32 WriteSetting(const QString &root, const QString &section, const QString &key, const QString &type,
                     const QVariant &value)
 {
+    return WriteSettings(root, section, type, {{key, value}});
+}
+
+qint32 WriteSettings(const QString &root, const QString &section, const QString &type, const QList<Setting> &settings)
+{
     if (GetRootHandle(root, false) != IniFileHandle || letterOf(type) != u"S")
         return StatusNothingDone;
-    const QString text = Conversions::ToText(value);
     // Empty text writes the key with an empty value; the key is never deleted. What the file
     // system answered is not the caller's concern.
-    IniFile::WritePrivateProfileStringA(section, key, text.isEmpty() ? QString() : text, root);
+    QList<IniFile::Entry> entries;
+    for (const auto &[key, value] : settings)
+        entries.append({section, key, Conversions::ToText(value)});
+    IniFile::WritePrivateProfileStrings(entries, root);
     return 0;
 }
 

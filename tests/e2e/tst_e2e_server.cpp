@@ -18,6 +18,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 
 #include <csignal>
@@ -86,6 +87,17 @@ private slots:
         m_dashboard = TestSupport::refusingPort();
         TestSupport::writeBytes(m_dir.filePath("token"), "e2e-token\n");
         configure({"op"});
+        // A file it cannot use ends it at once with the place and the reason, a port taken too.
+        TestSupport::writeBytes(m_dir.filePath("bad.conf"), "[server]\n\nmode = everyone\n");
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress(m_address)));
+        TestSupport::writeBytes(m_dir.filePath("taken.conf"), QStringLiteral("[server]\nlisten = %1\nport = %2\ndashboard =\n").arg(m_address).arg(taken.serverPort()).toUtf8());
+        for (const auto &[file, status, told] : {std::tuple{"bad.conf", 2, m_dir.filePath("bad.conf") + ":3: mode \"everyone\" is not exclusive or shared"},
+                                                 std::tuple{"taken.conf", 1, QStringLiteral("cannot listen for panels on %1 port %2").arg(m_address).arg(taken.serverPort())}}) {
+            m_daemon.start(VESKORA_SERVER, {"--config", m_dir.filePath(file)});
+            QVERIFY(m_daemon.waitForFinished(kWait) && m_daemon.exitCode() == status);
+            QVERIFY(m_daemon.readAllStandardError().contains(told.toUtf8()));
+        }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_LOGGING_RULES", "veskora.*=true");
         m_daemon.setProcessEnvironment(environment);
