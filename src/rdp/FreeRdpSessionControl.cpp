@@ -1,6 +1,7 @@
 #include "rdp/FreeRdpSessionControl.h"
 
 #include "platform/ErrorNumbers.h"
+#include "platform/Logging.h"
 #include "platform/MsgBox.h"
 #include "system/RemovableMedia.h"
 #include "rdp/RdpSession.h"
@@ -407,9 +408,12 @@ void FreeRdpSessionControl::attachWindow()
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     auto window = x11 && x11->connection() ? RdpX11::WindowImage::create(x11->connection(), quint32(winId())) : nullptr;
     m_framePutDirectly = window != nullptr;
-    m_frame.setWindow(std::move(window));
+    const bool shared = m_frame.setWindow(std::move(window));
     if (m_framePutDirectly)
         windowHandle()->installEventFilter(this);
+    qCInfo(lcSession, "picture %s", !m_framePutDirectly ? "painted by the toolkit"
+                                    : shared         ? "put into the window from memory shared with the X server"
+                                                     : "put into the window through the X connection");
 }
 
 void FreeRdpSessionControl::resizeEvent(QResizeEvent *event)

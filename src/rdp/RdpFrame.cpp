@@ -9,10 +9,41 @@
 RdpFrame::RdpFrame() = default;
 RdpFrame::~RdpFrame() = default;
 
-void RdpFrame::setWindow(std::unique_ptr<RdpX11::WindowImage> window)
+namespace {
+QImage sharedImage(uchar *memory, const QSize &size)
+{
+    return QImage(memory, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32);
+}
+} // namespace
+
+bool RdpFrame::setWindow(std::unique_ptr<RdpX11::WindowImage> window)
 {
     std::lock_guard lock(m_mutex);
+    // The picture leaves the shared memory of a window before that window goes, and moves into
+    // the new one's.
+    QImage picture = m_shared ? m_image.copy() : std::move(m_image);
+    m_image = QImage();
     m_window = std::move(window);
+    if (uchar *shared = share(picture.size())) {
+        m_image = sharedImage(shared, picture.size());
+        memcpy(m_image.bits(), picture.constBits(), size_t(picture.sizeInBytes()));
+    } else {
+        m_image = std::move(picture);
+    }
+    return m_shared;
+}
+
+uchar *RdpFrame::share(const QSize &size)
+{
+    uchar *shared = m_window && !size.isEmpty() ? m_window->share(size.width(), size.height()) : nullptr;
+    m_shared = shared != nullptr;
+    return shared;
+}
+
+QImage RdpFrame::newImage(const QSize &size)
+{
+    uchar *shared = share(size);
+    return shared ? sharedImage(shared, size) : QImage(size, QImage::Format_RGB32);
 }
 
 void RdpFrame::present(const QRect &area)
@@ -26,7 +57,7 @@ void RdpFrame::present(const QRect &area)
 void RdpFrame::reset(const QSize &size)
 {
     std::lock_guard lock(m_mutex);
-    m_image = QImage(size, QImage::Format_RGB32);
+    m_image = newImage(size);
     m_image.fill(Qt::black);
     m_damaged = QRect();
     m_updatePosted = false;
@@ -37,18 +68,23 @@ bool RdpFrame::write(const uchar *pixels, qsizetype stride, const QSize &size, c
     std::lock_guard lock(m_mutex);
     QRect r = rect;
     if (m_image.size() != size) {
-        m_image = QImage(size, QImage::Format_RGB32);
+        m_image = newImage(size);
         r = m_image.rect();
     }
     r &= m_image.rect();
     if (r.isEmpty())
         return false;
-    // To the screen first: the copy kept for the widget can wait.
-    if (m_window)
+    // Through the connection the screen comes first: the copy kept for the widget can wait. The
+    // shared picture is written once the server has read what was put from it, and put then.
+    if (m_window && !m_shared)
         m_window->put(pixels, stride, r.x(), r.y(), r.width(), r.height());
+    if (m_shared)
+        m_window->waitUntilRead();
     const size_t bytes = size_t(r.width()) * 4;
     for (int y = r.top(); y <= r.bottom(); ++y)
         memcpy(m_image.scanLine(y) + r.left() * 4, pixels + y * stride + r.left() * 4, bytes);
+    if (m_shared)
+        m_window->put(m_image.constBits(), m_image.bytesPerLine(), r.x(), r.y(), r.width(), r.height());
     if (m_window)
         return false;
     m_damaged |= r;

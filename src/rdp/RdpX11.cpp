@@ -5,11 +5,16 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace RdpX11 {
 
@@ -121,8 +126,57 @@ WindowImage::WindowImage(xcb_connection_t *connection, uint32_t window)
 
 WindowImage::~WindowImage()
 {
+    unshare();
     xcb_free_gc(m_connection, m_gc);
     xcb_flush(m_connection);
+}
+
+uint8_t *WindowImage::share(int width, int height)
+{
+    unshare();
+    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(m_connection, &xcb_shm_id);
+    if (!extension || !extension->present || std::getenv("QT_XCB_NO_MITSHM") || width <= 0 || height <= 0)
+        return nullptr;
+    const int id = shmget(IPC_PRIVATE, std::size_t(width) * std::size_t(height) * 4, IPC_CREAT | 0600);
+    if (id < 0)
+        return nullptr;
+    void *const memory = shmat(id, nullptr, 0), *const failed = reinterpret_cast<void *>(-1);
+    // A server on another machine cannot attach it: that is the answer to whether it is local.
+    const uint32_t segment = xcb_generate_id(m_connection);
+    xcb_generic_error_t *error = memory == failed
+        ? nullptr
+        : xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment, uint32_t(id), 1));
+    // Marked for removal now, it goes when both sides have let go, however this process ends.
+    shmctl(id, IPC_RMID, nullptr);
+    if (memory == failed || error) {
+        std::free(error);
+        if (memory != failed)
+            shmdt(memory);
+        return nullptr;
+    }
+    m_shared = static_cast<uint8_t *>(memory);
+    m_segment = segment;
+    m_sharedWidth = width;
+    m_sharedHeight = height;
+    return m_shared;
+}
+
+void WindowImage::unshare()
+{
+    if (!m_shared)
+        return;
+    waitUntilRead();
+    xcb_shm_detach(m_connection, m_segment);
+    xcb_flush(m_connection);
+    shmdt(m_shared);
+    m_shared = nullptr;
+}
+
+void WindowImage::waitUntilRead()
+{
+    // The server has read the segment once it has answered the put.
+    if (std::exchange(m_reading, false))
+        std::free(xcb_request_check(m_connection, xcb_void_cookie_t{m_readingSequence}));
 }
 
 void WindowImage::put(const uint8_t *pixels, std::ptrdiff_t stride, int x, int y, int width, int height)
@@ -130,6 +184,18 @@ void WindowImage::put(const uint8_t *pixels, std::ptrdiff_t stride, int x, int y
     const std::size_t rowBytes = std::size_t(width) * 4;
     if (width <= 0 || height <= 0)
         return;
+    if (m_shared && pixels == m_shared) {
+        // One answer at a time is awaited: the one of the last put.
+        waitUntilRead();
+        m_readingSequence = xcb_shm_put_image_checked(m_connection, m_window, m_gc, uint16_t(m_sharedWidth),
+                                                      uint16_t(m_sharedHeight), uint16_t(x), uint16_t(y), uint16_t(width),
+                                                      uint16_t(height), int16_t(x), int16_t(y), 24,
+                                                      XCB_IMAGE_FORMAT_Z_PIXMAP, 0, m_segment, 0)
+                                .sequence;
+        m_reading = true;
+        xcb_flush(m_connection);
+        return;
+    }
     // The request carries the rectangle's rows one after another; a large one goes in bands
     // that each fit into a request.
     const int band = int(std::clamp<std::size_t>((m_maxRequestBytes - 64) / rowBytes, 1, std::size_t(height)));

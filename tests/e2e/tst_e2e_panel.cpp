@@ -206,6 +206,8 @@ private slots:
         const QRect shown(control->mapToGlobal(QPoint(0, 0)), desktop);
         const auto pictureRight = [&] { return withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))); };
         QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
+        const bool shared = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+        QVERIFY(g_log.filter(QStringLiteral("veskora.session picture")).constLast().contains(shared ? "shared" : "X connection"));
         // The session window has the keyboard before any click, wherever the pointer is.
         QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
         m_panel->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
