@@ -353,9 +353,11 @@ void frmClient::cmdShutDown_Click()
 
 void frmClient::cmdKeyboard_Click()
 {
+    // Panel 2 keeps the server's lock state: a box tells the operator instead.
     QString reason;
     if (!OnScreenKeyboard::Start(&reason))
-        setPanelText(2, QStringLiteral("On-Screen Keyboard could not be started: %1").arg(reason));
+        MsgBox::Show(this, QStringLiteral("The On-Screen Keyboard could not be started: %1").arg(reason),
+                     MsgBox::Exclamation);
 }
 
 void frmClient::txtPort_KeyPress(int &KeyAscii)

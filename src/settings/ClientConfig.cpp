@@ -169,6 +169,7 @@ void ClientConfig::Write() const
     if (gClientCfgFile.isEmpty())
         return;
     qCInfo(lcSettings) << "saving the configuration to" << gClientCfgFile;
+    QList<modSettings::Setting> settings;
     for (const Key &key : Keys()) {
         QVariant value;
         switch (key.holder) {
@@ -183,8 +184,9 @@ void ClientConfig::Write() const
             value = QVariant::fromValue(*countOf(key.name));
             break;
         }
-        modSettings::WriteSetting(gClientCfgFile, kClientSection, key.name, kText, value);
+        settings.append({key.name, value});
     }
+    modSettings::WriteSettings(gClientCfgFile, kClientSection, kText, settings);
 }
 
 void ClientConfig::WriteAutostart(bool on)

@@ -41,7 +41,8 @@ public:
     // only when it reads as a number above 0. Then the values of gUserCfgFile, when the file
     // exists, into their globals. Nothing is reported.
     void Read();
-    // Writes all 24 keys into gClientCfgFile; other keys of the file stay as they are.
+    // Writes all 24 keys into gClientCfgFile in one replacement of the file; other keys of the
+    // file stay as they are.
     void Write() const;
     // Sets the autostart entry of the program, or removes it. Nothing is reported.
     static void WriteAutostart(bool on);

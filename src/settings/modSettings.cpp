@@ -138,19 +138,11 @@ qint32 ReadSetting(const QString &root, const QString &section, const QString &k
 qint32 WriteSetting(const QString &root, const QString &section, const QString &key, const QString &type,
                     const QVariant &value)
 {
-    qint32 status = StatusNothingDone;
     const quint32 handle = GetRootHandle(root, false);
     const QString letter = letterOf(type);
 
-    if (handle == IniFileHandle) {
-        if (letter != u"S")
-            return status;
-        const QString text = Conversions::ToText(value);
-        // Empty text writes the key with an empty value; the key is never deleted. What the
-        // file system answered is not the caller's concern.
-        IniFile::WritePrivateProfileStringA(section, key, text.isEmpty() ? QString() : text, root);
-        return 0;
-    }
+    if (handle == IniFileHandle)
+        return WriteSettings(root, section, type, {{key, value}});
 
     Registry::HKEY hKey = 0;
     Registry::DWORD disposition = 0;
@@ -183,6 +175,26 @@ qint32 WriteSetting(const QString &root, const QString &section, const QString &
 
     const qint32 closed = Registry::RegCloseKey(hKey);
     return failed != Registry::ERROR_SUCCESS ? failed : closed;
+}
+
+qint32 WriteSettings(const QString &root, const QString &section, const QString &type, const QList<Setting> &settings)
+{
+    if (GetRootHandle(root, false) != IniFileHandle) {
+        qint32 status = 0;
+        for (const auto &[key, value] : settings)
+            if (const qint32 s = WriteSetting(root, section, key, type, value); s != 0)
+                status = s;
+        return status;
+    }
+    if (letterOf(type) != u"S")
+        return StatusNothingDone;
+    // Empty text writes the key with an empty value; the key is never deleted. What the file
+    // system answered is not the caller's concern.
+    QList<IniFile::Entry> entries;
+    for (const auto &[key, value] : settings)
+        entries.append({section, key, Conversions::ToText(value)});
+    IniFile::WritePrivateProfileStrings(entries, root);
+    return 0;
 }
 
 } // namespace modSettings

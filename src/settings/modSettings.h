@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QVariant>
 #include <QtGlobal>
+
+#include <utility>
 
 // One pair of calls for INI files and the registry. The root is a registry root name
 // ("HKCU", "HKLM", "HKU", "HKDD", "HKCC", "HKCR", any case) or the path of an INI file; the
@@ -16,6 +19,11 @@ qint32 ReadSetting(const QString &root, const QString &section, const QString &k
                    const QVariant &defaultValue, QVariant &value);
 qint32 WriteSetting(const QString &root, const QString &section, const QString &key, const QString &type,
                     const QVariant &value);
+// Writes the keys of one section as WriteSetting writes each; in an INI file in one read and
+// one replacement of the file, so that all keys change together or none. The status of the
+// last key that failed, else 0.
+using Setting = std::pair<QString, QVariant>;
+qint32 WriteSettings(const QString &root, const QString &section, const QString &type, const QList<Setting> &settings);
 // The predefined key handle, 1 for an INI file, 0 when mustExist and there is no such file.
 quint32 GetRootHandle(const QString &root, bool mustExist);
 

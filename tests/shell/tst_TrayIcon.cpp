@@ -39,14 +39,6 @@ QWidget *embeddedIcon()
     return nullptr;
 }
 
-// The raw line of the key in Client.cfg, or a null string when there is none.
-QString storedLine()
-{
-    const QByteArray text = TestSupport::readBytes(gClientCfgFile);
-    const qsizetype at = text.indexOf("SecurityPassword");
-    return at < 0 ? QString() : QString::fromUtf8(text.mid(at, text.indexOf('\n', at) - at).trimmed());
-}
-
 // The one warning the dialog gave, or none when text is empty.
 void checkBoxes(const QList<MsgBox::Call> &boxes, const QString &text, const char *owner)
 {
@@ -156,6 +148,37 @@ private slots:
             QCOMPARE(server(before)->text(), QStringLiteral("unsaved"));
             QCOMPARE(before->isVisible(), !hidden);
         }
+    }
+
+    // What the icon, its menu, the dialogs and the about box say: caption (or tip, title) first, then controls.
+    void texts_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QStringList>("texts"); // control=text
+        QTest::newRow("icon") << "trayIcon" << QStringList{"=Veskora"};
+        QTest::newRow("menu") << "mnuTrayMenu" << QStringList{"=TrayMenu"};
+        QTest::newRow("tray form") << "frmClientTrayIcon" << QStringList{"=frmDummyTrayIcon"};
+        QTest::newRow("prompt") << "frmEnterPassword" << QStringList{"=Password", "Label4=Enter your Password:", "cmdOk=&Ok", "cmdCancel=Cancel"};
+        QTest::newRow("definition") << "frmPassDefine" << QStringList{"=Password Definition", "Label4=Old Password:", "Label2=New Password:",
+                                                                        "Label1=Verify new Password", "cmdOk=&Ok", "cmdCancel=Cancel"};
+        QTest::newRow("about") << "frmAboutClient" << QStringList{"=About Torvane Remote Desktop Client", "Label1=Torvane Remote Desktop Client",
+                                                                  "Label2=Version:", "Label3=Build:", "cmdOk=&OK"};
+    }
+    void texts()
+    {
+        QFETCH(QString, form);
+        QFETCH(QStringList, texts);
+        frmEnterPassword::Load(), frmPassDefine::Load(), frmAboutClient::ShowBox();
+        QObject *object = form == u"frmClientTrayIcon" ? &tray() : tray().findChild<QObject *>(form);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            object = w->objectName() == form ? w : object;
+        QStringList seen;
+        for (const char *property : {"toolTip", "title", "windowTitle"})
+            seen << u'=' + object->property(property).toString();
+        for (QObject *control : object->findChildren<QObject *>())
+            seen << control->objectName() + u'=' + control->property("text").toString();
+        for (const QString &text : texts)
+            QVERIFY2(seen.contains(text), qPrintable(text));
     }
 
     // About and Security need no gate, nothing does with the gate off; one about box at a time.
@@ -338,10 +361,8 @@ private slots:
         QTest::newRow("none, entries differ") << "0" << QStringList{"", "abc", "abd"} << "" << notEqual;
         QTest::newRow("not saved") << QString() << QStringList{"", "abc", "abc"} << ""
                                    << "The password could not be saved!";
-        for (const char *unkept : {" lead", "trail ", "'quoted'"})
-            QTest::addRow("not kept: [%s]", unkept) << "old" << QStringList{"old", unkept, unkept} << ""
-                                                 << "A password cannot begin or end with a blank or be enclosed in quotes!";
-        QTest::newRow("inner blank, lone quotes") << "old" << QStringList{"old", "a \"b'", "a \"b'"} << "" << "";
+        for (const char *kept : {" lead", "trail ", "'quoted'", "a \"b'"})
+            QTest::addRow("kept as typed: [%s]", kept) << "old" << QStringList{"old", kept, kept} << "" << "";
         QTest::newRow("cancel") << "old" << QStringList{"old", "x", "x"} << "cancel" << "";
         QTest::newRow("0 means none") << "old" << QStringList{"old", "0", "0"} << "" << "";
         QTest::newRow("first definition") << "0" << QStringList{"", "abc", "abc"} << "" << "";
@@ -380,7 +401,7 @@ private slots:
         QCOMPARE(gPasswordOk, saved);
         checkBoxes(boxes->calls, message, "frmPassDefine");
         const QString now = saved ? entries.at(1) : stored;
-        QCOMPARE(storedLine(), now.isNull() ? QString() : "SecurityPassword=" + now);
+        QCOMPARE(modSecurityPassword::ReadStoredPassword(), now.isNull() ? QStringLiteral("0") : now);
         if (!saved)
             return;
         DialogScript gateScript;
