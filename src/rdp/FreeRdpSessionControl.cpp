@@ -52,12 +52,13 @@ bool windowManaged()
 }
 
 // A minimised window can be brought back: a window manager runs and a panel, a dock or a
-// notification area (whose icon restores the session) stands on the screen.
+// notification area (whose icon restores the session) stands on the screen. Elsewhere only the
+// notification area can be seen to be there.
 bool minimizedRestorable()
 {
     _XDisplay *display = x11Display();
     if (!display)
-        return true;
+        return QSystemTrayIcon::isSystemTrayAvailable();
     return RdpX11::windowManagerRunning(display)
         && (RdpX11::dockRunning(display) || QSystemTrayIcon::isSystemTrayAvailable());
 }
@@ -127,8 +128,11 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
     layout->addWidget(close);
     connect(m_connectionBarMinimize, &QToolButton::clicked, this, [this] { window()->showMinimized(); });
     connect(close, &QToolButton::clicked, this, [this] { Disconnect(); });
-    // Its own window, so that the X server keeps the picture, put there directly, off it.
-    m_connectionBar->setAttribute(Qt::WA_NativeWindow);
+    // On X a window of its own, so that the X server keeps the picture, put there directly, off
+    // it. Elsewhere the bar is drawn into the session's window: a window within a Wayland window
+    // is a surface of its own, and made the session's control one too.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_connectionBar->setAttribute(Qt::WA_NativeWindow);
     m_connectionBar->hide();
 }
 

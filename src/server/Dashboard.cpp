@@ -2,11 +2,10 @@
 
 #include "server/ServerLog.h"
 
-#include <QDateTime>
+#include <QDate>
 #include <QFile>
 #include <QHttpServer>
 #include <QJsonArray>
-#include <QDate>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
