@@ -427,7 +427,8 @@ void frmClient::Form_Load()
 
     // Layout, in pixels.
     const QSize screen = screenPixels();
-    if (!gNotMaximized && !screen.isEmpty()) {
+    const bool fullScreen = !gNotMaximized && !screen.isEmpty();
+    if (fullScreen) {
         const int outerHeight = frameGeometry().height();
         for (QLabel *l : {lblServerVersion, lblServerVersionLabel})
             l->move(l->x(), screen.height() - (outerHeight - l->y()));
@@ -440,7 +441,11 @@ void frmClient::Form_Load()
     }
     fitPanelsToWindow();
 
-    show();
+    // A Wayland compositor gives no window a place of its own: the screen is its full-screen state.
+    if (fullScreen && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        showFullScreen();
+    else
+        show();
 }
 
 void frmClient::Form_Activate()
