@@ -354,7 +354,11 @@ void FreeRdpSessionControl::sessionCertificateChanged(const QString &remembered,
             session->answerCertificate(box->clickedButton() == accept);
     };
     connect(box, &QMessageBox::finished, this, answer);
-    QTimer::singleShot(g_certificatePromptMs, box, &QMessageBox::reject);
+    // The box's own timer, which goes with it: the program unloads this code after the session.
+    auto *timeLimit = new QTimer(box);
+    timeLimit->setSingleShot(true);
+    connect(timeLimit, &QTimer::timeout, box, &QMessageBox::reject);
+    timeLimit->start(g_certificatePromptMs);
     box->open();
     box->activateWindow();
 }
@@ -449,10 +453,13 @@ bool FreeRdpSessionControl::eventFilter(QObject *watched, QEvent *event)
     // A window that nothing on the desktop could bring back is not left minimised.
     if (watched == window() && event->type() == QEvent::WindowStateChange && window()->isMinimized()
         && !minimizedRestorable())
-        QTimer::singleShot(0, this, [this] {
-            window()->setWindowState(window()->windowState() & ~Qt::WindowMinimized);
-            window()->activateWindow();
-        });
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                window()->setWindowState(window()->windowState() & ~Qt::WindowMinimized);
+                window()->activateWindow();
+            },
+            Qt::QueuedConnection);
     return SessionControl::eventFilter(watched, event);
 }
 

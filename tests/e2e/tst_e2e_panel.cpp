@@ -12,10 +12,13 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <dlfcn.h>
+#include <link.h>
 #include <memory>
+#include <pthread.h>
 
 using namespace modGlobClientVar;
 using namespace RdpTestEnvironment;
@@ -24,6 +27,54 @@ namespace {
 
 QPoint centreOf(const QWidget *w) { return w->mapToGlobal(w->rect().center()); }
 SessionControl *sessionControl() { return Forms::MsRdpClient()->findChild<SessionControl *>(QStringLiteral("msts")); }
+
+QString modulePath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/libveskora-session.so"); }
+
+// A library of this process, or null when none of that name is loaded.
+std::unique_ptr<void, int (*)(void *)> loaded(const QString &library)
+{
+    return {dlopen(QFile::encodeName(library).constData(), RTLD_LAZY | RTLD_NOLOAD), dlclose};
+}
+
+// The file whose function a library's own calls to NAME reach: the address its table of calls
+// (relocated in place by the loader) holds for it.
+QByteArray boundTo(const char *library, const char *name)
+{
+    const auto handle = loaded(QString::fromLatin1(library));
+    link_map *map = nullptr;
+    if (!handle || dlinfo(handle.get(), RTLD_DI_LINKMAP, &map) != 0)
+        return {};
+    const ElfW(Rela) *calls = nullptr;
+    const ElfW(Sym) *symbols = nullptr;
+    const char *names = nullptr;
+    size_t size = 0;
+    for (const ElfW(Dyn) *d = map->l_ld; d->d_tag != DT_NULL; ++d) {
+        if (d->d_tag == DT_JMPREL)
+            calls = reinterpret_cast<const ElfW(Rela) *>(d->d_un.d_ptr);
+        else if (d->d_tag == DT_PLTRELSZ)
+            size = d->d_un.d_val;
+        else if (d->d_tag == DT_SYMTAB)
+            symbols = reinterpret_cast<const ElfW(Sym) *>(d->d_un.d_ptr);
+        else if (d->d_tag == DT_STRTAB)
+            names = reinterpret_cast<const char *>(d->d_un.d_ptr);
+    }
+    for (size_t i = 0; calls && symbols && names && i < size / sizeof(ElfW(Rela)); ++i) {
+        Dl_info where{};
+        if (qstrcmp(names + symbols[ELF64_R_SYM(calls[i].r_info)].st_name, name) == 0)
+            return dladdr(*reinterpret_cast<void *const *>(map->l_addr + calls[i].r_offset), &where) ? where.dli_fname : "";
+    }
+    return {};
+}
+
+// The thread-local key the process would get next.
+int freeThreadKey()
+{
+    pthread_key_t key;
+    if (pthread_key_create(&key, nullptr) != 0)
+        return -1;
+    pthread_key_delete(key);
+    return int(key);
+}
 
 qsizetype count(const QImage &picture, QRgb colour)
 {
@@ -152,11 +203,9 @@ private slots:
         frmMsRdpClient *window = Forms::MsRdpClient();
         SessionControl *control = sessionControl();
         QVERIFY(!form.isVisible());
-        // The library's own calls reach the module's replacements.
-        for (const char *name : {"freerdp_performance_flags_make", "Sleep"}) {
-            Dl_info where{};
-            QVERIFY2(dladdr(dlsym(RTLD_DEFAULT, name), &where) && QByteArray(where.dli_fname).endsWith("/libveskora-session.so"), name);
-        }
+        // The library's own calls reach the module's replacements, in every session.
+        for (const char *name : {"freerdp_performance_flags_make", "Sleep"})
+            QVERIFY2(boundTo("libfreerdp2.so.2", name).endsWith("/libveskora-session.so"), name);
         const QSize desktop = fullScreen ? screen.size() : QSize(1024, 768);
         QCOMPARE(control->geometry(), QRect(QPoint(0, 0), desktop));
         // Full screen the window is the screen; else its frame's corner is at (1, 1) where windows have
@@ -167,7 +216,7 @@ private slots:
         else
             QTRY_VERIFY(window->isFullScreen() == fullScreen && window->size() == desktop);
         // What the panel's screen shows is the server's screen, but for the connection bar over it.
-        auto *bar = control->findChild<QWidget *>(QStringLiteral("connectionBar"));
+        const QPointer<QWidget> bar = control->findChild<QWidget *>(QStringLiteral("connectionBar"));
         QCOMPARE(bar->isVisible(), fullScreen);
         const auto withoutBar = [bar](QImage picture) {
             if (bar->isVisible())
@@ -218,7 +267,13 @@ private slots:
         else
             window->close(); // a close request, as a window system sends it
         QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
-        QVERIFY(form.isVisible() && !window->isVisible() && !bar->isVisible());
+        QVERIFY(form.isVisible() && !window->isVisible() && (!bar || !bar->isVisible()));
+        // The session leaves nothing behind: the module and the remote desktop libraries are
+        // gone but for those that stay for good, and no session takes a thread key for good.
+        QTRY_VERIFY(!loaded(modulePath()) && !loaded("libfreerdp2.so.2"));
+        QVERIFY(loaded("libwinpr2.so.2"));
+        static const int firstFreeKey = freeThreadKey();
+        QCOMPARE(freeThreadKey(), firstFreeKey);
     }
     // Real logons ordered over the side link: a wrong one shows xrdp's window on black (nothing of
     // the panel's memory); the right one gets picture, keys and media, and logging off ends it.
