@@ -1,16 +1,17 @@
 // The panel's remote desktop session beside xfreerdp, against the FreeRDP shadow server on an
 // Xvfb screen and against xrdp (a real PAM log-on; root only). Every run is a fresh client
-// process and the clients take turns. "panel" is bench_session (the panel's session control,
-// one session per process) or, where the whole program is measured, bin/Veskora itself. Each
-// client shows the session in a window of 1024 x 768 at the top left corner of an Xvfb screen
-// of that size with no window manager; the server's screen is 1024 x 768 as well.
+// process and the clients take turns, but where both are connected at once. "panel" is
+// bench_session (the panel's session control, one session per process) or, where the whole
+// program is measured, bin/Veskora itself. Each client shows the session in a window of
+// 1024 x 768 at the top left corner of an Xvfb screen of that size with no window manager; the
+// server's screen is 1024 x 768 as well.
 //
-//   build/bin/bench_rdp [all|connect|traffic|latency|panel] [--runs N] [--servers shadow,xrdp]
-//                       [--seconds S] [--samples M]
+//   build/bin/bench_rdp [all|connect|traffic|latency|whole|panel] [--runs N] [--servers shadow,xrdp]
+//                       [--seconds S] [--samples M] [--sessions K]
 //
-// Runs per client: 10 for connect, 5 for the others (--runs sets them all). Figures: min, p50
-// (the median), p90 and max over all runs (latency: over all samples), and the ratios of the
-// panel's p50 and min to xfreerdp's. xrdp needs root (it makes a user of its own); the panel
+// Runs per client: 10 for connect and start-up, 5 for the others (--runs sets them all). Figures:
+// min, p50 (the median), p90 and max over all runs (latency: over all samples), and the ratios of
+// the panel's p50 and min to xfreerdp's. xrdp needs root (it makes a user of its own); the panel
 // program and bench_session are found beside this program.
 //
 // connect  From the client's process start to the server's picture on the client's screen: a
@@ -22,15 +23,24 @@
 //          wall time over S seconds, after one second to settle.
 // latency  A 32 x 32 square on the server's screen takes a new colour (XSync has returned);
 //          the time until the client's screen shows that colour there (XGetImage every 0.5 ms).
-//          M samples per run, 30 to 80 ms apart (the same sequence for both clients).
-// panel    The panel program (copied with a Client.cfg into a directory of its own): process
-//          start to its main window mapped; resident memory (VmRSS) 2 s later, idle; then a
-//          session ordered over the side link: the time to its picture and the resident memory
-//          2 s after it. Beside it a bare Qt window (this program) for the first two, and
-//          bench_session and xfreerdp with a session for the last.
+//          M samples per run (100), 30 to 80 ms apart (the same sequence for both clients).
+// whole    The server's whole screen takes a new colour; the time until nine points spread
+//          over the client's screen all show it. Against the shadow server both clients are
+//          connected at once, each on a screen of its own, and see the same changes: M changes
+//          (40), 50 to 150 ms apart, and for each the panel's time minus xfreerdp's. xrdp keeps
+//          one client per session, so there the clients take turns on the same sequence.
+// panel    The panel program (copied with a Client.cfg into a directory of its own; full screen
+//          with the connection bar): process start to its main window mapped, beside a bare Qt
+//          window (this program). Resident memory (VmRSS): idle 2 s after the window; 2 s
+//          after the picture of a session ordered over the side link; 2 s after the session
+//          ended by the connection bar's close button and the main window is back; beside
+//          bench_session and xfreerdp in a session. Then one program, K sessions (100) one
+//          after another: resident memory 0.5 s after each picture and 0.5 s after each end,
+//          and its growth per session (the least-squares slope from the second session on).
 //
 // Both clients get the same protocol features; xfreerdp's are chosen on its command line (see
-// xfreerdpArguments). Built with the project, never run by the tests.
+// xfreerdpArguments). Built with the project, never run by the tests. The load average is
+// printed with each figure: the machine may be shared.
 #include "RdpTestEnvironment.h"
 
 #include <QApplication>
@@ -391,30 +401,39 @@ double waitForPicture(const Child &client, const Probe &clientScreen, const QIma
 class Bench
 {
 public:
-    // runs 0: 10 per client for connect, 5 for the others.
-    Bench(int runs, int seconds, int samples) : m_runs(runs), m_seconds(seconds), m_samples(samples) {}
+    // 0: the default of each figure.
+    Bench(int runs, int seconds, int samples, int sessions)
+        : m_runs(runs), m_seconds(seconds), m_samples(samples), m_sessions(sessions)
+    {
+    }
     bool setUp(const QStringList &servers);
     void connect();
     void traffic();
     void latency();
+    void whole();
     void panel();
 
 private:
-    // One client with a session on the client screen: the process, the time to the picture.
+    // One client with a session on a client screen: the process, the time to the picture.
     struct Session
     {
         std::unique_ptr<Child> client;
         double pictureSeconds = NAN;
     };
-    Session startSession(Kind kind, const Target &target);
+    // On the first client screen, or on the second.
+    Session startSession(Kind kind, const Target &target, bool second = false);
     void endSession(Session &session);
     // The clients in turn, count runs each (after a warm-up each when asked for).
     void alternate(const Target &target, int count, bool warmUp, const std::function<void(Kind, Session &)> &measure);
     int runs(int byDefault) const { return m_runs > 0 ? m_runs : byDefault; }
+    int samples(int byDefault) const { return m_samples > 0 ? m_samples : byDefault; }
+    void panelStartUp(const Target &target);
+    void panelMemory(const Target &target);
+    void panelSessions(const Target &target);
 
-    int m_runs, m_seconds, m_samples;
-    std::unique_ptr<RdpTestEnvironment::Display> m_clientScreen, m_serverScreen;
-    std::unique_ptr<Probe> m_client;
+    int m_runs, m_seconds, m_samples, m_sessions;
+    std::unique_ptr<RdpTestEnvironment::Display> m_clientScreen, m_secondScreen, m_serverScreen;
+    std::unique_ptr<Probe> m_client, m_second;
     std::unique_ptr<Server> m_shadow;
     std::unique_ptr<Xrdp> m_xrdp;
     QList<Target> m_targets;
@@ -425,13 +444,16 @@ bool Bench::setUp(const QStringList &servers)
 {
     qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
     m_clientScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
+    m_secondScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
     m_serverScreen = std::make_unique<RdpTestEnvironment::Display>(Width, Height);
-    if (!m_clientScreen->isRunning() || !m_serverScreen->isRunning()) {
+    if (!m_clientScreen->isRunning() || !m_secondScreen->isRunning() || !m_serverScreen->isRunning()) {
         std::fprintf(stderr, "bench_rdp: Xvfb did not start\n");
         return false;
     }
     m_client = std::make_unique<Probe>(m_clientScreen->name());
-    Painter(m_clientScreen->name()).background(0x6A0D83); // none of the servers' colours
+    m_second = std::make_unique<Probe>(m_secondScreen->name());
+    for (const auto *screen : {m_clientScreen.get(), m_secondScreen.get()})
+        Painter(screen->name()).background(0x6A0D83); // none of the servers' colours
     if (servers.contains(QStringLiteral("shadow"))) {
         // A plain background, as a desktop has one; the standard port of an address of its own,
         // where the panel program finds it by the address alone.
@@ -481,13 +503,13 @@ bool Bench::setUp(const QStringList &servers)
     return !m_targets.isEmpty();
 }
 
-Bench::Session Bench::startSession(Kind kind, const Target &target)
+Bench::Session Bench::startSession(Kind kind, const Target &target, bool second)
 {
     Session s;
     const QImage serverRow = target.screen.isEmpty() ? QImage() : probeRow(Probe(target.screen));
-    s.client = startClient(kind, target, m_clientScreen->name());
+    s.client = startClient(kind, target, (second ? m_secondScreen : m_clientScreen)->name());
     if (!serverRow.isNull())
-        s.pictureSeconds = waitForPicture(*s.client, *m_client, serverRow);
+        s.pictureSeconds = waitForPicture(*s.client, second ? *m_second : *m_client, serverRow);
     return s;
 }
 
@@ -581,7 +603,7 @@ void Bench::latency()
         alternate(target, runs(5), false, [&](Kind kind, Session &) {
             QRandomGenerator pauses(15); // the same pauses for both clients
             const QRect spot(Marker.center(), QSize(1, 1));
-            for (int i = 0; i < m_samples; ++i) {
+            for (int i = 0; i < samples(100); ++i) {
                 pause(30 + int(pauses.bounded(50)));
                 // Colours no other pixel there has, exact in 32 bits per pixel.
                 const QRgb colour = 0xFF000000u | (i % 2 ? 0xE01020u : 0x20E010u) | unsigned(i % 64);
@@ -598,13 +620,111 @@ void Bench::latency()
         printHeader(QStringLiteral("latency, %1: a change on the server's screen to the pixel on the client's screen, "
                                    "%2 samples per run (load %3)")
                         .arg(target.name)
-                        .arg(m_samples)
+                        .arg(samples(100))
                         .arg(loadAverage(), 0, 'f', 2));
         const Summary panel = printRow(kindName(Kind::Panel), milliseconds[Kind::Panel], "ms");
         const Summary xf = printRow(kindName(Kind::Xfreerdp), milliseconds[Kind::Xfreerdp], "ms");
         printRatio("latency", panel, xf);
         if (misses)
             std::printf("  %d changes never reached a client's screen within 2 s\n", misses);
+    }
+}
+
+// ---- whole-screen changes
+
+// Nine points spread over the screen, corners and centre among them.
+QList<QPoint> spreadPoints()
+{
+    QList<QPoint> points;
+    for (const int y : {4, Height / 2, Height - 5})
+        for (const int x : {4, Width / 2, Width - 5})
+            points.append(QPoint(x, y));
+    return points;
+}
+
+bool showsEverywhere(const Probe &screen, QRgb colour)
+{
+    static const QList<QPoint> points = spreadPoints();
+    return std::all_of(points.begin(), points.end(),
+                       [&](const QPoint &p) { return screen.grab(QRect(p, QSize(1, 1))).pixel(0, 0) == colour; });
+}
+
+void Bench::whole()
+{
+    const QRect screen(0, 0, Width, Height);
+    const int count = samples(40);
+    for (const Target &target : std::as_const(m_targets)) {
+        Painter &server = *target.painter;
+        QMap<Kind, QList<double>> milliseconds;
+        QList<double> behind; // the panel's time minus xfreerdp's, on the same change
+        int misses = 0;
+        // The changes, the same for both clients: colours no other pixel there has, exact in 32
+        // bits per pixel, with pauses between them.
+        const auto changes = [&](const std::function<void(QRgb colour)> &measure) {
+            QRandomGenerator pauses(25);
+            for (int i = 0; i < count; ++i) {
+                pause(50 + int(pauses.bounded(100)));
+                measure(0xFF000000u | (i % 2 ? 0xD02818u : 0x18D028u) | unsigned(i % 64));
+            }
+        };
+        const bool together = target.name == QLatin1String("shadow");
+        if (together) {
+            Session panel = startSession(Kind::Panel, target);
+            Session xf = startSession(Kind::Xfreerdp, target, true);
+            if (std::isnan(panel.pictureSeconds) || std::isnan(xf.pictureSeconds))
+                std::fprintf(stderr, "  whole: no picture from %s within %d s\n", qPrintable(target.name), WaitMs / 1000);
+            else
+                changes([&](QRgb colour) {
+                    QElapsedTimer clock;
+                    server.fill(screen, colour);
+                    clock.start();
+                    double p = NAN, x = NAN;
+                    const bool seen = waitUntil(
+                        [&] {
+                            if (std::isnan(p) && showsEverywhere(*m_client, colour))
+                                p = clock.nsecsElapsed() / 1e6;
+                            if (std::isnan(x) && showsEverywhere(*m_second, colour))
+                                x = clock.nsecsElapsed() / 1e6;
+                            return !std::isnan(p) && !std::isnan(x);
+                        },
+                        2000, 500);
+                    if (!seen) {
+                        ++misses;
+                        return;
+                    }
+                    milliseconds[Kind::Panel].append(p);
+                    milliseconds[Kind::Xfreerdp].append(x);
+                    behind.append(p - x);
+                });
+            endSession(panel);
+            endSession(xf);
+        } else {
+            alternate(target, 1, false, [&](Kind kind, Session &) {
+                changes([&](QRgb colour) {
+                    QElapsedTimer clock;
+                    server.fill(screen, colour);
+                    clock.start();
+                    if (waitUntil([&] { return showsEverywhere(*m_client, colour); }, 2000, 500))
+                        milliseconds[kind].append(clock.nsecsElapsed() / 1e6);
+                    else
+                        ++misses;
+                });
+            });
+        }
+        server.remove(screen);
+        printHeader(QStringLiteral("whole screen, %1: the server's whole screen changes colour, the time until the "
+                                   "client's screen shows it everywhere; %2 (load %3)")
+                        .arg(target.name,
+                             together ? QStringLiteral("both clients connected at once, on the same changes")
+                                      : QStringLiteral("the clients in turn, on the same sequence"))
+                        .arg(loadAverage(), 0, 'f', 2));
+        const Summary panel = printRow(kindName(Kind::Panel), milliseconds[Kind::Panel], "ms");
+        const Summary xf = printRow(kindName(Kind::Xfreerdp), milliseconds[Kind::Xfreerdp], "ms");
+        if (together)
+            printRow(QStringLiteral("panel minus xfreerdp"), behind, "ms");
+        printRatio("time", panel, xf);
+        if (misses)
+            std::printf("  %d changes never reached a client's screen everywhere within 2 s\n", misses);
     }
 }
 
@@ -644,7 +764,40 @@ private:
     ::Display *m_display;
 };
 
-// The panel's side link as its server end: it orders one session with the given log-on.
+// The connection bar's close button (the last one on the bar, a window of its own at the top
+// of the full-screen session) in screen coordinates; null when no bar is shown.
+QPoint connectionBarClose(const QString &name)
+{
+    ::Display *display = XOpenDisplay(name.toLatin1().constData());
+    if (!display)
+        return {};
+    QPoint found;
+    const std::function<void(Window)> search = [&](Window window) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, window, &root, &parent, &children, &count))
+            return;
+        for (unsigned i = 0; i < count && found.isNull(); ++i) {
+            XWindowAttributes a{};
+            if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
+                continue;
+            int x = 0, y = 0;
+            Window child = 0;
+            XTranslateCoordinates(display, children[i], root, 0, 0, &x, &y, &child);
+            if (y == 0 && a.width <= 420 && a.height < 64 && window != root)
+                found = QPoint(x + a.width - 12, y + a.height / 2);
+            else
+                search(children[i]);
+        }
+        if (children)
+            XFree(children);
+    };
+    search(DefaultRootWindow(display));
+    XCloseDisplay(display);
+    return found;
+}
+
+// The panel's side link as its server end: it orders sessions with the given log-on.
 class SideLink
 {
 public:
@@ -652,6 +805,9 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     bool orderSession(const QString &user, const QString &password)
     {
+        // A link the panel has closed meanwhile is followed by its next one.
+        if (m_link && m_link->state() != QAbstractSocket::ConnectedState)
+            m_link = nullptr;
         const bool linked = waitUntil(
             [&] { return m_link || (m_server.hasPendingConnections() && (m_link = m_server.nextPendingConnection())); },
             WaitMs, 1000);
@@ -674,104 +830,206 @@ private:
 };
 
 // The panel program in a directory of its own (it reads Client.cfg beside itself), the rest of
-// the build's program directory linked there, so that whatever it loads from there it finds.
-class PanelCopy
+// the build's program directory linked there, so that whatever it loads from there it finds;
+// in operator mode with its side link to this program, full screen with the connection bar.
+// Its start-up time is the time to its main window.
+class PanelProgram
 {
 public:
-    PanelCopy(const QString &program, const QStringList &configuration)
+    PanelProgram(const Target &target, const QString &display) : m_target(target), m_display(display), m_link(target.host)
     {
-        const QFileInfo source(program);
-        const QDir from = source.absoluteDir();
+        const QFileInfo program(builtProgram("Veskora"));
+        const QDir from = program.absoluteDir();
         for (const QString &name : from.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System))
-            if (name != source.fileName())
+            if (name != program.fileName())
                 QFile::link(from.filePath(name), m_dir.filePath(name));
-        QFile::copy(program, path());
+        const QString copy = m_dir.filePath(program.fileName());
+        QFile::copy(program.filePath(), copy);
+        const QStringList configuration{QStringLiteral("[Client]"), QStringLiteral("txtServer=") + target.host,
+                                        QStringLiteral("txtPort=%1").arg(m_link.port()), QStringLiteral("txtUserName=op"),
+                                        QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=0"),
+                                        QStringLiteral("chkDisplayConnectionBar=1"), QStringLiteral("chkCompress=0"),
+                                        QStringLiteral("chkBitmap=0"), QStringLiteral("AutoConnect=1"),
+                                        QStringLiteral("StartConnectLifeCnt=3"), QStringLiteral("StartLifeCnt=45")};
         QFile cfg(m_dir.filePath(QStringLiteral("Client.cfg")));
         if (cfg.open(QIODevice::WriteOnly))
-            cfg.write((QStringList{QStringLiteral("[Client]")} + configuration).join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+            cfg.write(configuration.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+        cfg.close();
+        MapWatch watch(display);
+        m_process = std::make_unique<Child>(copy, QStringList(), display);
+        m_startUpSeconds = watch.wait(*m_process);
     }
-    QString path() const { return m_dir.filePath(QStringLiteral("Veskora")); }
+    double startUpSeconds() const { return m_startUpSeconds; }
+    double resident() const { return residentMegabytes(m_process->pid()); }
+    // A session ordered over the side link: true once the screen shows the server's picture.
+    bool startSession(const Probe &screen, const QImage &serverRow)
+    {
+        if (!m_link.orderSession(m_target.user, m_target.password))
+            std::fprintf(stderr, "  the panel program took no order over its side link\n");
+        else if (!waitUntil([&] { return probeRow(screen) == serverRow; }, WaitMs, 2000))
+            std::fprintf(stderr, "  the panel program showed no session\n");
+        else
+            return true;
+        return false;
+    }
+    // Ends the session as the operator does: true once the main window is back.
+    bool endSession(const Probe &screen)
+    {
+        const QPoint close = connectionBarClose(m_display);
+        MapWatch watch(m_display);
+        // Without --sync, which waits for a move that never comes when the pointer is there already.
+        if (!close.isNull())
+            screen.xdo({"mousemove", QString::number(close.x()), QString::number(close.y()), "click", "1"});
+        if (!close.isNull() && !std::isnan(watch.wait(*m_process)))
+            return true;
+        std::fprintf(stderr, "  the panel program's session did not end by its connection bar\n");
+        return false;
+    }
 
 private:
+    const Target &m_target;
+    const QString m_display;
+    SideLink m_link;
     QTemporaryDir m_dir;
+    std::unique_ptr<Child> m_process;
+    double m_startUpSeconds = NAN;
 };
 
 void Bench::panel()
 {
-    const QString program = builtProgram("Veskora");
-    const Target *shadow = nullptr;
-    for (const Target &t : std::as_const(m_targets))
-        if (t.name == QLatin1String("shadow"))
-            shadow = &t;
-    if (!shadow || !QFile::exists(program)) {
-        std::fprintf(stderr, "bench_rdp: the panel needs the shadow server and %s\n", qPrintable(program));
+    if (!QFile::exists(builtProgram("Veskora"))) {
+        std::fprintf(stderr, "bench_rdp: the panel needs %s\n", qPrintable(builtProgram("Veskora")));
         return;
     }
-    const QImage serverRow = probeRow(Probe(shadow->screen));
-    QList<double> mapped, bareMapped, idle, bareIdle, withSession, ordered, driver, xf;
+    if (m_targets.isEmpty())
+        return;
+    panelStartUp(m_targets.first());
+    for (const Target &target : std::as_const(m_targets)) {
+        panelMemory(target);
+        panelSessions(target);
+    }
+}
+
+void Bench::panelStartUp(const Target &target)
+{
+    QList<double> panel, bare;
+    for (int run = -1; run < runs(10); ++run) {
+        const double up = PanelProgram(target, m_clientScreen->name()).startUpSeconds();
+        pause(300);
+        MapWatch watch(m_clientScreen->name());
+        const Child window(QCoreApplication::applicationFilePath(), {QStringLiteral("window")}, m_clientScreen->name());
+        const double bareUp = watch.wait(window);
+        if (run >= 0) {
+            panel.append(up * 1000);
+            bare.append(bareUp * 1000);
+        }
+        pause(300);
+    }
+    printHeader(QStringLiteral("start-up: process start to the main window mapped (load %1)").arg(loadAverage(), 0, 'f', 2));
+    const Summary p = printRow(QStringLiteral("panel program"), panel, "ms");
+    const Summary b = printRow(QStringLiteral("bare Qt window"), bare, "ms");
+    std::printf("  ratio panel/bare window: p50 %.3f, min %.3f\n", p.p50 / b.p50, p.min / b.min);
+}
+
+void Bench::panelMemory(const Target &target)
+{
+    const QImage serverRow = probeRow(Probe(target.screen));
+    QList<double> idle, bareIdle, inSession, after, driver, xf;
     for (int run = -1; run < runs(5); ++run) {
         {
-            SideLink link(shadow->host);
-            PanelCopy copy(program, {QStringLiteral("txtServer=") + shadow->host,
-                                     QStringLiteral("txtPort=%1").arg(link.port()), QStringLiteral("txtUserName=op"),
-                                     QStringLiteral("chkUserPass=1"), QStringLiteral("cboResolution=0"),
-                                     QStringLiteral("chkDisplayConnectionBar=0"), QStringLiteral("chkCompress=0"),
-                                     QStringLiteral("chkBitmap=0"), QStringLiteral("AutoConnect=1"),
-                                     QStringLiteral("StartConnectLifeCnt=3"), QStringLiteral("StartLifeCnt=45")});
-            MapWatch watch(m_clientScreen->name());
-            Child panel(copy.path(), {}, m_clientScreen->name());
-            const double up = watch.wait(panel);
+            PanelProgram panel(target, m_clientScreen->name());
             pause(2000);
-            const double idleMb = residentMegabytes(panel.pid());
-            QElapsedTimer order;
-            order.start();
-            const bool orderedOk = link.orderSession(shadow->user, shadow->password);
-            const bool shown = orderedOk && waitUntil([&] { return probeRow(*m_client) == serverRow; }, WaitMs, 2000);
-            const double orderSeconds = order.nsecsElapsed() / 1e9;
-            pause(2000);
-            if (!shown)
-                std::fprintf(stderr, "  the panel program showed no session (%s)\n", orderedOk ? "no picture" : "side link");
-            if (run >= 0) {
-                mapped.append(up * 1000);
-                idle.append(idleMb);
-                if (shown) {
-                    ordered.append(orderSeconds);
-                    withSession.append(residentMegabytes(panel.pid()));
+            const double idleMb = panel.resident();
+            double sessionMb = NAN, afterMb = NAN;
+            if (panel.startSession(*m_client, serverRow)) {
+                pause(2000);
+                sessionMb = panel.resident();
+                if (panel.endSession(*m_client)) {
+                    pause(2000);
+                    afterMb = panel.resident();
                 }
+            }
+            if (run >= 0) {
+                idle.append(idleMb);
+                inSession.append(sessionMb);
+                after.append(afterMb);
             }
         }
         pause(300);
         {
-            MapWatch watch(m_clientScreen->name());
-            Child bare(QCoreApplication::applicationFilePath(), {QStringLiteral("window")}, m_clientScreen->name());
-            const double up = watch.wait(bare);
+            const Child bare(QCoreApplication::applicationFilePath(), {QStringLiteral("window")}, m_clientScreen->name());
             pause(2000);
-            if (run >= 0) {
-                bareMapped.append(up * 1000);
+            if (run >= 0)
                 bareIdle.append(residentMegabytes(bare.pid()));
-            }
         }
         for (const Kind kind : {Kind::Panel, Kind::Xfreerdp}) {
-            Session s = startSession(kind, *shadow);
+            Session s = startSession(kind, target);
             pause(2000);
             if (run >= 0 && !std::isnan(s.pictureSeconds))
                 (kind == Kind::Panel ? driver : xf).append(residentMegabytes(s.client->pid()));
             endSession(s);
         }
     }
-    printHeader(QStringLiteral("start-up: process start to the main window mapped (load %1)").arg(loadAverage(), 0, 'f', 2));
-    printRow(QStringLiteral("panel program"), mapped, "ms");
-    printRow(QStringLiteral("bare Qt window"), bareMapped, "ms");
-    printHeader(QStringLiteral("resident memory (VmRSS), 2 s after the window or the picture (load %1)")
+    const auto known = [](QList<double> values) {
+        values.removeIf([](double v) { return std::isnan(v); });
+        return values;
+    };
+    printHeader(QStringLiteral("resident memory (VmRSS), %1: 2 s after the window, the picture or the session's end "
+                               "(load %2)")
+                    .arg(target.name)
                     .arg(loadAverage(), 0, 'f', 2));
-    printRow(QStringLiteral("panel program, idle"), idle, "MB");
+    const Summary before = printRow(QStringLiteral("panel program, idle"), idle, "MB");
     printRow(QStringLiteral("bare Qt window"), bareIdle, "MB");
-    const Summary panel = printRow(QStringLiteral("panel program, session"), withSession, "MB");
+    const Summary panel = printRow(QStringLiteral("panel program, session"), known(inSession), "MB");
+    const Summary ended = printRow(QStringLiteral("panel program, after it"), known(after), "MB");
     printRow(QStringLiteral("bench_session, session"), driver, "MB");
     const Summary x = printRow(QStringLiteral("xfreerdp, session"), xf, "MB");
     printRatio("memory with a session", panel, x);
-    printHeader(QStringLiteral("panel program, shadow: side-link order to the session's picture"));
-    printRow(QStringLiteral("panel program"), ordered, "s");
+    std::printf("  the session adds (p50) %.1f MB; after it the panel keeps %.1f MB more than before it\n",
+                panel.p50 - before.p50, ended.p50 - before.p50);
+}
+
+void Bench::panelSessions(const Target &target)
+{
+    const QImage serverRow = probeRow(Probe(target.screen));
+    const int count = m_sessions > 0 ? m_sessions : 100;
+    PanelProgram panel(target, m_clientScreen->name());
+    pause(2000);
+    const double idle = panel.resident();
+    QList<double> inSession, after;
+    for (int i = 0; i < count; ++i) {
+        if (!panel.startSession(*m_client, serverRow))
+            break;
+        pause(500);
+        inSession.append(panel.resident());
+        if (!panel.endSession(*m_client))
+            break;
+        pause(500);
+        after.append(panel.resident());
+    }
+    // The least-squares slope of the memory after each session, from the second one on (the
+    // first loads the session module).
+    double slope = NAN;
+    if (after.size() > 2) {
+        const qsizetype n = after.size() - 1;
+        double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (qsizetype i = 1; i < after.size(); ++i) {
+            sx += double(i);
+            sy += after.at(i);
+            sxx += double(i) * double(i);
+            sxy += double(i) * after.at(i);
+        }
+        slope = (double(n) * sxy - sx * sy) / (double(n) * sxx - sx * sx);
+    }
+    printHeader(QStringLiteral("resident memory, %1: one panel program, %2 sessions one after another (load %3)")
+                    .arg(target.name)
+                    .arg(after.size())
+                    .arg(loadAverage(), 0, 'f', 2));
+    printRow(QStringLiteral("in each session"), inSession, "MB");
+    printRow(QStringLiteral("after each session"), after, "MB");
+    std::printf("  idle before the first %.1f MB; after the first %.1f MB, after the last %.1f MB; growth per session "
+                "from the second on %.1f KB\n",
+                idle, after.value(0, NAN), after.isEmpty() ? NAN : after.last(), slope * 1024);
 }
 
 volatile pid_t worker = 0;
@@ -854,15 +1112,17 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("all, connect, traffic, latency or panel"));
+    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("all, connect, traffic, latency, whole or panel"));
     const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Runs per client."), QStringLiteral("N"));
     const QCommandLineOption servers(QStringLiteral("servers"), QStringLiteral("shadow, xrdp or both."),
                                      QStringLiteral("LIST"), QStringLiteral("shadow,xrdp"));
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Measuring time per traffic run."),
                                      QStringLiteral("S"), QStringLiteral("10"));
-    const QCommandLineOption samples(QStringLiteral("samples"), QStringLiteral("Latency samples per run."),
-                                     QStringLiteral("M"), QStringLiteral("100"));
-    parser.addOptions({runs, servers, seconds, samples});
+    const QCommandLineOption samples(QStringLiteral("samples"),
+                                     QStringLiteral("Latency samples per run, whole-screen changes."), QStringLiteral("M"));
+    const QCommandLineOption sessions(QStringLiteral("sessions"), QStringLiteral("Sessions of one panel program."),
+                                      QStringLiteral("K"));
+    parser.addOptions({runs, servers, seconds, samples, sessions});
     parser.process(app);
     const QString what = parser.positionalArguments().value(0, QStringLiteral("all"));
     const bool all = what == QLatin1String("all");
@@ -881,8 +1141,8 @@ int main(int argc, char **argv)
                 "channel loader always adds it) and announces network auto-detection\n",
                 Width, Height);
     std::fflush(stdout);
-    Bench bench(parser.value(runs).toInt(),
-                parser.value(seconds).toInt(), parser.value(samples).toInt());
+    Bench bench(parser.value(runs).toInt(), parser.value(seconds).toInt(), parser.value(samples).toInt(),
+                parser.value(sessions).toInt());
     if (!bench.setUp(parser.value(servers).split(u',')))
         return 1;
     if (all || what == QLatin1String("connect"))
@@ -891,6 +1151,8 @@ int main(int argc, char **argv)
         bench.traffic();
     if (all || what == QLatin1String("latency"))
         bench.latency();
+    if (all || what == QLatin1String("whole"))
+        bench.whole();
     if (all || what == QLatin1String("panel"))
         bench.panel();
     return 0;

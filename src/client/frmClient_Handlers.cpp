@@ -45,21 +45,16 @@ void focusIfPossible(QWidget *w)
 
 // --- client configuration
 
-QWidget *frmClient::holderOf(const QString &key) const
-{
-    return findChild<QWidget *>(key == u"AutoConnect" ? QStringLiteral("chkAutoConnect") : key);
-}
-
 ClientConfig frmClient::configuration() const
 {
     ClientConfig config;
     for (const ClientConfig::Key &key : ClientConfig::Keys()) {
-        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.name)))
-            config.setValue(key.name, text->text());
-        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.name)))
-            config.setValue(key.name, box->Value());
+        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.key)))
+            config.setValue(key.key, text->text());
+        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.key)))
+            config.setValue(key.key, box->Value());
         else if (key.holder == ClientConfig::Holder::Resolution)
-            config.setValue(key.name, cboResolution->currentIndex());
+            config.setValue(key.key, cboResolution->currentIndex());
     }
     return config;
 }
@@ -67,12 +62,12 @@ ClientConfig frmClient::configuration() const
 void frmClient::applyConfiguration(const ClientConfig &config)
 {
     for (const ClientConfig::Key &key : ClientConfig::Keys()) {
-        const QVariant value = config.value(key.name);
+        const QVariant value = config.value(key.key);
         if (value.isNull())
             continue;
-        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.name)))
+        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.key)))
             text->setText(value.toString());
-        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.name)))
+        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.key)))
             box->setValue(value.toInt());
         else if (key.holder == ClientConfig::Holder::Resolution)
             cboResolution->setCurrentIndex(value.toInt());
@@ -178,8 +173,8 @@ void frmClient::cmdRemoteDesktop_Click()
     // The first failure ends the handler.
     if (const auto refusal = mConnection->Check(connectionEntry())) {
         MsgBox::Show(this, refusal->message, MsgBox::OkOnly);
-        if (!refusal->focus.isEmpty())
-            focusIfPossible(findChild<QWidget *>(refusal->focus));
+        if (refusal->focus)
+            focusIfPossible(holderOf(*refusal->focus));
         return;
     }
 
@@ -229,6 +224,9 @@ void frmClient::ConnectToServer()
     msts->setGeometry(QRect(QPoint(0, 0), desktop));
 
     hide();
+    // Hidden for the session, the window gives back the toolkit's copy of its picture (3 MB on
+    // a 1024 x 768 screen); shown again afterwards, it is made anew.
+    destroy();
     gRdpStarted = true;
     session.setVisible(true);
     session.show();
@@ -254,6 +252,7 @@ void frmClient::ConnectSideLink()
 
 void frmClient::Winsock_Connect()
 {
+    txtClientIP->setText(Winsock->LocalIP());
     mSupervisor->Winsock_Connect();
 }
 
@@ -353,9 +352,11 @@ void frmClient::cmdShutDown_Click()
 
 void frmClient::cmdKeyboard_Click()
 {
+    // Panel 2 keeps the server's lock state: a box tells the operator instead.
     QString reason;
     if (!OnScreenKeyboard::Start(&reason))
-        setPanelText(2, QStringLiteral("On-Screen Keyboard could not be started: %1").arg(reason));
+        MsgBox::Show(this, QStringLiteral("The On-Screen Keyboard could not be started: %1").arg(reason),
+                     MsgBox::Exclamation);
 }
 
 void frmClient::txtPort_KeyPress(int &KeyAscii)

@@ -62,6 +62,9 @@ void frmMsRdpClient::msts_OnDisconnected(qint32 discReason)
     msts->setVisible(false);
     setVisible(false);
     hide();
+    // Hidden until the next connection rebuilds it, the window gives back the toolkit's copy of
+    // its picture (3 MB at 1024 x 768); shown again, it would be made anew.
+    destroy();
     gRdpConnected = false;
     gRdpStarted = false;
     if (frmClient *client = Forms::Client())

@@ -119,10 +119,12 @@ bool readEntryExec(const QString &file, QString &path)
     return true;
 }
 
+// TryExec: a desktop skips the entry while the program is missing (removed with its package,
+// say), instead of failing to start it at every login.
 QByteArray entryText(const QString &name, const QString &path)
 {
-    return (QStringLiteral("[Desktop Entry]\nType=Application\nName=") + escapeString(name)
-            + QStringLiteral("\nExec=") + escapeString(DesktopExecForPath(path)) + u'\n')
+    return (QStringLiteral("[Desktop Entry]\nType=Application\nName=") + escapeString(name) + QStringLiteral("\nTryExec=")
+            + escapeString(path) + QStringLiteral("\nExec=") + escapeString(DesktopExecForPath(path)) + u'\n')
         .toUtf8();
 }
 

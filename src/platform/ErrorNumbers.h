@@ -15,6 +15,7 @@ inline constexpr Kind InvalidCall{5, "Invalid procedure call or argument"};
 inline constexpr Kind Overflow{6, "Overflow"};
 inline constexpr Kind SubscriptOutOfRange{9, "Subscript out of range"};
 inline constexpr Kind TypeMismatch{13, "Type mismatch"};
+inline constexpr Kind ObjectNotSet{91, "Object variable or With block variable not set"};
 inline constexpr Kind InvalidPropertyValue{380, "Invalid property value"};
 // The remote desktop client cannot be made: its module is missing or broken (the reason follows).
 inline constexpr Kind ModuleNotLoaded{429, "The remote desktop module could not be loaded"};

@@ -6,10 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,10 +69,35 @@ bool resolveLinks(QByteArray &path)
 
 enum class Replace { Done, Failed, NotHere };
 
+bool inGroup(uid_t uid, gid_t gid)
+{
+    const struct passwd *user = ::getpwuid(uid);
+    int count = 0;
+    if (!user || user->pw_gid == gid)
+        return user != nullptr;
+    (void)::getgrouplist(user->pw_name, user->pw_gid, nullptr, &count); // tells the count
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    return ::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) >= 0
+           && std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// Gives the temporary file the old file's owner and group. A writer who may not give a file
+// away (a member of a group-writable file's group) becomes its owner instead, where that
+// changes nobody's access: the group may do what the owner may, and the old owner is root
+// or in the group too.
+bool keepOwnership(int fd, const struct stat &old)
+{
+    if (::fchown(fd, old.st_uid, old.st_gid) == 0)
+        return true;
+    const mode_t owner = (old.st_mode >> 6) & 7, group = (old.st_mode >> 3) & 7;
+    return (group & owner) == owner && (old.st_uid == 0 || inGroup(old.st_uid, old.st_gid))
+           && ::fchown(fd, uid_t(-1), old.st_gid) == 0;
+}
+
 // Replaces the file by a temporary one beside it, flushed and renamed over it, so an
-// interrupted write leaves the old file whole. The new file takes the old one's owner, group
-// and mode; NotHere when the directory takes no new file or that ownership cannot be kept
-// (another user's file, a group the writer is not in).
+// interrupted write leaves the old file whole. The new file takes the old one's group and
+// mode, and its owner where keepOwnership allows; NotHere when the directory takes no new
+// file or the ownership cannot be kept (another user's file, a group the writer is not in).
 Replace replaceAtomically(const QByteArray &path, const QByteArray &data, const struct stat *old, unsigned newFilePerms)
 {
     QByteArray tmpl = path + ".tmp-XXXXXX";
@@ -76,7 +105,7 @@ Replace replaceAtomically(const QByteArray &path, const QByteArray &data, const 
     if (fd < 0)
         return Replace::NotHere;
     // Owner first: a change of owner clears the set-id bits that the mode then restores.
-    if (old && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
+    if (old && !keepOwnership(fd, *old)) {
         ::close(fd);
         ::unlink(tmpl.constData());
         return Replace::NotHere;

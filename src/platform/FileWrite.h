@@ -25,9 +25,12 @@ bool MakeDirectory(const QString &directory, unsigned perms);
 // Writes data to fileName, following symbolic links to the file they point at (the links
 // stay). Where the directory allows it the file is replaced atomically: a temporary file
 // beside it, flushed and synced, takes the old file's owner, group and mode and is renamed
-// over it, so an interrupted write leaves the old file whole. Where the directory takes no
-// new file, or the owner or group could not be kept, an existing file is rewritten in place
-// instead. A new file gets newFilePerms (octal mode bits). False on any failure.
+// over it, so an interrupted write leaves the old file whole. A member of the group of a file
+// that the group may write as its owner may (root:veskora 0660, say) becomes the new file's
+// owner where the old one is root or in the group too, so that nobody's access changes.
+// Where the directory takes no new file, or the owner or group could not be kept, an
+// existing file is rewritten in place instead. A new file gets newFilePerms (octal mode
+// bits). False on any failure.
 bool WriteWholeFile(const QString &fileName, const QByteArray &data, unsigned newFilePerms);
 
 } // namespace FileWrite

@@ -183,11 +183,14 @@ QByteArray serialise(const Document &doc)
     return out;
 }
 
+// A line written here, read as the reader will read it, so that later changes to the same
+// document find it.
 Line makeLine(const QString &text)
 {
     Line l;
     l.raw = text.toUtf8();
     l.eol = kCrLf;
+    classify(l, false);
     return l;
 }
 
@@ -217,11 +220,6 @@ quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName,
         --n;
     returnedString = value.left(n);
     return quint32(n);
-}
-
-QString ReadBack(const QString &value)
-{
-    return stripQuotes(value.trimmed());
 }
 
 qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
@@ -263,16 +261,25 @@ qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qin
     return qint32(result);
 }
 
-bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, const QString &value,
-                                const QString &fileName)
-{
-    if (breaksLines(appName) || breaksLines(keyName) || breaksLines(value) || keyName.contains(u'=')
-        || keyName.trimmed().startsWith(u'[') || keyName.trimmed().startsWith(u';'))
-        return false;
+namespace {
 
-    Document doc;
-    if (!FileWrite::MayWrite(fileName) || (QFileInfo::exists(fileName) && !load(fileName, doc)))
-        return false;
+enum class Edit { Unchanged, Changed, Refused };
+
+// The text a value is stored as: quoted where the reader would otherwise trim it or take
+// its quotes, so that it reads back as it was; anything else exactly as the value stands,
+// as such files have always been written.
+QString storedForm(const QString &value)
+{
+    return stripQuotes(value.trimmed()) == value ? value : u'"' + value + u'"';
+}
+
+Edit setKey(Document &doc, const Entry &entry)
+{
+    const QString &appName = entry.section, &keyName = entry.key;
+    if (breaksLines(appName) || breaksLines(keyName) || breaksLines(entry.value) || keyName.contains(u'=')
+        || keyName.trimmed().startsWith(u'[') || keyName.trimmed().startsWith(u';'))
+        return Edit::Refused;
+    const QString value = storedForm(entry.value);
 
     qsizetype header = -1, begin = 0, end = 0;
     if (!findSection(doc, appName, header, begin, end)) {
@@ -280,35 +287,59 @@ bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, 
             doc.lines.back().eol = kCrLf;
         doc.lines.append(makeLine(QLatin1Char('[') + appName + QLatin1Char(']')));
         doc.lines.append(makeLine(keyName + QLatin1Char('=') + value));
-    } else {
-        const qsizetype k = findKey(doc, begin, end, keyName);
-        if (k >= 0) {
-            Line &l = doc.lines[k];
-            if (l.hasValue && l.value == value)
-                return true; // unchanged: the file is not touched
-            Line replacement = makeLine(l.name + QLatin1Char('=') + value);
-            if (k == 0 && l.raw.startsWith(kUtf8Bom))
-                replacement.raw.prepend(kUtf8Bom);
-            l = replacement;
-        } else {
-            // After the section's last line that is not blank, so that blank lines which
-            // separate it from the next section stay where they are.
-            qsizetype at = begin;
-            for (qsizetype i = begin; i < end; ++i) {
-                if (doc.lines.at(i).kind != Line::Blank)
-                    at = i + 1;
-            }
-            if (at > 0 && doc.lines.at(at - 1).eol.isEmpty())
-                doc.lines[at - 1].eol = kCrLf;
-            Line added = makeLine(keyName + QLatin1Char('=') + value);
-            if (at == 0 && !doc.lines.isEmpty() && doc.lines.front().raw.startsWith(kUtf8Bom)) {
-                doc.lines.front().raw.remove(0, kUtf8Bom.size());
-                added.raw.prepend(kUtf8Bom);
-            }
-            doc.lines.insert(at, added);
-        }
+        return Edit::Changed;
     }
-    return FileWrite::WriteWholeFile(fileName, serialise(doc), 0600);
+    const qsizetype k = findKey(doc, begin, end, keyName);
+    if (k >= 0) {
+        Line &l = doc.lines[k];
+        if (l.hasValue && stripQuotes(l.value) == entry.value)
+            return Edit::Unchanged; // the line stays as it was written
+        Line replacement = makeLine(l.name + QLatin1Char('=') + value);
+        if (k == 0 && l.raw.startsWith(kUtf8Bom))
+            replacement.raw.prepend(kUtf8Bom);
+        l = replacement;
+        return Edit::Changed;
+    }
+    // After the section's last line that is not blank, so that blank lines which separate it
+    // from the next section stay where they are.
+    qsizetype at = begin;
+    for (qsizetype i = begin; i < end; ++i) {
+        if (doc.lines.at(i).kind != Line::Blank)
+            at = i + 1;
+    }
+    if (at > 0 && doc.lines.at(at - 1).eol.isEmpty())
+        doc.lines[at - 1].eol = kCrLf;
+    Line added = makeLine(keyName + QLatin1Char('=') + value);
+    if (at == 0 && !doc.lines.isEmpty() && doc.lines.front().raw.startsWith(kUtf8Bom)) {
+        doc.lines.front().raw.remove(0, kUtf8Bom.size());
+        added.raw.prepend(kUtf8Bom);
+    }
+    doc.lines.insert(at, added);
+    return Edit::Changed;
+}
+
+} // namespace
+
+bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, const QString &value,
+                                const QString &fileName)
+{
+    return WritePrivateProfileStrings({{appName, keyName, value}}, fileName);
+}
+
+bool WritePrivateProfileStrings(const QList<Entry> &entries, const QString &fileName)
+{
+    Document doc;
+    if (!FileWrite::MayWrite(fileName) || (QFileInfo::exists(fileName) && !load(fileName, doc)))
+        return false;
+    bool changed = false, refused = false;
+    for (const Entry &entry : entries) {
+        const Edit edit = setKey(doc, entry);
+        changed = changed || edit == Edit::Changed;
+        refused = refused || edit == Edit::Refused;
+    }
+    if (changed && !FileWrite::WriteWholeFile(fileName, serialise(doc), 0600))
+        return false;
+    return !refused;
 }
 
 } // namespace IniFile

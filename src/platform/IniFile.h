@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -24,10 +25,6 @@ namespace IniFile {
 quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
                                  QString &returnedString, quint32 size, const QString &fileName);
 
-// What a key written with value reads back as: blanks around it trimmed, then one pair of
-// enclosing equal quotes removed.
-QString ReadBack(const QString &value);
-
 // The key's value read as an integer: leading blanks, one optional sign, decimal digits or
 // "0x" and hex digits, up to the first other character ("12abc" -> 12, "abc" -> 0). The
 // default when the key is missing or its value empty.
@@ -35,11 +32,25 @@ qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qin
                              const QString &fileName);
 
 // Sets the key to value, creating the file (not its directory) and the section as needed.
-// Does nothing when the key already holds exactly that value. False when nothing could be
-// written: a file FileWrite::MayWrite refuses, a missing directory, a write error, or names
-// and values that would break the file's line structure (line breaks; a key name with "="
-// or starting with "[" or ";").
+// Does nothing when the key already reads as that value. A value the reader would change
+// (blanks at either end, one pair of enclosing quotes) is written in quotes, so that every
+// value reads back exactly as written. False when nothing could be written: a file
+// FileWrite::MayWrite refuses, a missing directory, a write error, or names and values that
+// would break the file's line structure (line breaks; a key name with "=" or starting with
+// "[" or ";").
 bool WritePrivateProfileStringA(const QString &appName, const QString &keyName, const QString &value,
                                 const QString &fileName);
+
+struct Entry
+{
+    QString section;
+    QString key;
+    QString value;
+};
+
+// Sets each key as WritePrivateProfileStringA would, in one read and at most one write of
+// the file, so that an interrupted write leaves all of them old or all new. An entry it
+// would refuse is left out; false then, and when nothing could be written.
+bool WritePrivateProfileStrings(const QList<Entry> &entries, const QString &fileName);
 
 } // namespace IniFile

@@ -52,12 +52,13 @@ bool windowManaged()
 }
 
 // A minimised window can be brought back: a window manager runs and a panel, a dock or a
-// notification area (whose icon restores the session) stands on the screen.
+// notification area (whose icon restores the session) stands on the screen. Elsewhere only the
+// notification area can be seen to be there.
 bool minimizedRestorable()
 {
     _XDisplay *display = x11Display();
     if (!display)
-        return true;
+        return QSystemTrayIcon::isSystemTrayAvailable();
     return RdpX11::windowManagerRunning(display)
         && (RdpX11::dockRunning(display) || QSystemTrayIcon::isSystemTrayAvailable());
 }
@@ -127,8 +128,11 @@ FreeRdpSessionControl::FreeRdpSessionControl(QWidget *parent) : SessionControl(p
     layout->addWidget(close);
     connect(m_connectionBarMinimize, &QToolButton::clicked, this, [this] { window()->showMinimized(); });
     connect(close, &QToolButton::clicked, this, [this] { Disconnect(); });
-    // Its own window, so that the X server keeps the picture, put there directly, off it.
-    m_connectionBar->setAttribute(Qt::WA_NativeWindow);
+    // On X a window of its own, so that the X server keeps the picture, put there directly, off
+    // it. Elsewhere the bar is drawn into the session's window: a window within a Wayland window
+    // is a surface of its own, and made the session's control one too.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_connectionBar->setAttribute(Qt::WA_NativeWindow);
     m_connectionBar->hide();
 }
 
@@ -350,7 +354,11 @@ void FreeRdpSessionControl::sessionCertificateChanged(const QString &remembered,
             session->answerCertificate(box->clickedButton() == accept);
     };
     connect(box, &QMessageBox::finished, this, answer);
-    QTimer::singleShot(g_certificatePromptMs, box, &QMessageBox::reject);
+    // The box's own timer, which goes with it: the program unloads this code after the session.
+    auto *timeLimit = new QTimer(box);
+    timeLimit->setSingleShot(true);
+    connect(timeLimit, &QTimer::timeout, box, &QMessageBox::reject);
+    timeLimit->start(g_certificatePromptMs);
     box->open();
     box->activateWindow();
 }
@@ -445,10 +453,13 @@ bool FreeRdpSessionControl::eventFilter(QObject *watched, QEvent *event)
     // A window that nothing on the desktop could bring back is not left minimised.
     if (watched == window() && event->type() == QEvent::WindowStateChange && window()->isMinimized()
         && !minimizedRestorable())
-        QTimer::singleShot(0, this, [this] {
-            window()->setWindowState(window()->windowState() & ~Qt::WindowMinimized);
-            window()->activateWindow();
-        });
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                window()->setWindowState(window()->windowState() & ~Qt::WindowMinimized);
+                window()->activateWindow();
+            },
+            Qt::QueuedConnection);
     return SessionControl::eventFilter(watched, event);
 }
 

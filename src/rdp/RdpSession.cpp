@@ -11,6 +11,7 @@
 #include <freerdp/client.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/client/rdpgfx.h>
+#include <freerdp/codecs.h>
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
@@ -20,6 +21,7 @@
 #include <winpr/wlog.h>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -318,6 +320,7 @@ bool RdpSession::onPostConnect(rdpContext *context)
     freerdp *instance = context->instance;
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return false;
+    dropUnusedDecoders(context);
     instance->update->BeginPaint = Callbacks::beginPaint;
     instance->update->EndPaint = Callbacks::endPaint;
     instance->update->DesktopResize = Callbacks::desktopResize;
@@ -331,6 +334,23 @@ bool RdpSession::onPostConnect(rdpContext *context)
     memset(gdi->primary_buffer, 0, size_t(gdi->stride) * gdi->height);
     publish(context, QRect(0, 0, gdi->width, gdi->height));
     return true;
+}
+
+void RdpSession::dropUnusedDecoders(rdpContext *context)
+{
+    // The library prepares every decoder it has. Without the graphics pipeline and without
+    // RemoteFX announced the server sends bitmaps, which the planar and interleaved decoders
+    // take: H.264 (an FFmpeg decoder), RemoteFX and progressive (with a pool of four threads
+    // each) and ClearCodec would only hold memory. Progressive, ClearCodec and H.264 serve the
+    // graphics pipeline alone; stray RemoteFX surface bits find no decoder and are refused.
+    const rdpSettings *s = context->settings;
+    rdpCodecs *codecs = context->codecs;
+    if (freerdp_settings_get_bool(s, FreeRDP_SupportGraphicsPipeline) || freerdp_settings_get_bool(s, FreeRDP_RemoteFxCodec))
+        return;
+    h264_context_free(std::exchange(codecs->h264, nullptr));
+    rfx_context_free(std::exchange(codecs->rfx, nullptr));
+    progressive_context_free(std::exchange(codecs->progressive, nullptr));
+    clear_context_free(std::exchange(codecs->clear, nullptr));
 }
 
 bool RdpSession::onDesktopResize(rdpContext *context)

@@ -71,6 +71,7 @@ private:
     void publish(rdp_context *context, const QRect &rect);
     bool onPreConnect(rdp_context *context);
     bool onPostConnect(rdp_context *context);
+    static void dropUnusedDecoders(rdp_context *context);
     bool onDesktopResize(rdp_context *context);
     // The first data on each channel is noted in the diagnostics: the channels the server uses.
     void onChannelData(rdp_freerdp *instance, quint16 channelId);

@@ -57,33 +57,32 @@ QStringList FrameStream::append(const QByteArray &bytes)
             at = start + 2;
             field = Field::KeyStart;
         }
-        if (at + 2 - begin > MaxFrame) {
+        if (at + 1 - begin > MaxFrame) {
             searchFrom(at); // no end can come within the limit
             continue;
         }
         if (at == size)
             break;
         const char c = m_buffer.at(at);
+        if (c == '@' && m_buffer.at(at - 1) == '#') {
+            // The first "#@" after the start ends the frame, wherever it stands: after a
+            // value, inside a key, even across the start marker ("@#@"), as the frame
+            // functions take it. Its '@' may begin the next frame: a frame short of its last
+            // bytes before the next one is still read whole.
+            frames << QString::fromLatin1(m_buffer.constData() + begin, at + 1 - begin);
+            searchFrom(at);
+            continue;
+        }
         if (c == '#') {
             if (at + 1 == size)
                 break; // the next byte decides
-            const char next = m_buffer.at(at + 1);
-            if (next == '@') {
-                // Where a key would begin it ends the frame, anywhere else it breaks it. Its
-                // '@' may begin the next frame either way: a frame short of its last byte
-                // before the next one is read whole, and nothing is lost.
-                if (field == Field::KeyStart)
-                    frames << QString::fromLatin1(m_buffer.constData() + begin, at + 2 - begin);
-                searchFrom(at + 1);
-                continue;
-            }
-            if (next == '#') {
+            if (m_buffer.at(at + 1) == '#') {
                 field = Field::KeyStart;
                 at += 2;
                 continue;
             }
         } else if (c == '@' && field != Field::Value) {
-            // No key holds '@'; where one would begin, "#@" stands across the marker before.
+            // No key holds '@': the frame was cut off, and a new one may begin here.
             searchFrom(at);
             continue;
         } else if (c == ':' && field != Field::Value) {

@@ -4,17 +4,16 @@
 #include <QString>
 #include <QStringList>
 
-// Cuts the side link's byte stream into whole frames: "@#", fields of key, value and "##",
-// and the end marker "#@" where the next key would begin. A frame handed out holds no "#@"
-// before its end, so the frame functions see it whole.
+// Cuts the side link's byte stream into whole frames: from "@#" to the first "#@" after it,
+// every frame the frame functions take as one, each handed out as it is.
 //
 // Bytes that cannot belong to a frame cost only themselves. Keys are words ending in ':'
 // that never hold '@' or '#': an '@' where a key is read, or "@#" followed by one of the
-// protocol's keys anywhere, drops the unfinished frame, and "@#" there begins the next. A
-// "#@" ends the frame where a key would begin and breaks it anywhere else; either way its
-// '@' may begin the next frame, so a frame short of only its last byte does not take the
-// one behind it along. A value may hold "@#", even at its start (a password), but not "@#"
-// followed by a key such as "cmd:". A frame longer than MaxFrame bytes is dropped.
+// protocol's keys anywhere, drops the unfinished frame, and "@#" there begins the next. The
+// '@' that ends a frame may begin the next one, so a frame short of its last bytes does not
+// take the one behind it along. A value may hold "@#", even at its start (a password), but
+// not "@#" followed by a key such as "cmd:", nor "#@". A frame longer than MaxFrame bytes is
+// dropped.
 class FrameStream
 {
 public:

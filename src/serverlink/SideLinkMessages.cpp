@@ -191,10 +191,11 @@ void SideLinkMessages::GetRdpState(SocketCmd &command)
 void SideLinkMessages::ReceiveUserProfile(qint32 n, const QString &username, const QString &password,
                                           qint32 resolution)
 {
-    // A new series drops the previous list. A series whose start was never seen still
-    // needs a collection to go into.
-    if (n == 1 || !gUsersConfig)
+    // A new series drops the previous list; a series whose start was never seen has none.
+    if (n == 1)
         gUsersConfig = std::make_unique<clsUsersConfig>();
+    if (!gUsersConfig)
+        ErrorNumbers::raise(ErrorNumbers::ObjectNotSet);
 
     auto profile = std::make_shared<clsUserConfig>();
     profile->setUsername(username);

@@ -224,6 +224,8 @@ void SocketControl::SendData(const QString &data)
         if (attempt == m_attempt)
             emit Closed();
     });
+    // The data goes down with the link: the sender must not take it for sent.
+    ErrorNumbers::raise(ErrorNumbers::SocketBadState);
 }
 
 void SocketControl::GetData(QString &data, qint32 maxLength)

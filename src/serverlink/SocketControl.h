@@ -39,11 +39,14 @@ public:
     // Closes without raising Closed.
     void Close();
     // Raises VbError at once when the socket is not connected. When more than
-    // MaxPendingOutput bytes wait for the peer, the link is closed and Closed raised.
+    // MaxPendingOutput bytes wait for the peer, the link is closed, Closed raised from the
+    // event loop, and the send fails all the same.
     void SendData(const QString &data);
     // Takes up to maxLength received bytes (all when negative).
     void GetData(QString &data, qint32 maxLength = -1);
     qint32 State() const;
+    // Where the side link is to go, before it is opened: the host LocalIP looks towards.
+    void SetRemoteHost(const QString &host) { m_remoteHost = host; }
     // The local address the side link uses, or would use towards the configured server.
     QString LocalIP() const;
 

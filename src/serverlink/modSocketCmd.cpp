@@ -40,6 +40,45 @@ const QStringList &FieldKeys()
     return keys;
 }
 
+QString ValueProblem(const QString &value)
+{
+    for (const QChar c : value) {
+        if (c.unicode() > 0xFF)
+            return QStringLiteral("holds the character '%1', which the side link (one byte per character, Latin-1) cannot carry")
+                .arg(QString(c));
+        if (c.unicode() < 0x20)
+            return QStringLiteral("holds a control character");
+    }
+    if (value.contains(kSeparator) || value.contains(kEnd) || value.endsWith(u'#'))
+        return QStringLiteral("holds \"##\" or \"#@\" or ends with \"#\": the frame would cut it");
+    for (const QString &key : FieldKeys())
+        if (value.contains(kStart + key))
+            return QStringLiteral("holds \"@#%1\": the other side would begin a new frame there").arg(key);
+    return {};
+}
+
+void BuildUserFrame(qint32 n, const RemoteUserData &data, QString &frame)
+{
+    QString built;
+    BeginFrame(built, SocketCmd{Number(SideLinkCommand::UserProfile), n});
+    AppendField(built, kNrOfUsers, QString::number(data.NrOfUsers));
+    AppendField(built, kUsername, data.Username);
+    AppendField(built, kPassword, data.Password);
+    AppendField(built, kResolution, QString::number(data.Resolution));
+    EndFrame(built);
+    frame = built;
+}
+
+void BuildConnectFrame(qint32 argument, const RemoteConnectData &data, QString &frame)
+{
+    QString built;
+    BeginFrame(built, SocketCmd{Number(SideLinkCommand::RemoteStatus), argument});
+    AppendField(built, kClientName, data.ClientName);
+    AppendField(built, kConnect, data.Connect ? QStringLiteral("True") : QStringLiteral("False"));
+    EndFrame(built);
+    frame = built;
+}
+
 void BuildCommandFrame(const SocketCmd &command, QString &frame)
 {
     if (!IsPlainCommand(command.Cmd))

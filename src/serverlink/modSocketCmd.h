@@ -37,8 +37,16 @@ void BeginFrame(QString &frame, const SocketCmd &command);
 void AppendField(QString &frame, const QString &key, const QString &value);
 void EndFrame(QString &frame);
 
+// The server's side of the frames with further fields: profile n of a series (command 6) and
+// the remote status (command 8), as ParseUserFrame and ParseConnectFrame read them.
+void BuildUserFrame(qint32 n, const RemoteUserData &data, QString &frame);
+void BuildConnectFrame(qint32 argument, const RemoteConnectData &data, QString &frame);
+
 // Every key a field of the protocol may carry.
 const QStringList &FieldKeys();
+// Why a text cannot travel as a field's value and reach the other side unchanged; empty when
+// it can.
+QString ValueProblem(const QString &value);
 
 // Parsing. Numeric fields that are missing or not numeric raise VbError (type mismatch).
 bool HasFrameStart(const QString &frame);

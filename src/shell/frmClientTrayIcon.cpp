@@ -12,7 +12,9 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusInterface>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QPointer>
@@ -33,10 +35,30 @@ const QStringList ImageListIcon{QStringLiteral(":/veskora.xpm")};
 // The tip field holds 64 characters with the closing NUL.
 constexpr int TipLength = 63;
 
-// The notification codes the icon's activations stand for.
-int notificationCode(QSystemTrayIcon::ActivationReason reason)
+// Whether the icons are on a StatusNotifierItem host over D-Bus (KDE Plasma, GNOME's
+// AppIndicator, XFCE, LXQt). Qt decides once, as the first icon is made: on such a host where
+// one is registered on the session bus, and wherever there is no X notification area to take
+// instead. Asked first right after that.
+bool onStatusNotifierHost()
+{
+    static const bool onHost = [] {
+        if (QGuiApplication::platformName() != u"xcb")
+            return true;
+        const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+        QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher);
+        return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+    }();
+    return onHost;
+}
+
+// The notification codes the icon's activations stand for. A StatusNotifierItem host reports
+// the operator's click as an activation, which Qt passes on as a single trigger, never as a
+// double click: there the trigger does what the double click does.
+int notificationCode(QSystemTrayIcon::ActivationReason reason, bool onHost)
 {
     switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return onHost ? frmClientTrayIcon::WM_LBUTTONDBLCLK : 0;
     case QSystemTrayIcon::DoubleClick:
         return frmClientTrayIcon::WM_LBUTTONDBLCLK;
     case QSystemTrayIcon::Context:
@@ -74,8 +96,6 @@ QAction *entry(QMenu *menu, const char *name, const QString &caption)
     return action;
 }
 
-// Set on the tray form once the operator has been told that there is no notification area.
-const char *const MissingTrayTold = "missingTrayTold";
 } // namespace
 
 frmClientTrayIcon::frmClientTrayIcon()
@@ -141,10 +161,8 @@ void frmClientTrayIcon::attachMainWindow()
     if (!client)
         return;
     client->installEventFilter(new TrayMenuStandIn(mnuTrayMenu, client));
-    if (!property(MissingTrayTold).toBool()) {
-        setProperty(MissingTrayTold, true);
-        client->setPanelText(1, QStringLiteral("No notification area: right-click for the menu"));
-    }
+    // Not in the status bar, whose first panel the side link rewrites at once.
+    client->ShowNote(QStringLiteral("No notification area: right-click for the menu"));
 }
 
 void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)
@@ -156,8 +174,8 @@ void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)
         // notification area that reported the click.
         connect(
             trayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (const int code = notificationCode(reason))
+            [this, onHost = onStatusNotifierHost()](QSystemTrayIcon::ActivationReason reason) {
+                if (const int code = notificationCode(reason, onHost))
                     Form_MouseMove(code);
             },
             Qt::QueuedConnection);

@@ -77,11 +77,6 @@ void frmPassDefine::cmdOk_Click()
         MsgBox::Show(this, QStringLiteral("Passwords are not equal!"), MsgBox::Exclamation);
         return;
     }
-    if (!modSecurityPassword::IsStorable(txtNewPassword->text())) {
-        MsgBox::Show(this, QStringLiteral("A password cannot begin or end with a blank or be enclosed in quotes!"),
-                     MsgBox::Exclamation);
-        return;
-    }
     // A password that did not reach the file must not be reported as set.
     if (!modSecurityPassword::WriteStoredPassword(txtNewPassword->text())) {
         MsgBox::Show(this, QStringLiteral("The password could not be saved!"), MsgBox::Exclamation);

@@ -1,6 +1,5 @@
 #include "shell/modSecurityPassword.h"
 
-#include "platform/IniFile.h"
 #include "settings/modGlobClientVar.h"
 #include "settings/modSettings.h"
 #include "shell/frmEnterPassword.h"
@@ -37,18 +36,13 @@ QString ReadStoredPassword()
     return value.toString();
 }
 
-bool IsStorable(const QString &password)
-{
-    return IniFile::ReadBack(password) == password;
-}
-
 bool WriteStoredPassword(const QString &password)
 {
     // The accessor reports success even when the file cannot be written; only reading the
     // value back tells.
     const QString previous = ReadStoredPassword();
     modSettings::WriteSetting(gClientCfgFile, Section, Key, TypeText, password);
-    if (ReadStoredPassword() == IniFile::ReadBack(password))
+    if (ReadStoredPassword() == password)
         return true;
     modSettings::WriteSetting(gClientCfgFile, Section, Key, TypeText, previous);
     return false;

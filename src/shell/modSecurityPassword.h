@@ -15,11 +15,8 @@ void mnuSecConfig_Click();
 
 // The stored password as read ("0" when none is defined).
 QString ReadStoredPassword();
-// Whether the settings file keeps the password as typed (not so with blanks around it or
-// enclosing quotes).
-bool IsStorable(const QString &password);
-// Stores a new password; true when it reads back as the file's rules give it back, else the
-// write failed: the previous value is put back and false returned.
+// Stores a new password; true when it reads back as typed, else the write failed: the
+// previous value is put back and false returned.
 bool WriteStoredPassword(const QString &password);
 
 } // namespace modSecurityPassword

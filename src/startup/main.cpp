@@ -6,8 +6,14 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 int main(int argc, char *argv[])
 {
+    // Large blocks (a session's pictures and buffers) are mapped on their own and go back to the
+    // system when freed. Left to itself the allocator raises that limit to the largest block
+    // freed so far, and every later session's buffers stay behind in the heap.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     // Every word after the program's name is the program's own: the toolkit is given the name
     // alone, so it neither takes words such as -style or -reverse away nor acts on them.
     QStringList arguments;

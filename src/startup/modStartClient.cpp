@@ -1,17 +1,18 @@
 #include "startup/modStartClient.h"
 
+#include "platform/FileWrite.h"
 #include "platform/MsgBox.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
 
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace modStartClient {
@@ -37,6 +38,27 @@ std::unique_ptr<QLockFile> &instanceLock()
 {
     static std::unique_ptr<QLockFile> lock;
     return lock;
+}
+
+// A directory in which no other account can make a file (so none can take the lock first):
+// the session's runtime directory, else one of the user's own below the cache directory.
+// Empty when neither can be had.
+QString privateDirectory()
+{
+    const auto isPrivate = [](const QString &dir) {
+        struct stat st{};
+        return ::stat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+               && (st.st_mode & 022) == 0;
+    };
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivate(runtime))
+        return runtime;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        return QString();
+    const QString own = cache + QStringLiteral("/veskora");
+    FileWrite::MakeDirectory(own, 0700);
+    return isPrivate(own) ? own : QString();
 }
 
 bool isSeparator(QChar c)
@@ -183,33 +205,28 @@ QString InstanceLockPath(const QString &programFilePath)
     if (path.isEmpty())
         path = program.absoluteFilePath();
     const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-
-    // Without a session's runtime directory Qt would warn and pick one in /tmp; the
-    // temporary directory is shared by all users, so the user's id is part of the name.
-    QString dir;
-    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty() || !QFileInfo(dir).isDir())
-        dir = QDir::tempPath();
-    return QStringLiteral("%1/%2-%3-%4.lock")
-        .arg(dir, QFileInfo(path).completeBaseName())
-        .arg(::getuid())
-        .arg(QString::fromLatin1(hash));
+    const QString dir = privateDirectory();
+    if (dir.isEmpty())
+        return QString();
+    return QStringLiteral("%1/%2-%3.lock").arg(dir, QFileInfo(path).completeBaseName(), QString::fromLatin1(hash));
 }
 
 bool AcquireInstanceLock()
 {
     if (instanceLock())
         return true;
-    auto lock = std::make_unique<QLockFile>(InstanceLockPath(QCoreApplication::applicationFilePath()));
+    const QString path = InstanceLockPath(QCoreApplication::applicationFilePath());
+    // Without a private directory there is no lock, and that must not keep the panel from
+    // starting; nor a lock that cannot be made, only one held by a live process.
+    if (path.isEmpty())
+        return true;
+    auto lock = std::make_unique<QLockFile>(path);
     // Never taken for stale by age: the lock lives as long as its process.
     lock->setStaleLockTime(0);
     if (lock->tryLock(0)) {
         instanceLock() = std::move(lock);
         return true;
     }
-    // Only a lock held by a live process means another instance; a lock that cannot be made
-    // at all (no writable directory) must not keep the panel from starting.
     return lock->error() != QLockFile::LockFailedError;
 }
 

@@ -43,8 +43,10 @@ void SetArgumentString(const QString &arguments);
 using TrayLoader = std::function<void()>;
 void SetTrayLoader(TrayLoader loader);
 
-// The single-instance lock of the program file at programFilePath: in the user's runtime
-// directory (the temporary directory when there is none), named after the path.
+// The single-instance lock of the program file at programFilePath, named after the path: in
+// the user's runtime directory, or without one in a directory of the user's own below the
+// cache directory (created here), never where another account could make it. Empty when there
+// is no such directory.
 QString InstanceLockPath(const QString &programFilePath);
 // Takes the lock of the running program for the rest of the run. False when another
 // instance holds it; true as well when it is already ours.

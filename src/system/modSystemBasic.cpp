@@ -50,8 +50,9 @@ void SetMachineControl(MachineControl control)
 
 QString GetLocalComputerName()
 {
-    // A 16-character buffer holds at most 15 characters and the terminator.
-    return QSysInfo::machineHostName().left(15);
+    // A computer name is the host's own name, without its domain; a 16-character buffer
+    // holds at most 15 characters and the terminator.
+    return QSysInfo::machineHostName().section(u'.', 0, 0).left(15);
 }
 
 std::optional<qint32> IsWinNT()

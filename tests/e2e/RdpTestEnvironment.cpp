@@ -107,6 +107,56 @@ bool Display::setManaged(bool managed)
     return QTest::qWaitFor([&] { return probe.desktopParts() == (managed ? 2 : 0); }, 20000);
 }
 
+Compositor::Compositor(const QSize &size)
+{
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+    QDir().mkdir(runtime);
+    QFile config(runtime + QStringLiteral("/config"));
+    if (!config.open(QIODevice::WriteOnly))
+        return;
+    config.write(QStringLiteral("output HEADLESS-1 mode %1x%2\nxwayland disable\ndefault_border none\n"
+                              "default_floating_border none\nfor_window [title=\".*\"] floating enable, move position 0 0\n")
+                     .arg(size.width()).arg(size.height()).toUtf8());
+    config.close();
+    // Its directory is nobody's alone, within one that nobody may only pass through.
+    if (!QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
+        || !run({"chown", "-R", "nobody:nogroup", runtime}) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return;
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")));
+    launch(m_process, {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sway", "-c", runtime + QStringLiteral("/config")},
+           {"XDG_RUNTIME_DIR=" + runtime, "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
+    m_process.waitForStarted(10000);
+    const auto served = [&] {
+        const QStringList sockets = QDir(runtime).entryList({QStringLiteral("wayland-?")}, QDir::AllEntries | QDir::System);
+        if (!sockets.isEmpty())
+            m_socket = runtime + u'/' + sockets.first();
+        return !m_socket.isEmpty() || m_process.state() == QProcess::NotRunning;
+    };
+    if (!QTest::qWaitFor(served, 20000) || m_process.state() != QProcess::Running) {
+        m_socket.clear();
+        return;
+    }
+    // The seat has a keyboard only while one is attached; a program that types for a moment
+    // would be gone before the panel had taken it up. This one stays, typing nothing.
+    launch(m_keyboard, {"wtype", "-s", "86400000"}, {"WAYLAND_DISPLAY=" + m_socket});
+}
+
+QImage Compositor::grab(const QRect &rect) const
+{
+    QProcess grim;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), m_socket);
+    grim.setProcessEnvironment(environment);
+    grim.start(QStringLiteral("grim"), {"-t", "ppm", "-g", QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()), "-"});
+    return grim.waitForFinished(20000) && grim.exitCode() == 0 ? QImage::fromData(grim.readAllStandardOutput(), "PPM").convertToFormat(QImage::Format_RGB888) : QImage();
+}
+
+void Compositor::hold(const QString &key)
+{
+    launch(m_held, {"wtype", "-P", key, "-s", "86400000"}, {"WAYLAND_DISPLAY=" + m_socket});
+}
+
 bool Server::start(quint16 port, const QString &bindAddress)
 {
     kill();

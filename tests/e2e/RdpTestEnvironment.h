@@ -53,6 +53,26 @@ private:
     int m_number = -1;
 };
 
+// sway on a headless screen of that size, as a Wayland compositor for this program: every window
+// where it asks to be, without a frame. It runs as nobody (wlroots compositors refuse root), in a
+// runtime directory of its own; grim takes its screen, wtype types there. A headless screen has
+// no pointer: clicks there are the toolkit's.
+class Compositor : public Program
+{
+public:
+    explicit Compositor(const QSize &size);
+    QString socket() const { return m_socket; } // for WAYLAND_DISPLAY; empty unless it serves
+    QImage grab(const QRect &rect) const;
+    // Holds a key down on a keyboard of its own (wtype's, which puts the key at key code 9), until
+    // that keyboard goes away with letGo().
+    void hold(const QString &key);
+    void letGo() { m_held.kill(); m_held.waitForFinished(10000); }
+
+private:
+    QString m_socket;
+    QProcess m_keyboard, m_held;
+};
+
 // The FreeRDP shadow server showing a display, with network-level authentication of UserName.
 class Server : public Program
 {

@@ -12,10 +12,13 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <dlfcn.h>
+#include <link.h>
 #include <memory>
+#include <pthread.h>
 
 using namespace modGlobClientVar;
 using namespace RdpTestEnvironment;
@@ -24,6 +27,54 @@ namespace {
 
 QPoint centreOf(const QWidget *w) { return w->mapToGlobal(w->rect().center()); }
 SessionControl *sessionControl() { return Forms::MsRdpClient()->findChild<SessionControl *>(QStringLiteral("msts")); }
+
+QString modulePath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/libveskora-session.so"); }
+
+// A library of this process, or null when none of that name is loaded.
+std::unique_ptr<void, int (*)(void *)> loaded(const QString &library)
+{
+    return {dlopen(QFile::encodeName(library).constData(), RTLD_LAZY | RTLD_NOLOAD), dlclose};
+}
+
+// The file whose function a library's own calls to NAME reach: the address its table of calls
+// (relocated in place by the loader) holds for it.
+QByteArray boundTo(const char *library, const char *name)
+{
+    const auto handle = loaded(QString::fromLatin1(library));
+    link_map *map = nullptr;
+    if (!handle || dlinfo(handle.get(), RTLD_DI_LINKMAP, &map) != 0)
+        return {};
+    const ElfW(Rela) *calls = nullptr;
+    const ElfW(Sym) *symbols = nullptr;
+    const char *names = nullptr;
+    size_t size = 0;
+    for (const ElfW(Dyn) *d = map->l_ld; d->d_tag != DT_NULL; ++d) {
+        if (d->d_tag == DT_JMPREL)
+            calls = reinterpret_cast<const ElfW(Rela) *>(d->d_un.d_ptr);
+        else if (d->d_tag == DT_PLTRELSZ)
+            size = d->d_un.d_val;
+        else if (d->d_tag == DT_SYMTAB)
+            symbols = reinterpret_cast<const ElfW(Sym) *>(d->d_un.d_ptr);
+        else if (d->d_tag == DT_STRTAB)
+            names = reinterpret_cast<const char *>(d->d_un.d_ptr);
+    }
+    for (size_t i = 0; calls && symbols && names && i < size / sizeof(ElfW(Rela)); ++i) {
+        Dl_info where{};
+        if (qstrcmp(names + symbols[ELF64_R_SYM(calls[i].r_info)].st_name, name) == 0)
+            return dladdr(*reinterpret_cast<void *const *>(map->l_addr + calls[i].r_offset), &where) ? where.dli_fname : "";
+    }
+    return {};
+}
+
+// The thread-local key the process would get next.
+int freeThreadKey()
+{
+    pthread_key_t key;
+    if (pthread_key_create(&key, nullptr) != 0)
+        return -1;
+    pthread_key_delete(key);
+    return int(key);
+}
 
 qsizetype count(const QImage &picture, QRgb colour)
 {
@@ -43,7 +94,8 @@ class tst_e2e_panel : public QObject
     Q_OBJECT
 
 public:
-    explicit tst_e2e_panel(RdpTestEnvironment::Display &panel) : m_panelDisplay(panel) {}
+    // The panel on an X server, or under a Wayland compositor.
+    tst_e2e_panel(RdpTestEnvironment::Display *display, Compositor *compositor) : m_panelDisplay(display), m_compositor(compositor) {}
 
 private:
     frmClient &startPanel(const QStringList &settings)
@@ -63,7 +115,12 @@ private:
         m_link->received.clear();
         m_link->send("@#cmd:11##Argument:1###@");
     }
-    RdpTestEnvironment::Display &m_panelDisplay;
+    // What the panel's screen shows, and a click as by hand where the screen has a pointer to
+    // make one (a headless compositor has none: the click is the toolkit's).
+    QImage grab(const QRect &rect) const { return m_panel ? m_panel->grab(rect) : m_compositor->grab(rect); }
+    void click(QWidget *w) const { m_panel ? m_panel->click(centreOf(w)) : QTest::mouseClick(w, Qt::LeftButton); }
+    RdpTestEnvironment::Display *m_panelDisplay;
+    Compositor *m_compositor;
     QTemporaryDir m_config;
     std::unique_ptr<RdpTestEnvironment::Display> m_serverDisplay;
     std::unique_ptr<Probe> m_panel, m_server;
@@ -75,7 +132,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_panelDisplay.isRunning(), "Xvfb did not start (scripts/install-deps installs it)");
+        QVERIFY2(m_panelDisplay ? m_panelDisplay->isRunning() : !m_compositor->socket().isEmpty(),
+                 "Xvfb or sway did not start (scripts/install-deps installs them)");
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         frmClient::TimerIntervalMs = 3600 * 1000; // the tests drive the side link themselves
         SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
@@ -89,9 +147,10 @@ private slots:
         // The server's screen is the panel's size, so that a full-screen session shows all of it.
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         m_serverDisplay = std::make_unique<RdpTestEnvironment::Display>(screen.width(), screen.height());
-        m_panel = std::make_unique<Probe>(m_panelDisplay.name());
+        if (m_panelDisplay)
+            m_panel = std::make_unique<Probe>(m_panelDisplay->name());
         m_server = std::make_unique<Probe>(m_serverDisplay->name());
-        QVERIFY(m_panel->isOpen() && m_server->isOpen());
+        QVERIFY((!m_panelDisplay || m_panel->isOpen()) && m_server->isOpen());
         m_server->paint(0);
         m_rdp = std::make_unique<Server>(*m_serverDisplay);
         QVERIFY2(m_rdp->start(3389, m_address = freeServerAddress()), "the shadow server did not start");
@@ -113,6 +172,11 @@ private slots:
     {
         QTest::addColumn<bool>("managed");
         QTest::addColumn<int>("resolution"); // entry of the resolution list
+        if (!m_panelDisplay) {
+            QTest::newRow("Wayland, 1024 x 768") << true << 3;
+            QTest::newRow("Wayland, Full-Screen") << true << 0;
+            return;
+        }
         QTest::newRow("bare X, 1024 x 768") << false << 3;
         QTest::newRow("bare X, Full-Screen") << false << 0;
         QTest::newRow("openbox and tray, 1024 x 768") << true << 3;
@@ -123,51 +187,71 @@ private slots:
         QFETCH(bool, managed);
         QFETCH(int, resolution);
         const bool fullScreen = resolution == 0;
-        QVERIFY(m_panelDisplay.setManaged(managed));
+        QVERIFY(!m_panelDisplay || m_panelDisplay->setManaged(managed));
         frmClient &form = startPanel({"txtServer=" + m_address, "txtPort=12559", "txtUserName=" + UserName, "txtPassword=" + Password,
                                       "chkUserPass=1", QStringLiteral("cboResolution=%1").arg(resolution),
                                       "chkDisplayConnectionBar=1", "AutoConnect=0"});
-        // Under a window manager the main window keeps its caption.
+        // Under a window manager the main window keeps its caption; a compositor shows it full screen.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QTRY_VERIFY_WITH_TIMEOUT(form.frameGeometry() == screen && (form.geometry().top() > 0) == managed, kWait);
+        if (m_panel)
+            QTRY_VERIFY_WITH_TIMEOUT(form.frameGeometry() == screen && (form.geometry().top() > 0) == managed, kWait);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(form.isFullScreen() && form.size() == screen.size(), kWait);
         QTRY_VERIFY(form.isActiveWindow() || !managed);
-        m_panel->click(centreOf(form.findChild<QWidget *>(QStringLiteral("cmdRemoteDesktop"))));
+        click(form.findChild<QWidget *>(QStringLiteral("cmdRemoteDesktop")));
         QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
         frmMsRdpClient *window = Forms::MsRdpClient();
         SessionControl *control = sessionControl();
         QVERIFY(!form.isVisible());
-        // The library's own calls reach the module's replacements.
-        for (const char *name : {"freerdp_performance_flags_make", "Sleep"}) {
-            Dl_info where{};
-            QVERIFY2(dladdr(dlsym(RTLD_DEFAULT, name), &where) && QByteArray(where.dli_fname).endsWith("/libveskora-session.so"), name);
-        }
+        // The library's own calls reach the module's replacements, in every session.
+        for (const char *name : {"freerdp_performance_flags_make", "Sleep"})
+            QVERIFY2(boundTo("libfreerdp2.so.2", name).endsWith("/libveskora-session.so"), name);
         const QSize desktop = fullScreen ? screen.size() : QSize(1024, 768);
         QCOMPARE(control->geometry(), QRect(QPoint(0, 0), desktop));
-        // Full screen the window is the screen; else its frame's corner is at (1, 1).
-        QTRY_VERIFY(window->frameGeometry().topLeft() == (fullScreen ? QPoint(0, 0) : QPoint(1, 1))
-                    && (window->frameGeometry().size() == desktop) == (fullScreen || !managed));
+        // Full screen the window is the screen; else its frame's corner is at (1, 1) where windows have
+        // places, and its inside the desktop.
+        if (m_panel)
+            QTRY_VERIFY(window->frameGeometry().topLeft() == (fullScreen ? QPoint(0, 0) : QPoint(1, 1))
+                        && (window->frameGeometry().size() == desktop) == (fullScreen || !managed));
+        else
+            QTRY_VERIFY(window->isFullScreen() == fullScreen && window->size() == desktop);
         // What the panel's screen shows is the server's screen, but for the connection bar over it.
-        auto *bar = control->findChild<QWidget *>(QStringLiteral("connectionBar"));
+        const QPointer<QWidget> bar = control->findChild<QWidget *>(QStringLiteral("connectionBar"));
         QCOMPARE(bar->isVisible(), fullScreen);
         const auto withoutBar = [bar](QImage picture) {
             if (bar->isVisible())
                 QPainter(&picture).fillRect(bar->geometry(), Qt::black);
             return picture;
         };
-        const QRect shown(control->mapToGlobal(QPoint(0, 0)), desktop);
-        const auto pictureRight = [&] { return withoutBar(m_panel->grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))); };
+        // The compositor puts the window at the top left.
+        const QRect shown(m_panel ? control->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0), desktop);
+        const auto pictureRight = [&] { return withoutBar(grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))); };
         QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
-        const bool shared = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
-        QVERIFY(g_log.filter(QStringLiteral("veskora.session picture")).constLast().contains(shared ? "shared" : "X connection"));
+        // Live: a change on the server's screen reaches the panel's.
+        m_server->paint(1);
+        QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
+        m_server->paint(0);
+        const char *way = !m_panel ? "toolkit" : qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM") ? "X connection" : "shared";
+        QVERIFY(g_log.filter(QStringLiteral("veskora.session picture")).constLast().contains(way));
         // The session window has the keyboard before any click, wherever the pointer is.
-        QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
-        m_panel->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
+        if (m_panel) {
+            QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
+            m_panel->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow() && control->hasFocus(), kWait);
+        }
         for (const bool down : {true, false}) {
-            m_panel->xdo({down ? "keydown" : "keyup", "a"});
-            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
+            if (m_panel)
+                m_panel->xdo({down ? "keydown" : "keyup", "a"});
+            else if (down)
+                m_compositor->hold(QStringLiteral("a"));
+            else
+                m_compositor->letGo(); // its keyboard gone, the compositor lets go of its keys
+            // The server gets the key where the panel's keyboard has it.
+            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(m_panel ? kKeyA : 9), down, kWait);
         }
         auto *minimize = control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarMinimize"));
-        QCOMPARE(minimize->isVisible(), fullScreen && managed);
+        QCOMPARE(minimize->isVisible(), fullScreen && managed && m_panel);
         if (minimize->isVisible()) {
             m_panel->click(centreOf(minimize));
             QTRY_VERIFY(window->isMinimized());
@@ -176,14 +260,20 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
             QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
         }
-        if (managed)
+        if (managed && m_panel)
             m_panel->xdo({"key", "alt+F4"});
         else if (fullScreen)
-            m_panel->click(centreOf(control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarClose"))));
+            click(control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarClose")));
         else
             window->close(); // a close request, as a window system sends it
         QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
-        QVERIFY(form.isVisible() && !window->isVisible() && !bar->isVisible());
+        QVERIFY(form.isVisible() && !window->isVisible() && (!bar || !bar->isVisible()));
+        // The session leaves nothing behind: the module and the remote desktop libraries are
+        // gone but for those that stay for good, and no session takes a thread key for good.
+        QTRY_VERIFY(!loaded(modulePath()) && !loaded("libfreerdp2.so.2"));
+        QVERIFY(loaded("libwinpr2.so.2"));
+        static const int firstFreeKey = freeThreadKey();
+        QCOMPARE(freeThreadKey(), firstFreeKey);
     }
     // Real logons ordered over the side link: a wrong one shows xrdp's window on black (nothing of
     // the panel's memory); the right one gets picture, keys and media, and logging off ends it.
@@ -191,7 +281,7 @@ private slots:
     {
         if (const QString why = TestSupport::TmpfsMount::refusal(); !why.isEmpty())
             QSKIP(qPrintable(why));
-        QVERIFY(m_panelDisplay.setManaged(false));
+        QVERIFY(m_panelDisplay && m_panelDisplay->setManaged(false));
         const QString address = freeServerAddress();
         Xrdp xrdp;
         QVERIFY2(xrdp.start(address), qPrintable(xrdp.log()));
@@ -254,12 +344,22 @@ private slots:
 int main(int argc, char *argv[])
 {
     privateFileSystem();
-    RdpTestEnvironment::Display panel(1280, 1024); // the tests give it a window manager or none
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("DISPLAY", panel.name().toLatin1());
+    // On an X server, which the tests give a window manager or none; with VESKORA_E2E_WAYLAND set
+    // under a Wayland compositor.
+    std::unique_ptr<RdpTestEnvironment::Display> display;
+    std::unique_ptr<Compositor> compositor;
+    if (qEnvironmentVariableIsSet("VESKORA_E2E_WAYLAND")) {
+        compositor = std::make_unique<Compositor>(QSize(1280, 1024));
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        qputenv("WAYLAND_DISPLAY", compositor->socket().toUtf8());
+    } else {
+        display = std::make_unique<RdpTestEnvironment::Display>(1280, 1024);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", display->name().toLatin1());
+    }
     qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // only the X notification area, no other
     QApplication app(argc, argv);
-    tst_e2e_panel test(panel);
+    tst_e2e_panel test(display.get(), compositor.get());
     return QTest::qExec(&test, argc, argv);
 }
 

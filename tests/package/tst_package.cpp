@@ -5,12 +5,14 @@
 #include "../support/Panel.h"
 #include <QApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTest>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace RdpTestEnvironment;
@@ -22,6 +24,15 @@ const QString kProgramDir = QStringLiteral("/usr/lib/veskora"), kConfigDir = QSt
               kSessionEntry = QStringLiteral("/usr/share/xsessions/veskora-kiosk.desktop");
 // The installed program as an account of the panel's: nobody, in the group veskora.
 const QStringList kAsMember{"setpriv", "--reuid=nobody", "--regid=nogroup", "--groups=veskora", "--inh-caps=-all"};
+
+// A PATH of the few commands the kiosk session cannot do without, as on a minimal install: none
+// of the recommended packages' (onboard, dbus-daemon, x11-utils, x11-xserver-utils, xdotool).
+QString minimalCommands(const QTemporaryDir &dir)
+{
+    for (const char *command : {"setpriv", "mktemp", "mkdir", "rm", "cat"})
+        QFile::link(QStringLiteral("/usr/bin/") + QLatin1String(command), dir.filePath(QLatin1String(command)));
+    return ::chmod(QFile::encodeName(dir.path()).constData(), 0755), dir.path();
+}
 
 // A command's output, empty when it fails.
 QString outputOf(const QStringList &command)
@@ -43,12 +54,12 @@ QSet<QString> processesOfNobody(const QStringList &name = {})
 // The installed program on an X server, in a home of its own, stopped with the object.
 struct Installed
 {
-    Installed(const QString &display, const QStringList &command)
+    Installed(const QString &display, const QStringList &command, const QStringList &environment = {})
     {
         QVERIFY(home.isValid() && ::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
         process.setProgram(QStringLiteral("env"));
         process.setArguments(QStringList{"-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "DISPLAY=" + display, "HOME=" + home.path()}
-                             + command);
+                             + environment + command);
         process.start();
         QVERIFY(process.waitForStarted(10000));
     }
@@ -75,6 +86,7 @@ public:
 private:
     const RdpTestEnvironment::Display &m_display;
     QTemporaryDir m_work;
+    QString m_deb;
     int m_lock = -1;
     bool m_installedHere = false;
     // The package's own paths (dpkg's list), what its scripts make, and what its program wrote.
@@ -94,13 +106,13 @@ private slots:
             run({"apt-get", "purge", "-y", "veskora"});
         if (!packageStatus().isEmpty() || ::getgrnam("veskora") || pathExists(kConfigDir) || pathExists(kAutostart))
             QSKIP("this machine has veskora installed or left over (purge it first: apt-get purge veskora)");
-        const QString deb = m_work.filePath(QStringLiteral("veskora_%1_amd64.deb").arg(QLatin1String(Version::Text)));
+        m_deb = m_work.filePath(QStringLiteral("veskora_%1_amd64.deb").arg(QLatin1String(Version::Text)));
         QString out;
-        QVERIFY2(run({"cpack", "-G", "DEB", "--config", VESKORA_CPACK_CONFIG, "-B", m_work.path()}, &out) && QFile::exists(deb),
+        QVERIFY2(run({"cpack", "-G", "DEB", "--config", VESKORA_CPACK_CONFIG, "-B", m_work.path()}, &out) && QFile::exists(m_deb),
                  qPrintable(out));
-        QVERIFY2(run({"lintian", "--fail-on", "error", deb}, &out), qPrintable(out));
+        QVERIFY2(run({"lintian", "--fail-on", "error", m_deb}, &out), qPrintable(out));
         m_installedHere = true;
-        QVERIFY2(run({"apt-get", "install", "-y", "--no-install-recommends", "-o", "DPkg::Lock::Timeout=300", deb}, &out), qPrintable(out));
+        QVERIFY2(run({"apt-get", "install", "-y", "--no-install-recommends", "-o", "DPkg::Lock::Timeout=300", m_deb}, &out), qPrintable(out));
         RecordingSessionControl::install();
         frmClient::TimerIntervalMs = 3600 * 1000;
     }
@@ -112,9 +124,12 @@ private slots:
         if (m_lock >= 0)
             ::close(m_lock);
     }
-    // The program directory links to settings the group may write; the desktop files are valid.
+    // The program directory links to settings that only root and the group read and write, in
+    // the group's directory; the desktop files are valid.
     void installed()
     {
+        QCOMPARE(ownership(kConfigDir) + u'|' + ownership(kClientCfg), QStringLiteral("2775 0 veskora|660 0 veskora"));
+        QVERIFY2(!run({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "cat", kClientCfg}), "another account reads Client.cfg");
         QString out = outputOf({"dpkg-query", "-W", "-f=${Status} ${Depends}", "veskora"});
         QVERIFY2(out.startsWith(QLatin1String("install ok installed")) && out.contains(QLatin1String("libfreerdp2-2")), qPrintable(out));
         QVERIFY(run({"dpkg", "-L", "veskora"}, &out));
@@ -131,11 +146,13 @@ private slots:
     {
         QTest::addColumn<bool>("groupMember"); // else root
         QTest::addColumn<bool>("connectToServer");
-        QTest::newRow("group member") << true << false;
-        QTest::newRow("root, Connect to Server") << false << true;
+        QTest::addColumn<QString>("ownership"); // afterwards
+        QTest::newRow("group member") << true << false << "660 65534 veskora";
+        QTest::newRow("root, Connect to Server") << false << true << "660 0 veskora";
     }
-    // "Save" reaches /etc/veskora through the link for the group as for root, keeping owner, group
-    // and mode; with "Connect to Server" the autostart entry names the installed program.
+    // "Save" reaches /etc/veskora through the link for the group as for root, replacing the file
+    // by a new one in its group and mode (the member becomes its owner); with "Connect to Server"
+    // the autostart entry names the installed program.
     void save()
     {
         QFETCH(bool, groupMember);
@@ -152,6 +169,8 @@ private slots:
             TestSupport::UnloadForms();
         }
         TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=before\r\nAutoConnect=0\r\nSecurityPassword=kept\r\n");
+        QVERIFY(run({"chown", "root:veskora", kClientCfg}));
+        const QString inode = outputOf({"stat", "-c", "%i", kClientCfg});
         Installed panel(m_display.name(), (groupMember ? kAsMember : QStringList()) + QStringList{"/usr/bin/veskora"});
         Probe probe(m_display.name());
         QRect geometry;
@@ -159,25 +178,32 @@ private slots:
         if (connectToServer)
             probe.click(connect);
         probe.click(save);
-        // "Save" writes key after key, the last one "StartLifeCnt", then the autostart entry.
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(kClientCfg).contains(QLatin1String("StartLifeCnt=")), kWait);
+        // "Save" replaces the file whole, then writes the autostart entry.
+        QTRY_VERIFY_WITH_TIMEOUT(outputOf({"stat", "-c", "%i", kClientCfg}) != inode, kWait);
         const QString saved = readFile(kClientCfg);
         QVERIFY2(saved.contains(QLatin1String("SecurityPassword=kept")) && saved.contains(QStringLiteral("AutoConnect=%1").arg(int(connectToServer))),
                  qPrintable(saved));
         if (connectToServer)
             QTRY_COMPARE_WITH_TIMEOUT(readFile(kAutostart).split(u'\n').filter(QStringLiteral("Exec=")),
-                                      QStringList{"Exec=/usr/lib/veskora/Veskora"}, kWait);
+                                      (QStringList{"TryExec=/usr/lib/veskora/Veskora", "Exec=/usr/lib/veskora/Veskora"}), kWait);
         else
             QVERIFY(!pathExists(kAutostart));
         // Still the file behind the link, the group's to write, and nothing beside it.
         QTRY_COMPARE_WITH_TIMEOUT(QDir(kConfigDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                                   (QStringList{"Client.cfg", "User.cfg"}), kWait);
-        QCOMPARE(ownership(kClientCfg), QStringLiteral("664 0 veskora"));
+        QTEST(ownership(kClientCfg), "ownership");
     }
-    // The X session entry on a bare X server: the panel covers the screen and has the keyboard; when
-    // the program ends, so does the session with all it started.
+    void kioskSession_data()
+    {
+        QTest::addColumn<bool>("minimal"); // else every command of this machine at hand
+        QTest::newRow("all installed") << false;
+        QTest::newRow("a minimal install: no recommended tools") << true;
+    }
+    // The X session entry on a bare X server: the panel covers the screen and has the keyboard, and
+    // the screen saver is off; when the program ends, so does the session with all it started.
     void kioskSession()
     {
+        QFETCH(bool, minimal);
         const QStringList exec = readFile(kSessionEntry).split(u'\n').filter(QRegularExpression(QStringLiteral("^Exec=")));
         QCOMPARE(exec.size(), 1);
         TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=kiosk\r\n");
@@ -185,12 +211,16 @@ private slots:
         Probe probe(bare.name());
         QVERIFY(probe.isOpen());
         const QSet<QString> before = processesOfNobody();
-        Installed session(bare.name(), kAsMember + QStringList{exec.first().mid(5).trimmed()});
+        QTemporaryDir commands;
+        Installed session(bare.name(), kAsMember + QStringList{exec.first().mid(5).trimmed()},
+                          minimal ? QStringList{"PATH=" + minimalCommands(commands)} : QStringList());
         QRect geometry;
         unsigned long window = 0;
         QTRY_VERIFY_WITH_TIMEOUT((window = probe.topLevel("Veskora", &geometry)) && geometry == QRect(0, 0, 1024, 768), kWait);
         // The panel's window has the X input focus, not the pointer's window.
         QTRY_COMPARE_WITH_TIMEOUT(probe.inputFocus(), window, kWait);
+        const QString saver = outputOf({"xset", "-display", bare.name(), "q"});
+        QVERIFY2(saver.contains(QLatin1String("prefer blanking:  no")) && saver.contains(QLatin1String("timeout:  0")), qPrintable(saver));
         QCOMPARE(session.process.state(), QProcess::Running);
         for (const QString &pid : processesOfNobody({"-x", "Veskora"}) - before)
             QCOMPARE(::kill(pid.toInt(), SIGTERM), 0);
@@ -198,10 +228,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!probe.topLevel({}), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(processesOfNobody() - before, QSet<QString>(), kWait);
     }
-    // Purging takes away everything the package, its scripts and its program made.
+    void upgrade_data()
+    {
+        QTest::addColumn<QString>("before"); // what an administrator (or the earlier package) did
+        QTest::addColumn<QString>("after");  // the directory's and Client.cfg's mode, owner and group
+        QTest::newRow("the earlier package's layout") << "chown root:root /etc/veskora; chmod 00755 /etc/veskora; chmod 664 /etc/veskora/Client.cfg"
+                                                      << "2775 0 veskora|660 0 veskora";
+        QTest::newRow("the administrator's modes") << "chmod 2770 /etc/veskora; chmod 640 /etc/veskora/Client.cfg" << "2770 0 veskora|640 0 veskora";
+        QTest::newRow("an override, kept as it is") << "dpkg-statoverride --add root veskora 0600 /etc/veskora/Client.cfg" << "2775 0 veskora|660 0 veskora";
+        QTest::newRow("made anew as the override says") << "rm /etc/veskora/Client.cfg; dpkg-statoverride --add root veskora 0640 /etc/veskora/Client.cfg"
+                                                        << "2775 0 veskora|640 0 veskora";
+    }
+    // Installing the package again sets owners and modes only where it makes the file (as an override says), and brings the
+    // earlier package's layout over; the settings stay.
+    void upgrade()
+    {
+        QFETCH(QString, before);
+        TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=kept\r\n");
+        const auto removeOverride = qScopeGuard([] { run({"dpkg-statoverride", "--remove", kClientCfg}); });
+        QString out;
+        const QString installed = "chown root:veskora /etc/veskora /etc/veskora/Client.cfg; chmod 2775 /etc/veskora; chmod 660 /etc/veskora/Client.cfg; ";
+        QVERIFY2(run({"sh", "-ec", installed + before}, &out) && run({"dpkg", "-i", m_deb}, &out), qPrintable(out));
+        QTEST(ownership(kConfigDir) + u'|' + ownership(kClientCfg), "after");
+        QCOMPARE(readFile(kClientCfg), before.startsWith(QLatin1String("rm ")) ? QString() : QStringLiteral("[Client]\r\ntxtServer=kept\r\n"));
+    }
+    // Removing leaves the settings and an autostart entry that desktops skip (its program is
+    // gone); purging takes away everything the package, its scripts and its program made, the
+    // temporary file of a write cut off too.
     void purge()
     {
+        TestSupport::writeBytes(kClientCfg + QStringLiteral(".tmp-Ab12Cd"), "[Client]\r\n");
         QString out;
+        QVERIFY2(run({"apt-get", "remove", "-y", "-o", "DPkg::Lock::Timeout=300", "veskora"}, &out), qPrintable(out));
+        QVERIFY(QFileInfo::exists(kClientCfg) && readFile(kAutostart).contains(QLatin1String("\nTryExec=/usr/lib/veskora/Veskora\n"))
+                && !QFileInfo::exists(kProgramDir + QStringLiteral("/Veskora")));
         QVERIFY2(run({"apt-get", "purge", "-y", "-o", "DPkg::Lock::Timeout=300", "veskora"}, &out)
                      && !out.contains(QLatin1String("warning"), Qt::CaseInsensitive), qPrintable(out));
         QCOMPARE(packageStatus(), QString());

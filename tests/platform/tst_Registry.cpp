@@ -95,23 +95,25 @@ private slots:
         QTest::addColumn<quint32>("root");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("user, plain") << quint32(HKEY_CURRENT_USER) << "/opt/veskora/Veskora" << "/opt/veskora/Veskora";
-        QTest::newRow("blank quoted") << quint32(HKEY_LOCAL_MACHINE) << "/opt/My Panel/Veskora" << "\"/opt/My Panel/Veskora\"";
-        QTest::newRow("dollar and backslash") << quint32(HKEY_LOCAL_MACHINE) << "/opt/a$b\\c/V" << "\"/opt/a\\\\$b\\\\\\\\c/V\"";
-        QTest::newRow("percent doubled") << quint32(HKEY_LOCAL_MACHINE) << "/opt/100%/V" << "/opt/100%%/V";
-        QTest::newRow("white space at an end quoted") << quint32(HKEY_CURRENT_USER) << "/opt/V\v" << "\"/opt/V\v\"";
+        QTest::addColumn<QString>("tryExec"); // the path itself, as a desktop entry's string
+        QTest::newRow("user, plain") << quint32(HKEY_CURRENT_USER) << "/opt/veskora/Veskora" << "/opt/veskora/Veskora" << "/opt/veskora/Veskora";
+        QTest::newRow("blank quoted") << quint32(HKEY_LOCAL_MACHINE) << "/opt/My Panel/Veskora" << "\"/opt/My Panel/Veskora\"" << "/opt/My Panel/Veskora";
+        QTest::newRow("dollar and backslash") << quint32(HKEY_LOCAL_MACHINE) << "/opt/a$b\\c/V" << "\"/opt/a\\\\$b\\\\\\\\c/V\"" << "/opt/a$b\\\\c/V";
+        QTest::newRow("percent doubled") << quint32(HKEY_LOCAL_MACHINE) << "/opt/100%/V" << "/opt/100%%/V" << "/opt/100%/V";
+        QTest::newRow("white space at an end quoted") << quint32(HKEY_CURRENT_USER) << "/opt/V\v" << "\"/opt/V\v\"" << "/opt/V\v";
     }
     void runValueIsADesktopEntry()
     {
         QFETCH(quint32, root);
         QFETCH(QString, value);
         QFETCH(QString, exec);
+        QFETCH(QString, tryExec);
         HKEY key = 0;
         QCOMPARE(RegCreateKey(root, RunKey, &key), ERROR_SUCCESS);
         QCOMPARE(setString(key, QStringLiteral("ClientStart"), value.toUtf8()), ERROR_SUCCESS);
         const QString entry = runDir(root) + QStringLiteral("/ClientStart.desktop");
         const QByteArray text = readBytes(entry);
-        QCOMPARE(QString::fromUtf8(text), "[Desktop Entry]\nType=Application\nName=ClientStart\nExec=" + exec + u'\n');
+        QCOMPARE(QString::fromUtf8(text), "[Desktop Entry]\nType=Application\nName=ClientStart\nTryExec=" + tryExec + "\nExec=" + exec + u'\n');
         QVERIFY(modeOf(entry) == 0644u && files(runDir(root)).size() == 1 && !QFileInfo::exists(StoreFile(root)));
         QByteArray data(256, '\0');
         DWORD type = 0, size = DWORD(data.size());

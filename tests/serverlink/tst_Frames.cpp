@@ -61,6 +61,24 @@ private slots:
         QTEST(outcome, "outcome");
     }
 
+    // A command frame for 2 to 4, 7 and 9 to 13 only, any other leaves the frame as it was; a name frame for any.
+    void build_data()
+    {
+        QTest::addColumn<qint32>("cmd");
+        for (qint32 cmd = -1; cmd <= 14; ++cmd)
+            QTest::addRow("%d", cmd) << cmd;
+    }
+    void build()
+    {
+        QFETCH(qint32, cmd);
+        QString frame = QStringLiteral("kept"), named = frame;
+        BuildCommandFrame({cmd, -7}, frame), BuildClientNameFrame({cmd, -7}, named, QStringLiteral("P"));
+        const QString built = QStringLiteral("@#cmd:%1##Argument:-7##").arg(cmd);
+        const bool plain = QList<qint32>({2, 3, 4, 7, 9, 10, 11, 12, 13}).contains(cmd);
+        QCOMPARE(frame, plain ? built + "#@" : QStringLiteral("kept"));
+        QCOMPARE(named, built + "ClientName:P###@");
+    }
+
     void versionNumbers()
     {
         QCOMPARE(VersionNumbers::ServerVersionText(1020600), QStringLiteral("01.20 Build: 600"));
@@ -74,16 +92,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<QStringList>("expected");
+        // A stray "@#" before a frame: its '#' and the frame's '@' make the end marker.
         QTest::newRow("frames and garbage") << QByteArray("garbage\r\n#@ ##@@ #@" + kLife + "x@" + kIdent + "@#" + kUser + "#")
-                                            << texts({kLife, kIdent, kUser});
-        // Cut off in a key, after a key, in a value, after "#", after "##"; "@#" in values.
+                                            << texts({kLife, kIdent, "@#@", kUser});
+        // Cut off in a key, after a key, in a value: gone; after "#" or "##" the next frame's '@' ends them.
         QTest::newRow("cut-off frames") << QByteArray("@#cm" + kLife + "@#cmd:" + kLife + "@#cmd:2##Argument:0" + kLife + "@#cmd:8#"
                                                       + kLife + "@#cmd:8##" + kIdent + "@#cmd:6##Password:@#a@#b:" + kUser)
-                                        << texts({kLife, kLife, kLife, kLife, kIdent, kUser});
-        QTest::newRow("short of its last @") << QByteArray(kIdent.chopped(1) + kLife) << texts({kIdent, kLife});
+                                        << texts({kLife, kLife, kLife, "@#cmd:8#@", kLife, "@#cmd:8##@", kIdent, kUser});
+        QTest::newRow("short of its last bytes") << QByteArray(kIdent.chopped(1) + kLife + kLife.chopped(2) + kLife)
+                                                 << texts({kIdent, kLife, "@#cmd:2##Argument:0##@", kLife});
         const QByteArray atHash = "@#cmd:8##ClientName:@#x@#y##Connnect:True###@";
-        QTest::newRow("@# in a value kept, #@ breaks a frame") << QByteArray(atHash + "@#cmd:8##ClientName:a#@b###@" + kLife)
-                                                               << texts({atHash, kLife});
+        QTest::newRow("@# in a value kept, #@ ends a frame anywhere")
+            << QByteArray(atHash + "@#cmd:8##ClientName:a#@b###@" + "@#cmd:2##Argument:0#@" + "@#cmd:2##Argument:0##x#@" + "@#k#@")
+            << texts({atHash, "@#cmd:8##ClientName:a#@", "@#cmd:2##Argument:0#@", "@#cmd:2##Argument:0##x#@", "@#k#@"});
         QTest::newRow("lost end before a frame") << QByteArray("@#cmd:2##Arg" + QByteArray(FrameStream::MaxFrame, 'y') + kLife)
                                                  << texts({kLife});
     }

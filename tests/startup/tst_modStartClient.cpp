@@ -9,6 +9,8 @@
 
 #include <QApplication>
 
+#include <sys/stat.h>
+
 using namespace modGlobClientVar;
 
 class tst_modStartClient : public QObject
@@ -24,8 +26,12 @@ private slots:
         m_events.clear();
         gNotMaximized = false;
         modStartClient::SetTrayLoader([this] { m_events << (gNotMaximized ? "start notmax" : "start"); });
-        // The usage box has no owner and only OK.
-        MsgBox::SetHandler([this](const MsgBox::Call &c) { m_events << (c.owner || c.style ? "box" : "usage"); });
+        // The usage box: its six lines (the program's name is this test's), no owner, only OK, the application title.
+        const QString usage = "tst_modStartClient\r\n\r\nSyntax:    tst_modStartClient  [ /? | /RUN]\r\n\r\n"
+                              "/?           Show this screen\r\n/RUN         Start this Software in Runtimemode";
+        MsgBox::SetHandler([this, usage](const MsgBox::Call &c) {
+            m_events << (c.owner || c.style || c.caption != u"Torvane_Veskora" ? QStringLiteral("box") : c.text == usage ? QStringLiteral("usage") : c.text);
+        });
     }
     void cleanup()
     {
@@ -103,6 +109,35 @@ private slots:
         QVERIFY(QFile(program).open(QIODevice::WriteOnly) && QFile::link(program, link));
         QCOMPARE(modStartClient::InstanceLockPath(link), modStartClient::InstanceLockPath(program));
         QVERIFY(modStartClient::InstanceLockPath(program) != modStartClient::InstanceLockPath(QStringLiteral("/opt/b/Veskora")));
+    }
+
+    // The lock lies where no other account can make it first: a runtime directory only the user writes, else the user's
+    // own below the cache directory, else nowhere.
+    void instanceLockIsPrivate_data()
+    {
+        QTest::addColumn<int>("runtimeMode"); // of XDG_RUNTIME_DIR; -1: unset
+        QTest::addColumn<int>("cacheMode");   // of $XDG_CACHE_HOME/veskora; -1: none yet
+        QTest::addColumn<QString>("where");
+        QTest::newRow("runtime directory") << 0700 << -1 << "runtime";
+        QTest::newRow("none: one made in the cache") << -1 << -1 << "cache/veskora";
+        QTest::newRow("shared runtime directory") << 01777 << 0700 << "cache/veskora";
+        QTest::newRow("cache directory others may write") << 0770 << 0777 << "";
+    }
+    void instanceLockIsPrivate()
+    {
+        QFETCH(int, runtimeMode);
+        QFETCH(int, cacheMode);
+        QTemporaryDir top;
+        for (const auto &[dir, mode] : {std::pair{QStringLiteral("runtime"), runtimeMode}, {QStringLiteral("cache/veskora"), cacheMode}})
+            QVERIFY(mode < 0 || (QDir().mkpath(top.filePath(dir)) && ::chmod(QFile::encodeName(top.filePath(dir)).constData(), mode_t(mode)) == 0));
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), cache = qgetenv("XDG_CACHE_HOME");
+        runtimeMode < 0 ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", QFile::encodeName(top.filePath("runtime")));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(top.filePath("cache")));
+        const QString lock = modStartClient::InstanceLockPath(QStringLiteral("/opt/a/Veskora"));
+        runtime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtime);
+        cache.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", cache);
+        QTEST(lock.isEmpty() ? lock : QDir(top.path()).relativeFilePath(QFileInfo(lock).path()), "where");
+        QVERIFY(lock.isEmpty() || !(QFileInfo(QFileInfo(lock).path()).permissions() & (QFile::WriteGroup | QFile::WriteOther)));
     }
 };
 

@@ -31,7 +31,7 @@ class tst_modSynchronousShell : public QObject
     }
 
 private slots:
-    void initTestCase() { qputenv("VESKORA_CODE", "3"); QVERIFY(QDir::setCurrent(m_dir.path())); }
+    void initTestCase() { qputenv("VESKORA_CODE", "3"), qputenv("VESKORA_PLAY_CHILD", "1"); QVERIFY(QDir::setCurrent(m_dir.path())); }
     void init() { QVERIFY(noChildren()); }
 
     // The exit code; before a kill at limit T, ceil(T / 1000) + 1 one-second waits, events handled between. Code 0: the
@@ -50,6 +50,8 @@ private slots:
         QTest::newRow("killed at 1000") << "./prog.sh" << "exec sleep 1000" << 1000 << 259 << 2;
         QTest::newRow("killed at 1001") << "./prog.sh" << "exec sleep 1000" << 1001 << 259 << 3;
         QTest::newRow("killed at -5") << "./prog.sh" << "exec sleep 1000" << -5 << 259 << 1;
+        // This test program, told by its environment to play the child: exit code 42 when its command line is "0" alone.
+        QTest::newRow("the whole command line is 0") << QCoreApplication::applicationFilePath() << "" << -1 << 42 << 1;
         for (const char *name : {"./missing.sh", "", "./plain.sh", "./noshebang", "sh", "./prog.sh 1"})
             QTest::addRow("'%s' cannot start", name) << QString::fromLatin1(name) << "exit 1" << -1 << 0 << 1;
     }
@@ -74,5 +76,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_modSynchronousShell)
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet("VESKORA_PLAY_CHILD")) { // started by the test: tells its pid in its directory
+        QFile pid(QStringLiteral("pid"));
+        return pid.open(QIODevice::WriteOnly) && pid.write(QByteArray::number(::getpid())) > 0 && argc == 1 && qstrcmp(argv[0], "0") == 0 ? 42 : 1;
+    }
+    QCoreApplication app(argc, argv);
+    tst_modSynchronousShell test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_modSynchronousShell.moc"

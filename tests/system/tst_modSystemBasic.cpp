@@ -9,6 +9,9 @@
 #include <QTest>
 #include <QWidget>
 
+#include <sched.h>
+#include <unistd.h>
+
 using namespace modSystemBasic;
 
 const QString kSessionPath = QStringLiteral("/org/freedesktop/login1/session/_31");
@@ -113,6 +116,24 @@ private slots:
         RequestLogind(QDBusConnection(QStringLiteral("client")), EWX_SHUTDOWN);
         calls << QStringLiteral("PowerOff 0");
         QTRY_COMPARE(asked, calls);
+    }
+
+    // The host's own name, its first label, cut to 15 characters; in a host-name namespace of the test's own.
+    void computerName_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("with its domain") << QByteArray("panel01.plant.example") << "panel01";
+        QTest::newRow("long, with its domain") << QByteArray("operator-panel-17.plant.example") << "operator-panel-";
+        QTest::newRow("long") << QByteArray("operatorpanel0017") << "operatorpanel00";
+    }
+    void computerName()
+    {
+        QFETCH(QByteArray, host);
+        if (static const bool own = ::unshare(CLONE_NEWUTS) == 0; !own)
+            QSKIP("a host-name namespace needs root (CAP_SYS_ADMIN)");
+        QVERIFY(::sethostname(host.constData(), size_t(host.size())) == 0);
+        QTEST(GetLocalComputerName(), "name");
     }
 
     // Close requests refused; the window stays on top, where and as visible as it was.

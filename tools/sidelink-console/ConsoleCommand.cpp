@@ -1,6 +1,7 @@
 #include "ConsoleCommand.h"
 
 #include "serverlink/SideLinkCommand.h"
+#include "serverlink/VersionNumbers.h"
 #include "serverlink/modSocketCmd.h"
 
 #include <QRegularExpression>
@@ -48,20 +49,11 @@ QString plainFrame(SideLinkCommand cmd, qint32 argument)
     return frame;
 }
 
-// Text values travel as one byte per character and end at the next "##"; a value that the
-// frame cannot carry unchanged is refused rather than sent cut or merged.
+// A value that the frame cannot carry unchanged is refused rather than sent cut or merged.
 QString unsafeText(const QString &what, const QString &text)
 {
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF)
-            return QStringLiteral("%1 \"%2\" holds the character '%3', which the side link (one byte per character, Latin-1) cannot carry")
-                .arg(what, text, QString(c));
-        if (c.unicode() < 0x20)
-            return QStringLiteral("%1 \"%2\" holds a control character").arg(what, text);
-    }
-    if (text.contains(QLatin1String("##")) || text.contains(QLatin1String("#@")) || text.endsWith(QLatin1Char('#')))
-        return QStringLiteral("%1 \"%2\" holds \"##\" or \"#@\" or ends with \"#\": the frame would cut it").arg(what, text);
-    return {};
+    const QString problem = modSocketCmd::ValueProblem(text);
+    return problem.isEmpty() ? problem : QStringLiteral("%1 \"%2\" %3").arg(what, text, problem);
 }
 
 ConsoleCommand parseLife(const QStringList &args)
@@ -80,7 +72,7 @@ ConsoleCommand parseIdentify(const QStringList &args)
         return refuse(QStringLiteral("identify takes one version: identify [MAJOR.MINOR.BUILD | NUMBER]"));
     qint32 number = 0;
     QString error;
-    if (args.size() == 1 && !ParseVersion(args[0], number, error))
+    if (args.size() == 1 && !VersionNumbers::ParseServerVersion(args[0], number, error))
         return refuse(QStringLiteral("identify: ") + error);
     return send({plainFrame(SideLinkCommand::IdentifyRequest, number)});
 }
@@ -124,12 +116,7 @@ ConsoleCommand parseUsers(const QStringList &args)
     for (qint32 n = 1; n <= count; ++n) {
         const Profile &profile = profiles[n - 1];
         QString frame;
-        modSocketCmd::BeginFrame(frame, SocketCmd{Number(SideLinkCommand::UserProfile), n});
-        modSocketCmd::AppendField(frame, QStringLiteral("NrOfUsers:"), QString::number(count));
-        modSocketCmd::AppendField(frame, QStringLiteral("Username:"), profile.name);
-        modSocketCmd::AppendField(frame, QStringLiteral("Password:"), profile.password);
-        modSocketCmd::AppendField(frame, QStringLiteral("Resolution:"), QString::number(profile.resolution));
-        modSocketCmd::EndFrame(frame);
+        modSocketCmd::BuildUserFrame(n, RemoteUserData{count, profile.name, profile.password, profile.resolution}, frame);
         frames.append(frame);
     }
     return send(frames);
@@ -149,22 +136,17 @@ ConsoleCommand parseLock(const QStringList &args)
     else if (!readInt(args[0], argument))
         return refuse(QStringLiteral("lock: state \"%1\" is not locked, free or a number; ").arg(args[0]) + usage);
     const QString flag = args[1].toLower();
-    QString connected;
+    bool connected = false;
     if (flag == QLatin1String("connected") || flag == QLatin1String("true"))
-        connected = QStringLiteral("True");
-    else if (flag == QLatin1String("none") || flag == QLatin1String("false"))
-        connected = QStringLiteral("False");
-    else
+        connected = true;
+    else if (flag != QLatin1String("none") && flag != QLatin1String("false"))
         return refuse(QStringLiteral("lock: flag \"%1\" is not connected or none; ").arg(args[1]) + usage);
     const QString client = args.size() == 3 ? args[2] : QString();
     const QString problem = unsafeText(QStringLiteral("client name"), client);
     if (!problem.isEmpty())
         return refuse(QStringLiteral("lock: ") + problem);
     QString frame;
-    modSocketCmd::BeginFrame(frame, SocketCmd{Number(SideLinkCommand::RemoteStatus), argument});
-    modSocketCmd::AppendField(frame, QStringLiteral("ClientName:"), client);
-    modSocketCmd::AppendField(frame, QStringLiteral("Connnect:"), connected); // three n on the wire
-    modSocketCmd::EndFrame(frame);
+    modSocketCmd::BuildConnectFrame(argument, RemoteConnectData{connected, client}, frame);
     return send({frame});
 }
 
@@ -231,25 +213,6 @@ ConsoleCommand parseGrant(const QStringList &args)
 QString SignOfLifeFrame(qint32 argument) { return plainFrame(SideLinkCommand::SignOfLifeRequest, argument); }
 QString ConnectFrame(qint32 profile) { return plainFrame(SideLinkCommand::ConnectOrder, profile); }
 QString ExitFrame(qint32 mode) { return plainFrame(SideLinkCommand::ExitOrder, mode); }
-
-bool ParseVersion(const QString &text, qint32 &number, QString &error)
-{
-    if (readInt(text, number))
-        return true;
-    static const QRegularExpression dotted(QStringLiteral("^([0-9]{1,4})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
-    const auto match = dotted.match(text);
-    if (!match.hasMatch()) {
-        error = QStringLiteral("\"%1\" is neither MAJOR.MINOR.BUILD (minor and build 0 to 999) nor a whole 32-bit number").arg(text);
-        return false;
-    }
-    const qint64 value = match.captured(1).toLongLong() * 1000000 + match.captured(2).toLongLong() * 1000 + match.captured(3).toLongLong();
-    if (value > std::numeric_limits<qint32>::max()) {
-        error = QStringLiteral("version \"%1\" does not fit a 32-bit number (major at most 2147)").arg(text);
-        return false;
-    }
-    number = static_cast<qint32>(value);
-    return true;
-}
 
 ConsoleCommand Parse(const QString &line)
 {

@@ -35,9 +35,6 @@ ConsoleCommand Parse(const QString &line);
 // The words the console understands, for "help" and --help.
 QString Help();
 
-// "1.20.18" or a plain number to the server version number of command 4.
-bool ParseVersion(const QString &text, qint32 &number, QString &error);
-
 // Frames the console builds.
 QString SignOfLifeFrame(qint32 argument = 0);
 QString ConnectFrame(qint32 profile);

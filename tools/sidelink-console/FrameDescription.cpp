@@ -53,7 +53,7 @@ QString meaning(qint32 cmd, qint32 argument)
         return QStringLiteral("server version %1.%2 build %3").arg(version.major).arg(version.minor).arg(version.build);
     }
     case SideLinkCommand::Identity:
-        return QStringLiteral("panel version ") + PanelVersionText(argument);
+        return QStringLiteral("panel version ") + VersionNumbers::PanelVersionText(argument);
     case SideLinkCommand::UserProfile:
     case SideLinkCommand::ProfileReceived:
     case SideLinkCommand::ConnectOrder:
@@ -100,12 +100,6 @@ QString CommandName(qint32 cmd)
     case SideLinkCommand::ExitOrder: return QStringLiteral("exit order");
     }
     return {};
-}
-
-QString PanelVersionText(qint32 argument)
-{
-    const VersionNumbers::Parts version = VersionNumbers::DecodePanelVersion(argument);
-    return QStringLiteral("%1.%2.%3").arg(version.major).arg(version.minor).arg(version.build);
 }
 
 QString Describe(const QString &frame, bool maskPasswords)

@@ -11,7 +11,4 @@ QString CommandName(qint32 cmd);
 // every further field. Password values are replaced by "***" when maskPasswords is set.
 QString Describe(const QString &frame, bool maskPasswords = false);
 
-// The panel's version number of command 5 read back as "major.minor.revision".
-QString PanelVersionText(qint32 argument);
-
 } // namespace FrameDescription
