@@ -597,6 +597,16 @@ void Bench::traffic()
     }
 }
 
+// From the server painting the area in the colour until seen() holds: milliseconds, or NAN when
+// it does not within 2 s.
+double untilSeen(Painter &server, const QRect &area, QRgb colour, const std::function<bool()> &seen)
+{
+    QElapsedTimer clock;
+    server.fill(area, colour);
+    clock.start();
+    return waitUntil(seen, 2000, 500) ? clock.nsecsElapsed() / 1e6 : NAN;
+}
+
 void Bench::latency()
 {
     for (const Target &target : std::as_const(m_targets)) {
@@ -611,13 +621,11 @@ void Bench::latency()
                 pause(30 + int(pauses.bounded(50)));
                 // Colours no other pixel there has, exact in 32 bits per pixel.
                 const QRgb colour = 0xFF000000u | (i % 2 ? 0xE01020u : 0x20E010u) | unsigned(i % 64);
-                QElapsedTimer clock;
-                server.fill(Marker, colour);
-                clock.start();
-                if (waitUntil([&] { return m_client->grab(spot).pixel(0, 0) == colour; }, 2000, 500))
-                    milliseconds[kind].append(clock.nsecsElapsed() / 1e6);
-                else
+                const double ms = untilSeen(server, Marker, colour, [&] { return m_client->grab(spot).pixel(0, 0) == colour; });
+                if (std::isnan(ms))
                     ++misses;
+                else
+                    milliseconds[kind].append(ms);
             }
         });
         server.remove(Marker);
@@ -705,13 +713,11 @@ void Bench::whole()
         } else {
             alternate(target, 1, false, [&](Kind kind, Session &) {
                 changes([&](QRgb colour) {
-                    QElapsedTimer clock;
-                    server.fill(screen, colour);
-                    clock.start();
-                    if (waitUntil([&] { return showsEverywhere(*m_client, colour); }, 2000, 500))
-                        milliseconds[kind].append(clock.nsecsElapsed() / 1e6);
-                    else
-                        ++misses;
+                    const double ms = untilSeen(server, screen, colour, [&] { return showsEverywhere(*m_client, colour); });
+                    if (std::isnan(ms))
+                    ++misses;
+                else
+                    milliseconds[kind].append(ms);
                 });
             });
         }
