@@ -597,14 +597,18 @@ void Bench::traffic()
     }
 }
 
-// From the server painting the area in the colour until seen() holds: milliseconds, or NAN when
-// it does not within 2 s.
-double untilSeen(Painter &server, const QRect &area, QRgb colour, const std::function<bool()> &seen)
+// The server paints the area in the colour: the milliseconds until seen() holds go to times, or
+// a miss is counted when it does not within 2 s.
+void timeChange(Painter &server, const QRect &area, QRgb colour, const std::function<bool()> &seen, QList<double> &times,
+                int &misses)
 {
     QElapsedTimer clock;
     server.fill(area, colour);
     clock.start();
-    return waitUntil(seen, 2000, 500) ? clock.nsecsElapsed() / 1e6 : NAN;
+    if (waitUntil(seen, 2000, 500))
+        times.append(clock.nsecsElapsed() / 1e6);
+    else
+        ++misses;
 }
 
 void Bench::latency()
@@ -621,11 +625,8 @@ void Bench::latency()
                 pause(30 + int(pauses.bounded(50)));
                 // Colours no other pixel there has, exact in 32 bits per pixel.
                 const QRgb colour = 0xFF000000u | (i % 2 ? 0xE01020u : 0x20E010u) | unsigned(i % 64);
-                const double ms = untilSeen(server, Marker, colour, [&] { return m_client->grab(spot).pixel(0, 0) == colour; });
-                if (std::isnan(ms))
-                    ++misses;
-                else
-                    milliseconds[kind].append(ms);
+                timeChange(server, Marker, colour, [&] { return m_client->grab(spot).pixel(0, 0) == colour; },
+                           milliseconds[kind], misses);
             }
         });
         server.remove(Marker);
@@ -713,11 +714,8 @@ void Bench::whole()
         } else {
             alternate(target, 1, false, [&](Kind kind, Session &) {
                 changes([&](QRgb colour) {
-                    const double ms = untilSeen(server, screen, colour, [&] { return showsEverywhere(*m_client, colour); });
-                    if (std::isnan(ms))
-                    ++misses;
-                else
-                    milliseconds[kind].append(ms);
+                    timeChange(server, screen, colour, [&] { return showsEverywhere(*m_client, colour); }, milliseconds[kind],
+                               misses);
                 });
             });
         }
