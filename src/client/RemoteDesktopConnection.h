@@ -25,12 +25,11 @@ struct ConnectionEntry
 class RemoteDesktopConnection
 {
 public:
-    // A check the entry fails: the message shown, and the field that takes the focus after it
-    // (empty: none).
+    // A check the entry fails: the message shown, and the field that takes the focus after it.
     struct Refusal
     {
         QString message;
-        QString focus;
+        std::optional<ClientKey> focus;
     };
 
     // Copies the fields, then checks the entry in order; the first failure, or none.

@@ -6,6 +6,7 @@
 #include "client/SessionControl.h"
 #include "client/VbControls.h"
 #include "client/frmMsRdpClient.h"
+#include "serverlink/ServerAddress.h"
 #include "serverlink/SideLinkMessages.h"
 #include "serverlink/SideLinkSupervisor.h"
 #include "serverlink/SocketControl.h"
@@ -89,15 +90,26 @@ QFrame *borderlessFrame(QWidget *parent, const char *name)
     return f;
 }
 
+using Holders = std::array<QWidget *, ClientKeyCount>;
+
+// The control of a configuration key, named as the key's table says.
+template<typename T>
+T *holding(Holders &holders, ClientKey key, T *control)
+{
+    control->setObjectName(ClientConfig::KeyOf(key).control);
+    holders.at(size_t(key)) = control;
+    return control;
+}
+
 // One page of the configuration's tab control with its check boxes, one under the other.
 void optionPage(QTabWidget *tabs, const char *name, const QString &caption,
-                std::initializer_list<std::pair<const char *, const char *>> boxes)
+                std::initializer_list<std::pair<ClientKey, const char *>> boxes, Holders &holders)
 {
     QFrame *page = borderlessFrame(tabs, name);
     tabs->addTab(page, caption);
     int top = 300;
-    for (const auto &[boxName, boxCaption] : boxes) {
-        Place(named(new CheckBox(QLatin1String(boxCaption), page), boxName), 240, top, 3600, 255);
+    for (const auto &[key, boxCaption] : boxes) {
+        Place(holding(holders, key, new CheckBox(QLatin1String(boxCaption), page)), 240, top, 3600, 255);
         top += 420;
     }
 }
@@ -197,16 +209,16 @@ void frmClient::buildControls()
     Place(cboUsername, 1200, 240, 1980, 315);
     cboUsername->hide();
 
-    chkUserPass = named(new CheckBox(QStringLiteral("Use Password"), Frame2), "chkUserPass");
+    chkUserPass = holding(mHolders, ClientKey::chkUserPass, new CheckBox(QStringLiteral("Use Password"), Frame2));
     Place(chkUserPass, 1200, 1080, 1980, 255);
     chkUserPass->setValue(1);
 
-    txtPassword = named(new QLineEdit(Frame2), "txtPassword");
+    txtPassword = holding(mHolders, ClientKey::txtPassword, new QLineEdit(Frame2));
     Place(txtPassword, 1200, 660, 1980, 315);
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setStyleSheet(FormLayout::PasswordFieldStyle);
 
-    cboResolution = named(new QComboBox(Frame2), "cboResolution");
+    cboResolution = holding(mHolders, ClientKey::cboResolution, new QComboBox(Frame2));
     Place(cboResolution, 1200, 1440, 1980, 315);
     cboResolution->setEditable(true);
     cboResolution->setInsertPolicy(QComboBox::NoInsert);
@@ -215,7 +227,7 @@ void frmClient::buildControls()
     cmdRemoteDesktop = named(new QPushButton(QStringLiteral("Remote Desktop"), Frame2), "cmdRemoteDesktop");
     Place(cmdRemoteDesktop, 720, 1980, 2415, 495);
 
-    txtUserName = named(new QLineEdit(Frame2), "txtUserName");
+    txtUserName = holding(mHolders, ClientKey::txtUserName, new QLineEdit(Frame2));
     Place(txtUserName, 1200, 240, 1980, 315);
 
     shpLockStatus = named(new Shape(Frame2), "shpLockStatus");
@@ -273,35 +285,38 @@ void frmClient::buildControls()
 
     QFrame *fraConfiguration = borderlessFrame(SSTab1, "fraConfiguration");
     SSTab1->addTab(fraConfiguration, QStringLiteral("Configuration"));
-    chkAutoConnect = named(new CheckBox(QStringLiteral("Connect to Server"), fraConfiguration), "chkAutoConnect");
+    chkAutoConnect = holding(mHolders, ClientKey::AutoConnect, new CheckBox(QStringLiteral("Connect to Server"), fraConfiguration));
     Place(chkAutoConnect, 240, 300, 3480, 255);
-    txtServer = named(new QLineEdit(fraConfiguration), "txtServer");
+    txtServer = holding(mHolders, ClientKey::txtServer, new QLineEdit(fraConfiguration));
     Place(txtServer, 1080, 780, 2640, 315);
-    txtPort = named(new QLineEdit(fraConfiguration), "txtPort");
+    txtPort = holding(mHolders, ClientKey::txtPort, new QLineEdit(fraConfiguration));
     Place(txtPort, 1080, 1260, 1200, 315);
     lblServer = label(fraConfiguration, "lblServer", QStringLiteral("Server:"));
     Place(lblServer, 240, 810, 840, 255);
     Label3 = label(fraConfiguration, "Label3", QStringLiteral("Port:"));
     Place(Label3, 240, 1290, 840, 255);
 
-    optionPage(SSTab1, "fraPerformance", QStringLiteral("Performance"),
-               {{"chkENABLE_ENHANCED_GRAPHICS", "Enable Enhanced Graphics"},
-                {"chkDISABLE_THEMING", "Disable Theming"},
-                {"chkDISABLE_MENUANIMATIONS", "Disable Menu Animation"},
-                {"chkDISABLE_WALLPAPER", "Disable Wallpaper"},
-                {"chkDISABLE_FULLWINDOWDRAG", "Disable Full Window Drag"},
-                {"chkDISABLE_CURSOR_SHADOW", "Disable Cursor Shadow"},
-                {"chkDISABLE_CURSORSETTINGS", "Disable Cursorsetting"}});
-    optionPage(SSTab1, "fraRedirection", QStringLiteral("Redirection"),
-               {{"chkRedirectSmartCards", "Redirect SmartCards"},
-                {"chkRedirectPrinters", "Redirect Printers"},
-                {"chkRedirectPorts", "Redirect Ports"},
-                {"chkRedirectDrives", "Redirect Drives"}});
-    optionPage(SSTab1, "fraOther", QStringLiteral("Other"),
-               {{"chkDisplayConnectionBar", "Enable Display Connection Bar"},
-                {"chkBitmap", "Enable Cache Bitmaps"},
-                {"chkCompress", "Enable Data Compression"},
-                {"chkEnableAutoReconnect", "Enable Auto Reconnect"}});
+    {
+        using enum ClientKey; // the members of the same names are not meant here
+        optionPage(SSTab1, "fraPerformance", QStringLiteral("Performance"),
+                   {{chkENABLE_ENHANCED_GRAPHICS, "Enable Enhanced Graphics"},
+                    {chkDISABLE_THEMING, "Disable Theming"},
+                    {chkDISABLE_MENUANIMATIONS, "Disable Menu Animation"},
+                    {chkDISABLE_WALLPAPER, "Disable Wallpaper"},
+                    {chkDISABLE_FULLWINDOWDRAG, "Disable Full Window Drag"},
+                    {chkDISABLE_CURSOR_SHADOW, "Disable Cursor Shadow"},
+                    {chkDISABLE_CURSORSETTINGS, "Disable Cursorsetting"}}, mHolders);
+        optionPage(SSTab1, "fraRedirection", QStringLiteral("Redirection"),
+                   {{chkRedirectSmartCards, "Redirect SmartCards"},
+                    {chkRedirectPrinters, "Redirect Printers"},
+                    {chkRedirectPorts, "Redirect Ports"},
+                    {chkRedirectDrives, "Redirect Drives"}}, mHolders);
+        optionPage(SSTab1, "fraOther", QStringLiteral("Other"),
+                   {{chkDisplayConnectionBar, "Enable Display Connection Bar"},
+                    {chkBitmap, "Enable Cache Bitmaps"},
+                    {chkCompress, "Enable Data Compression"},
+                    {chkEnableAutoReconnect, "Enable Auto Reconnect"}}, mHolders);
+    }
 
     cmdShutDown = named(new QPushButton(QStringLiteral("Turn Off"), this), "cmdShutDown");
     Place(cmdShutDown, 1740, 4920, 1560, 495);
@@ -329,7 +344,8 @@ void frmClient::buildControls()
     connect(Winsock, &SocketControl::Error, this, &frmClient::Winsock_Error);
     connect(Winsock, &SocketControl::DataArrival, this, &frmClient::Winsock_DataArrival);
 
-    Place(label(this, "lblText", QString()), 120, 5520, 3420, 255);
+    lblText = label(this, "lblText", QString());
+    Place(lblText, 120, 5520, 3420, 255);
     lblServerVersionLabel = label(this, "lblServerVersionLabel", QStringLiteral("Server Version:"));
     Place(lblServerVersionLabel, 120, 5880, 1320, 255);
     lblServerVersionLabel->hide();
@@ -391,9 +407,8 @@ void frmClient::Form_Load()
     gRdpStarted = false;
     gRdpConnected = false;
 
-    // The panel's identity.
+    // The panel's identity; its address follows the configuration.
     txtClientname->setText(modSystemBasic::GetLocalComputerName());
-    txtClientIP->setText(Winsock->LocalIP());
 
     txtPassword->setEchoMode(QLineEdit::Password);
 
@@ -405,6 +420,10 @@ void frmClient::Form_Load()
     cboResolution->setCurrentIndex(0);
 
     ReadConfigurationFromFile();
+    // The address the side link would use towards the server configured; once the link is
+    // open, the one it uses (a host name is not looked up here).
+    Winsock->SetRemoteHost(ServerAddress::Host(txtServer->text()));
+    txtClientIP->setText(Winsock->LocalIP());
 
     // Layout, in pixels.
     const QSize screen = screenPixels();
@@ -503,6 +522,12 @@ void frmClient::setPanelText(int panel, const QString &text)
 void frmClient::ShowConfigurationFrame()
 {
     fraConfig->setVisible(true);
+}
+
+void frmClient::ShowNote(const QString &text)
+{
+    lblText->setText(text);
+    lblText->resize(qMax(lblText->width(), lblText->sizeHint().width()), lblText->height());
 }
 
 void frmClient::CloseSideLink()
@@ -604,6 +629,21 @@ void frmClient::showEvent(QShowEvent *e)
 
 bool frmClient::eventFilter(QObject *watched, QEvent *e)
 {
+    if (e->type() == QEvent::InputMethod && (watched == txtPort || watched == txtServer) && !g_forwardingKey) {
+        // Dead keys, compose and input methods deliver their characters here, not as key
+        // presses: each goes through the key handler as if typed, the composition still under
+        // way is shown as it is.
+        auto *composed = static_cast<QInputMethodEvent *>(e);
+        for (const QChar c : composed->commitString()) {
+            QKeyEvent typed(QEvent::KeyPress, keyOf(c.unicode()), Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(watched, &typed);
+        }
+        QInputMethodEvent underWay(composed->preeditString(), composed->attributes());
+        g_forwardingKey = true;
+        QCoreApplication::sendEvent(watched, &underWay);
+        g_forwardingKey = false;
+        return true;
+    }
     if (e->type() != QEvent::KeyPress || g_forwardingKey)
         return QWidget::eventFilter(watched, e);
 

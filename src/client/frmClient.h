@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serverlink/SideLinkView.h"
+#include "settings/ClientConfig.h"
 
 #include <QSize>
 #include <QWidget>
@@ -8,7 +9,6 @@
 #include <memory>
 
 class CheckBox;
-class ClientConfig;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -50,6 +50,8 @@ public:
     // What the tray form does to the window: the configuration frame shown, the link closed.
     void ShowConfigurationFrame();
     void CloseSideLink();
+    // A lasting note for the operator, in the window's own line that nothing else writes.
+    void ShowNote(const QString &text);
 
     // Client configuration.
     void ReadConfigurationFromFile();
@@ -104,8 +106,8 @@ private:
     void SelectUser(qint32 entry) override;
 
     void buildControls();
-    // The control that holds a key of the configuration.
-    QWidget *holderOf(const QString &key) const;
+    // The control that holds a key of the configuration; none for a count.
+    QWidget *holderOf(ClientKey key) const { return mHolders.at(size_t(key)); }
     ClientConfig configuration() const;
     void applyConfiguration(const ClientConfig &config);
     ConnectionEntry connectionEntry() const;
@@ -154,6 +156,10 @@ private:
     SocketControl *Winsock = nullptr;
     QLabel *lblServerVersionLabel = nullptr;
     QLabel *lblServerVersion = nullptr;
+    QLabel *lblText = nullptr;
+
+    // The controls of the configuration's keys, named after them.
+    std::array<QWidget *, ClientKeyCount> mHolders{};
 
     SideLinkSupervisor *mSupervisor = nullptr;
     SideLinkMessages *mMessages = nullptr;

@@ -45,21 +45,16 @@ void focusIfPossible(QWidget *w)
 
 // --- client configuration
 
-QWidget *frmClient::holderOf(const QString &key) const
-{
-    return findChild<QWidget *>(key == u"AutoConnect" ? QStringLiteral("chkAutoConnect") : key);
-}
-
 ClientConfig frmClient::configuration() const
 {
     ClientConfig config;
     for (const ClientConfig::Key &key : ClientConfig::Keys()) {
-        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.name)))
-            config.setValue(key.name, text->text());
-        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.name)))
-            config.setValue(key.name, box->Value());
+        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.key)))
+            config.setValue(key.key, text->text());
+        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.key)))
+            config.setValue(key.key, box->Value());
         else if (key.holder == ClientConfig::Holder::Resolution)
-            config.setValue(key.name, cboResolution->currentIndex());
+            config.setValue(key.key, cboResolution->currentIndex());
     }
     return config;
 }
@@ -67,12 +62,12 @@ ClientConfig frmClient::configuration() const
 void frmClient::applyConfiguration(const ClientConfig &config)
 {
     for (const ClientConfig::Key &key : ClientConfig::Keys()) {
-        const QVariant value = config.value(key.name);
+        const QVariant value = config.value(key.key);
         if (value.isNull())
             continue;
-        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.name)))
+        if (auto *text = qobject_cast<QLineEdit *>(holderOf(key.key)))
             text->setText(value.toString());
-        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.name)))
+        else if (auto *box = qobject_cast<CheckBox *>(holderOf(key.key)))
             box->setValue(value.toInt());
         else if (key.holder == ClientConfig::Holder::Resolution)
             cboResolution->setCurrentIndex(value.toInt());
@@ -178,8 +173,8 @@ void frmClient::cmdRemoteDesktop_Click()
     // The first failure ends the handler.
     if (const auto refusal = mConnection->Check(connectionEntry())) {
         MsgBox::Show(this, refusal->message, MsgBox::OkOnly);
-        if (!refusal->focus.isEmpty())
-            focusIfPossible(findChild<QWidget *>(refusal->focus));
+        if (refusal->focus)
+            focusIfPossible(holderOf(*refusal->focus));
         return;
     }
 
@@ -257,6 +252,7 @@ void frmClient::ConnectSideLink()
 
 void frmClient::Winsock_Connect()
 {
+    txtClientIP->setText(Winsock->LocalIP());
     mSupervisor->Winsock_Connect();
 }
 

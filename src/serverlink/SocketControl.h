@@ -45,6 +45,8 @@ public:
     // Takes up to maxLength received bytes (all when negative).
     void GetData(QString &data, qint32 maxLength = -1);
     qint32 State() const;
+    // Where the side link is to go, before it is opened: the host LocalIP looks towards.
+    void SetRemoteHost(const QString &host) { m_remoteHost = host; }
     // The local address the side link uses, or would use towards the configured server.
     QString LocalIP() const;
 

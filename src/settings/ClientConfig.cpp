@@ -29,9 +29,9 @@ bool readsAsNumber(const QString &text, double &number)
     return true;
 }
 
-qint32 *countOf(const QString &key)
+qint32 *countOf(ClientKey key)
 {
-    return key == u"StartConnectLifeCnt" ? &gStartConnectLifeCnt : &gStartLifeCnt;
+    return key == ClientKey::StartConnectLifeCnt ? &gStartConnectLifeCnt : &gStartLifeCnt;
 }
 
 QVariant readClient(const QString &key)
@@ -77,24 +77,40 @@ void readUserConfig()
 
 } // namespace
 
-const QList<ClientConfig::Key> &ClientConfig::Keys()
+const std::array<ClientConfig::Key, ClientKeyCount> &ClientConfig::Keys()
 {
-    static const QList<Key> keys = [] {
-        QList<Key> k;
-        for (const char *name : {"txtServer", "txtPort", "txtUserName", "txtPassword"})
-            k.append({QLatin1String(name), Holder::Text});
-        k.append({QStringLiteral("chkUserPass"), Holder::CheckBox});
-        k.append({QStringLiteral("cboResolution"), Holder::Resolution});
-        for (const char *name : {"chkDISABLE_WALLPAPER", "chkDISABLE_FULLWINDOWDRAG", "chkDISABLE_MENUANIMATIONS",
-                                 "chkDISABLE_THEMING", "chkENABLE_ENHANCED_GRAPHICS", "chkDISABLE_CURSOR_SHADOW",
-                                 "chkDISABLE_CURSORSETTINGS", "chkRedirectDrives", "chkRedirectPorts",
-                                 "chkRedirectPrinters", "chkRedirectSmartCards", "chkBitmap", "chkCompress",
-                                 "chkDisplayConnectionBar", "chkEnableAutoReconnect", "AutoConnect"})
-            k.append({QLatin1String(name), Holder::CheckBox});
-        for (const char *name : {"StartConnectLifeCnt", "StartLifeCnt"})
-            k.append({QLatin1String(name), Holder::Count});
-        return k;
-    }();
+    using enum ClientKey;
+    using enum Holder;
+    // The control of a key is the one of the same name, but for "Connect to Server" and the counts.
+    const auto key = [](ClientKey k, const char *name, Holder holder, const QVariant &setDefault = {}) {
+        return Key{k, QLatin1String(name), holder == Count ? QString() : QLatin1String(name), holder, setDefault};
+    };
+    static const std::array<Key, ClientKeyCount> keys{
+        key(txtServer, "txtServer", Text, QStringLiteral("SERVERNAME")),
+        key(txtPort, "txtPort", Text, QStringLiteral("12559")),
+        key(txtUserName, "txtUserName", Text, QStringLiteral("Username")),
+        key(txtPassword, "txtPassword", Text, QStringLiteral("Password")), // a placeholder to overwrite
+        key(chkUserPass, "chkUserPass", CheckBox, 1),
+        key(cboResolution, "cboResolution", Resolution, 0),
+        key(chkDISABLE_WALLPAPER, "chkDISABLE_WALLPAPER", CheckBox, 0),
+        key(chkDISABLE_FULLWINDOWDRAG, "chkDISABLE_FULLWINDOWDRAG", CheckBox, 0),
+        key(chkDISABLE_MENUANIMATIONS, "chkDISABLE_MENUANIMATIONS", CheckBox, 0),
+        key(chkDISABLE_THEMING, "chkDISABLE_THEMING", CheckBox, 0),
+        key(chkENABLE_ENHANCED_GRAPHICS, "chkENABLE_ENHANCED_GRAPHICS", CheckBox, 0),
+        key(chkDISABLE_CURSOR_SHADOW, "chkDISABLE_CURSOR_SHADOW", CheckBox, 0),
+        key(chkDISABLE_CURSORSETTINGS, "chkDISABLE_CURSORSETTINGS", CheckBox, 0),
+        key(chkRedirectDrives, "chkRedirectDrives", CheckBox, 0),
+        key(chkRedirectPorts, "chkRedirectPorts", CheckBox, 0),
+        key(chkRedirectPrinters, "chkRedirectPrinters", CheckBox, 0),
+        key(chkRedirectSmartCards, "chkRedirectSmartCards", CheckBox, 0),
+        key(chkBitmap, "chkBitmap", CheckBox, 0),
+        key(chkCompress, "chkCompress", CheckBox, 0),
+        key(chkDisplayConnectionBar, "chkDisplayConnectionBar", CheckBox, 0),
+        key(chkEnableAutoReconnect, "chkEnableAutoReconnect", CheckBox, 0),
+        Key{AutoConnect, QStringLiteral("AutoConnect"), QStringLiteral("chkAutoConnect"), CheckBox, 0},
+        key(StartConnectLifeCnt, "StartConnectLifeCnt", Count),
+        key(StartLifeCnt, "StartLifeCnt", Count),
+    };
     return keys;
 }
 
@@ -116,21 +132,13 @@ ClientConfig ClientConfig::Defaults()
 {
     ClientConfig defaults;
     for (const Key &key : Keys())
-        if (key.holder == Holder::CheckBox)
-            defaults.setValue(key.name, 0);
-    defaults.setValue(QStringLiteral("txtServer"), QStringLiteral("SERVERNAME"));
-    defaults.setValue(QStringLiteral("txtPort"), QStringLiteral("12559"));
-    defaults.setValue(QStringLiteral("txtUserName"), QStringLiteral("Username"));
-    // A placeholder, for the operator to overwrite.
-    defaults.setValue(QStringLiteral("txtPassword"), QStringLiteral("Password"));
-    defaults.setValue(QStringLiteral("chkUserPass"), 1);
-    defaults.setValue(QStringLiteral("cboResolution"), 0);
+        defaults.setValue(key.key, key.setDefault);
     return defaults;
 }
 
 void ClientConfig::Read()
 {
-    mValues.clear();
+    mValues = {};
     qCInfo(lcSettings) << "reading the configuration from" << gClientCfgFile << "and" << gUserCfgFile;
     if (!gClientCfgFile.isEmpty()) {
         for (const Key &key : Keys()) {
@@ -139,20 +147,20 @@ void ClientConfig::Read()
                 const QVariant value = readClient(key.name);
                 switch (key.holder) {
                 case Holder::Text:
-                    setValue(key.name, Conversions::ToText(value));
+                    setValue(key.key, Conversions::ToText(value));
                     break;
                 case Holder::CheckBox:
                     if (const qint16 state = Conversions::ToInt16(value); state >= 0 && state <= 2)
-                        setValue(key.name, state);
+                        setValue(key.key, state);
                     break;
                 case Holder::Resolution:
                     if (const qint16 index = Conversions::ToInt16(value); IsResolutionIndex(index))
-                        setValue(key.name, index);
+                        setValue(key.key, index);
                     break;
                 case Holder::Count: {
                     double number = 0;
                     if (readsAsNumber(Conversions::ToText(value), number) && number > 0)
-                        *countOf(key.name) = Conversions::ToInt32(value);
+                        *countOf(key.key) = Conversions::ToInt32(value);
                     break;
                 }
                 }
@@ -174,14 +182,14 @@ void ClientConfig::Write() const
         QVariant value;
         switch (key.holder) {
         case Holder::Text:
-            value = this->value(key.name).toString();
+            value = this->value(key.key).toString();
             break;
         case Holder::CheckBox:
         case Holder::Resolution:
-            value = QVariant::fromValue(qint16(this->value(key.name).toInt()));
+            value = QVariant::fromValue(qint16(this->value(key.key).toInt()));
             break;
         case Holder::Count:
-            value = QVariant::fromValue(*countOf(key.name));
+            value = QVariant::fromValue(*countOf(key.key));
             break;
         }
         settings.append({key.name, value});

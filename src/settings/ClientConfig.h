@@ -1,10 +1,22 @@
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+
+#include <array>
+
+// The keys of section "Client", in the order they are written and read.
+enum class ClientKey {
+    txtServer, txtPort, txtUserName, txtPassword, chkUserPass, cboResolution,
+    chkDISABLE_WALLPAPER, chkDISABLE_FULLWINDOWDRAG, chkDISABLE_MENUANIMATIONS, chkDISABLE_THEMING,
+    chkENABLE_ENHANCED_GRAPHICS, chkDISABLE_CURSOR_SHADOW, chkDISABLE_CURSORSETTINGS,
+    chkRedirectDrives, chkRedirectPorts, chkRedirectPrinters, chkRedirectSmartCards,
+    chkBitmap, chkCompress, chkDisplayConnectionBar, chkEnableAutoReconnect,
+    AutoConnect, StartConnectLifeCnt, StartLifeCnt,
+};
+inline constexpr int ClientKeyCount = int(ClientKey::StartLifeCnt) + 1;
 
 // The panel's connection settings in Client.cfg (section "Client"), key by key as the main
 // window's controls hold them, and the three values of User.cfg (section "UserConfig") that
@@ -16,14 +28,21 @@ public:
     // What holds a key's value: a text field (text), a check box (0 cleared, 1 checked,
     // 2 grayed), the resolution list (an index, -1 none) or a global count.
     enum class Holder { Text, CheckBox, Resolution, Count };
+    // A key: its name in the file, the control that holds it (none for a count), the kind
+    // of its holder, and what "Set Default" puts into it (null: nothing).
     struct Key
     {
+        ClientKey key;
         QString name;
+        QString control;
         Holder holder;
+        QVariant setDefault;
     };
 
-    // The 24 keys of section "Client", in the order they are written and read.
-    static const QList<Key> &Keys();
+    // The 24 keys of section "Client", in the order they are written and read: the one table
+    // of them, for loading, saving, the window and the connection.
+    static const std::array<Key, ClientKeyCount> &Keys();
+    static const Key &KeyOf(ClientKey key) { return Keys().at(size_t(key)); }
     // The entries of the resolution list; a resolution is stored as an index into it.
     static const QStringList &Resolutions();
     // An entry of the resolution list, or none (-1).
@@ -33,8 +52,8 @@ public:
 
     // The value of a text field, a check box or the resolution; null when the configuration
     // has none for the key. The counts are the globals gStartConnectLifeCnt and gStartLifeCnt.
-    QVariant value(const QString &key) const { return mValues.value(key); }
-    void setValue(const QString &key, const QVariant &value) { mValues.insert(key, value); }
+    QVariant value(ClientKey key) const { return mValues.at(size_t(key)); }
+    void setValue(ClientKey key, const QVariant &value) { mValues.at(size_t(key)) = value; }
 
     // Takes from gClientCfgFile each key whose value its holder may take, and no other: a key
     // that cannot be read or converted has no value afterwards, a count goes to its global
@@ -48,5 +67,5 @@ public:
     static void WriteAutostart(bool on);
 
 private:
-    QHash<QString, QVariant> mValues;
+    std::array<QVariant, ClientKeyCount> mValues;
 };

@@ -7,10 +7,11 @@
 
 #include <utility>
 
-// One pair of calls for INI files and the registry. The root is a registry root name
-// ("HKCU", "HKLM", "HKU", "HKDD", "HKCC", "HKCR", any case) or the path of an INI file; the
-// type letter is "S" text, "B" Boolean or "D" 32-bit number. Returns 0, 99 (nothing done)
-// or the registry error code.
+// One pair of calls for the settings files. The root is the path of an INI file, or a
+// registry root name ("HKCU", "HKLM", "HKU", "HKDD", "HKCC", "HKCR", any case), with which
+// nothing is done: no caller keeps its settings in the registry. The type letter is "S" text,
+// "B" Boolean or "D" 32-bit number (read as an integer; only text is written). Returns 0 or
+// 99 (nothing done).
 namespace modSettings {
 
 inline constexpr qint32 StatusNothingDone = 99;

@@ -96,8 +96,6 @@ QAction *entry(QMenu *menu, const char *name, const QString &caption)
     return action;
 }
 
-// Set on the tray form once the operator has been told that there is no notification area.
-const char *const MissingTrayTold = "missingTrayTold";
 } // namespace
 
 frmClientTrayIcon::frmClientTrayIcon()
@@ -163,10 +161,8 @@ void frmClientTrayIcon::attachMainWindow()
     if (!client)
         return;
     client->installEventFilter(new TrayMenuStandIn(mnuTrayMenu, client));
-    if (!property(MissingTrayTold).toBool()) {
-        setProperty(MissingTrayTold, true);
-        client->setPanelText(1, QStringLiteral("No notification area: right-click for the menu"));
-    }
+    // Not in the status bar, whose first panel the side link rewrites at once.
+    client->ShowNote(QStringLiteral("No notification area: right-click for the menu"));
 }
 
 void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)

@@ -1,5 +1,6 @@
 #include "system/OnScreenKeyboard.h"
 
+#include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -8,24 +9,30 @@ namespace OnScreenKeyboard {
 namespace {
 QString &program()
 {
-    static QString p = DefaultProgram;
+    static QString p; // empty: the default
     return p;
 }
 } // namespace
 
+QString DefaultProgram()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? QStringLiteral("wvkbd-mobintl")
+                                                                                 : QStringLiteral("onboard");
+}
+
 QString Program()
 {
-    return program();
+    return program().isEmpty() ? DefaultProgram() : program();
 }
 
 void SetProgram(const QString &name)
 {
-    program() = name.isEmpty() ? DefaultProgram : name;
+    program() = name;
 }
 
 bool Start(QString *error)
 {
-    const QString name = program();
+    const QString name = Program();
     // A bare name is looked up on the search path; QProcess would also try the working
     // directory, which a panel must not do.
     const QString path = name.contains(QLatin1Char('/')) ? name : QStandardPaths::findExecutable(name);

@@ -5,7 +5,11 @@
 // The desktop's on-screen keyboard, started as a program of its own.
 namespace OnScreenKeyboard {
 
-inline const QString DefaultProgram = QStringLiteral("onboard");
+// The desktop's keyboard: onboard on X; under a Wayland compositor wvkbd, which types through
+// the compositor's virtual-keyboard protocol with the keyboard's own key positions (what the
+// remote session sends on) and stands at the screen's lower edge where the compositor offers
+// layers. Where it offers neither it ends at once, and the button does nothing.
+QString DefaultProgram();
 
 // The program started: a name looked up on the search path, or a path.
 QString Program();

