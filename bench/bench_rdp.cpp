@@ -4,9 +4,10 @@
 // bench_session (the panel's session control, one session per process) or, where the whole
 // program is measured, bin/Veskora itself. Each client shows the session in a window of
 // 1024 x 768 at the top left corner of an Xvfb screen of that size with no window manager; the
-// server's screen is 1024 x 768 as well.
+// server's screen is 1024 x 768 as well. The clients run as in a desktop session: their runtime
+// directory in memory (as /run/user/UID is) and a session bus of their own.
 //
-//   build/bin/bench_rdp [all|connect|traffic|latency|whole|panel] [--runs N] [--servers shadow,xrdp]
+//   build/bin/bench_rdp [all|connect|traffic|latency|whole|startup|panel] [--runs N] [--servers shadow,xrdp]
 //                       [--seconds S] [--samples M] [--sessions K]
 //
 // Runs per client: 10 for connect and start-up, 5 for the others (--runs sets them all). Figures:
@@ -29,12 +30,13 @@
 //          connected at once, each on a screen of its own, and see the same changes: M changes
 //          (40), 50 to 150 ms apart, and for each the panel's time minus xfreerdp's. xrdp keeps
 //          one client per session, so there the clients take turns on the same sequence.
-// panel    The panel program (copied with a Client.cfg into a directory of its own; full screen
+// startup  The panel program (copied with a Client.cfg into a directory of its own; full screen
 //          with the connection bar): process start to its main window mapped, beside a bare Qt
-//          window (this program). Resident memory (VmRSS): idle 2 s after the window; 2 s
-//          after the picture of a session ordered over the side link; 2 s after the session
-//          ended by the connection bar's close button and the main window is back; beside
-//          bench_session and xfreerdp in a session. Then one program, K sessions (100) one
+//          window (this program), in turns.
+// panel    The start-up above, then the panel program's resident memory (VmRSS): idle 2 s after
+//          the window; 2 s after the picture of a session ordered over the side link; 2 s after
+//          the session ended by the connection bar's close button and the main window is back;
+//          beside bench_session and xfreerdp in a session. Then one program, K sessions (100) one
 //          after another: resident memory 0.5 s after each picture and 0.5 s after each end,
 //          and its growth per session (the least-squares slope from the second session on).
 //
@@ -54,6 +56,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -411,6 +414,7 @@ public:
     void traffic();
     void latency();
     void whole();
+    void startUp();
     void panel();
 
 private:
@@ -593,6 +597,20 @@ void Bench::traffic()
     }
 }
 
+// The server paints the area in the colour: the milliseconds until seen() holds go to times, or
+// a miss is counted when it does not within 2 s.
+void timeChange(Painter &server, const QRect &area, QRgb colour, const std::function<bool()> &seen, QList<double> &times,
+                int &misses)
+{
+    QElapsedTimer clock;
+    server.fill(area, colour);
+    clock.start();
+    if (waitUntil(seen, 2000, 500))
+        times.append(clock.nsecsElapsed() / 1e6);
+    else
+        ++misses;
+}
+
 void Bench::latency()
 {
     for (const Target &target : std::as_const(m_targets)) {
@@ -607,13 +625,8 @@ void Bench::latency()
                 pause(30 + int(pauses.bounded(50)));
                 // Colours no other pixel there has, exact in 32 bits per pixel.
                 const QRgb colour = 0xFF000000u | (i % 2 ? 0xE01020u : 0x20E010u) | unsigned(i % 64);
-                QElapsedTimer clock;
-                server.fill(Marker, colour);
-                clock.start();
-                if (waitUntil([&] { return m_client->grab(spot).pixel(0, 0) == colour; }, 2000, 500))
-                    milliseconds[kind].append(clock.nsecsElapsed() / 1e6);
-                else
-                    ++misses;
+                timeChange(server, Marker, colour, [&] { return m_client->grab(spot).pixel(0, 0) == colour; },
+                           milliseconds[kind], misses);
             }
         });
         server.remove(Marker);
@@ -701,13 +714,8 @@ void Bench::whole()
         } else {
             alternate(target, 1, false, [&](Kind kind, Session &) {
                 changes([&](QRgb colour) {
-                    QElapsedTimer clock;
-                    server.fill(screen, colour);
-                    clock.start();
-                    if (waitUntil([&] { return showsEverywhere(*m_client, colour); }, 2000, 500))
-                        milliseconds[kind].append(clock.nsecsElapsed() / 1e6);
-                    else
-                        ++misses;
+                    timeChange(server, screen, colour, [&] { return showsEverywhere(*m_client, colour); }, milliseconds[kind],
+                               misses);
                 });
             });
         }
@@ -895,15 +903,19 @@ private:
     double m_startUpSeconds = NAN;
 };
 
+void Bench::startUp()
+{
+    if (!QFile::exists(builtProgram("Veskora")))
+        std::fprintf(stderr, "bench_rdp: the panel needs %s\n", qPrintable(builtProgram("Veskora")));
+    else if (!m_targets.isEmpty())
+        panelStartUp(m_targets.first());
+}
+
 void Bench::panel()
 {
-    if (!QFile::exists(builtProgram("Veskora"))) {
-        std::fprintf(stderr, "bench_rdp: the panel needs %s\n", qPrintable(builtProgram("Veskora")));
+    startUp();
+    if (!QFile::exists(builtProgram("Veskora")))
         return;
-    }
-    if (m_targets.isEmpty())
-        return;
-    panelStartUp(m_targets.first());
     for (const Target &target : std::as_const(m_targets)) {
         panelMemory(target);
         panelSessions(target);
@@ -1106,13 +1118,24 @@ int main(int argc, char **argv)
     runInGroup();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt's and the clients' runtime files in a directory of their own.
-    const QTemporaryDir runtime;
+    // The clients run as in a desktop session: the runtime files in a directory of their own in
+    // memory (as /run/user/UID is), a session bus of their own.
+    const QTemporaryDir runtime(QStringLiteral("/dev/shm/bench_rdp-XXXXXX"));
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const QString bus = QStringLiteral("unix:path=") + runtime.filePath(QStringLiteral("bus"));
+    QProcess sessionBus;
+    sessionBus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                     QStringLiteral("--address=") + bus});
+    const auto stopBus = qScopeGuard([&] {
+        sessionBus.kill();
+        sessionBus.waitForFinished();
+    });
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
     QApplication app(argc, argv);
+    waitUntil([&] { return QFile::exists(runtime.filePath(QStringLiteral("bus"))); }, 5000, 1000);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("all, connect, traffic, latency, whole or panel"));
+    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("all, connect, traffic, latency, whole, startup or panel"));
     const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Runs per client."), QStringLiteral("N"));
     const QCommandLineOption servers(QStringLiteral("servers"), QStringLiteral("shadow, xrdp or both."),
                                      QStringLiteral("LIST"), QStringLiteral("shadow,xrdp"));
@@ -1155,5 +1178,7 @@ int main(int argc, char **argv)
         bench.whole();
     if (all || what == QLatin1String("panel"))
         bench.panel();
+    else if (what == QLatin1String("startup"))
+        bench.startUp();
     return 0;
 }

@@ -13,11 +13,23 @@
 
 using namespace modGlobClientVar;
 
+namespace {
+
+// One icon for every session window, kept for the program's life: an icon made anew for each
+// would leave its pictures in the toolkit's pixmap cache, a little more with every session.
+const QIcon &programIcon()
+{
+    static const QIcon *icon = new QIcon(QStringLiteral(":/veskora.xpm"));
+    return *icon;
+}
+
+} // namespace
+
 frmMsRdpClient::frmMsRdpClient(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("frmMsRdpClient"));
     setWindowTitle(QStringLiteral("Veskora"));
-    setWindowIcon(QIcon(QStringLiteral(":/veskora.xpm")));
+    setWindowIcon(programIcon());
     msts = SessionControlFactory::Create(this);
     msts->setObjectName(QStringLiteral("msts"));
     msts->setGeometry(rect());
