@@ -1,6 +1,7 @@
 #include "client/ModuleSessionControl.h"
 
 #include "platform/ErrorNumbers.h"
+#include "system/ResidentPages.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -8,6 +9,7 @@
 
 #include <dlfcn.h>
 #include <malloc.h>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -46,6 +48,8 @@ private:
     {
         if (m_handle)
             return;
+        if (!m_programFiles)
+            m_programFiles = ResidentPages::MappedFiles();
         // Two of the libraries it brings stay from the first session on, as they cannot be
         // loaded again without a loss: WinPR makes thread-local keys anew each time and never
         // gives them back (the process would run out of them after some hundred sessions),
@@ -84,11 +88,17 @@ private:
         m_create = nullptr;
         // The session's threads have left free memory in their heaps.
         malloc_trim(0);
+        // The libraries that stay (those above, and those that pin themselves: OpenSSL,
+        // PulseAudio, GLib's types, a C++ codec the loader holds on to) keep some 9 MB of code
+        // and constants mapped that the panel runs no more until the next session.
+        ResidentPages::Release(*m_programFiles);
     }
 
     void *m_handle = nullptr;
     CreateControl m_create = nullptr;
     int m_controls = 0;
+    // What the program maps before its first session: its own files, left alone.
+    std::optional<QSet<QString>> m_programFiles;
 };
 
 } // namespace
