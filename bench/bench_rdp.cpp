@@ -36,9 +36,11 @@
 // panel    The start-up above, then the panel program's resident memory (VmRSS): idle 2 s after
 //          the window; 2 s after the picture of a session ordered over the side link; 2 s after
 //          the session ended by the connection bar's close button and the main window is back;
-//          beside bench_session and xfreerdp in a session. Then one program, K sessions (100) one
-//          after another: resident memory 0.5 s after each picture and 0.5 s after each end,
-//          and its growth per session (the least-squares slope from the second session on).
+//          beside bench_session and xfreerdp in a session; the same for the pages of each process
+//          alone (its private memory, without the shared library code). Then one program, K
+//          sessions (100) one after another: resident memory 0.5 s after each picture and 0.5 s
+//          after each end, and its growth per session (the least-squares slope from the second
+//          session on).
 //
 // Both clients get the same protocol features; xfreerdp's are chosen on its command line (see
 // xfreerdpArguments). Built with the project, never run by the tests. The load average is
@@ -196,6 +198,21 @@ double residentMegabytes(qint64 pid)
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return NAN;
+}
+
+// The pages of the process alone (Private_Clean + Private_Dirty of smaps_rollup): its own heap,
+// stacks and written data, without the library code and the shared memory it shares with
+// other processes (the X server among them).
+double privateMegabytes(qint64 pid)
+{
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!rollup.open(QIODevice::ReadOnly))
+        return NAN;
+    double kb = 0;
+    for (const QByteArray &line : rollup.readAll().split('\n'))
+        if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
+            kb += line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toDouble();
+    return kb / 1024.0;
 }
 
 // The output of ss (socket statistics) with the given arguments.
@@ -869,6 +886,7 @@ public:
     }
     double startUpSeconds() const { return m_startUpSeconds; }
     double resident() const { return residentMegabytes(m_process->pid()); }
+    double privateMemory() const { return privateMegabytes(m_process->pid()); }
     // A session ordered over the side link: true once the screen shows the server's picture.
     bool startSession(const Probe &screen, const QImage &serverRow)
     {
@@ -946,25 +964,30 @@ void Bench::panelStartUp(const Target &target)
 void Bench::panelMemory(const Target &target)
 {
     const QImage serverRow = probeRow(Probe(target.screen));
-    QList<double> idle, bareIdle, inSession, after, driver, xf;
+    QList<double> idle, bareIdle, inSession, after, driver, xf, ownIdle, ownSession, ownAfter, ownXf;
     for (int run = -1; run < runs(5); ++run) {
         {
             PanelProgram panel(target, m_clientScreen->name());
             pause(2000);
-            const double idleMb = panel.resident();
-            double sessionMb = NAN, afterMb = NAN;
+            const double idleMb = panel.resident(), ownIdleMb = panel.privateMemory();
+            double sessionMb = NAN, afterMb = NAN, ownSessionMb = NAN, ownAfterMb = NAN;
             if (panel.startSession(*m_client, serverRow)) {
                 pause(2000);
                 sessionMb = panel.resident();
+                ownSessionMb = panel.privateMemory();
                 if (panel.endSession(*m_client)) {
                     pause(2000);
                     afterMb = panel.resident();
+                    ownAfterMb = panel.privateMemory();
                 }
             }
             if (run >= 0) {
                 idle.append(idleMb);
                 inSession.append(sessionMb);
                 after.append(afterMb);
+                ownIdle.append(ownIdleMb);
+                ownSession.append(ownSessionMb);
+                ownAfter.append(ownAfterMb);
             }
         }
         pause(300);
@@ -977,8 +1000,11 @@ void Bench::panelMemory(const Target &target)
         for (const Kind kind : {Kind::Panel, Kind::Xfreerdp}) {
             Session s = startSession(kind, target);
             pause(2000);
-            if (run >= 0 && !std::isnan(s.pictureSeconds))
+            if (run >= 0 && !std::isnan(s.pictureSeconds)) {
                 (kind == Kind::Panel ? driver : xf).append(residentMegabytes(s.client->pid()));
+                if (kind == Kind::Xfreerdp)
+                    ownXf.append(privateMegabytes(s.client->pid()));
+            }
             endSession(s);
         }
     }
@@ -999,6 +1025,14 @@ void Bench::panelMemory(const Target &target)
     printRatio("memory with a session", panel, x);
     std::printf("  the session adds (p50) %.1f MB; after it the panel keeps %.1f MB more than before it\n",
                 panel.p50 - before.p50, ended.p50 - before.p50);
+    printHeader(QStringLiteral("private memory (Private_Clean + Private_Dirty), %1: the same moments").arg(target.name));
+    const Summary ownBefore = printRow(QStringLiteral("panel program, idle"), known(ownIdle), "MB");
+    const Summary ownPanel = printRow(QStringLiteral("panel program, session"), known(ownSession), "MB");
+    const Summary ownEnded = printRow(QStringLiteral("panel program, after it"), known(ownAfter), "MB");
+    const Summary ownX = printRow(QStringLiteral("xfreerdp, session"), ownXf, "MB");
+    printRatio("private memory with a session", ownPanel, ownX);
+    std::printf("  the session adds (p50) %.1f MB of its own; after it the panel keeps %.1f MB more than before it\n",
+                ownPanel.p50 - ownBefore.p50, ownEnded.p50 - ownBefore.p50);
 }
 
 void Bench::panelSessions(const Target &target)
