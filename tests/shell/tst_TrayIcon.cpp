@@ -278,7 +278,7 @@ private slots:
         script.then(promptShown)
             .act([&] {
                 auto *field = dialogChild<QLineEdit>(false, "txtEnterPassword");
-                startedEmpty = field->text().isEmpty();
+                startedEmpty = field->text().isEmpty() && !frmEnterPassword::Instance()->isModal(); // other windows stay usable
                 field->setText(entry);
                 answer(false, "txtEnterPassword", how);
             })
