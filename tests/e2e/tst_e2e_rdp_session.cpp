@@ -105,10 +105,10 @@ private slots:
         QFETCH(bool, back);
         Attempt a(m_server->address(), password);
         a.control.AdvancedSettings3()->setEnableAutoReconnect(reconnect);
-        a.control.Connect();
-        const bool refused = password != Password;
         using State = SessionControl::SessionState;
         QSignalSpy states(&a.control, &SessionControl::StateChanged);
+        a.control.Connect();
+        const bool refused = password != Password;
         if (!refused) {
             QVERIFY(a.connected.wait(kWait));
             QCOMPARE(a.control.State(), State::Connected);
