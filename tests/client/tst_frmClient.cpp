@@ -433,6 +433,22 @@ private slots:
         QCOMPARE(Forms::MsRdpClient(), session);
     }
 
+    // The window rebuilt while a session runs (the tray's Configuration) leaves it running, shown
+    // and counted; closing its window still ends it.
+    void rebuildDuringSession()
+    {
+        configurationMode().cmdRemoteDesktop_Click();
+        const QPointer<RecordingSessionControl> control = RecordingSessionControl::last();
+        control->raiseConnected();
+        Forms::UnloadClient();
+        frmClient &rebuilt = Forms::LoadClient();
+        QVERIFY(rebuilt.isVisible() && control && control->isVisible() && gRdpStarted && gRdpConnected);
+        QVERIFY(!Forms::MsRdpClient()->close() && control->callNames().endsWith(QStringLiteral("Disconnect")));
+        QVERIFY(gRdpStarted && !gRdpConnected); // ending
+        control->raiseDisconnected(0);
+        QVERIFY(!gRdpStarted && rebuilt.isVisible() && !Forms::MsRdpClient()->isVisible());
+    }
+
     // Real mounts become messages, escaped names too; a handler may end the watch.
     void realMountsBecomeMessages()
     {

@@ -66,7 +66,10 @@ struct View : SideLinkView
     void ShowUserList() override { calls << QStringLiteral("list %1").arg(gUsersConfig->Count()); }
     qint32 UserListCount() const override { return gUsersConfig ? gUsersConfig->Count() : 0; }
     void SelectUser(qint32 entry) override { calls << QStringLiteral("select %1").arg(entry); }
-    void ConnectToServer() override { calls << (stamped(panel[1], "RemoteConnection") ? "connect, stamped" : "connect, " + panel[1]), gRdpStarted = true; }
+    void ConnectToServer() override { calls << (stamped(panel[1], "RemoteConnection") ? "connect, stamped" : "connect, " + panel[1]), started = true; }
+    bool started = false, connected = false;
+    bool RdpStarted() const override { return started; }
+    bool RdpConnected() const override { return connected; }
 };
 
 // Wired as the main window wires them.
@@ -130,7 +133,6 @@ private slots:
     void init()
     {
         gStartLifeCnt = 45, gStartConnectLifeCnt = gTryConnectActionCnt = 3, gTryConnectCount = 0;
-        gRdpStarted = gRdpConnected = false;
         gUsersConfig.reset(), m_machine.clear();
         m_dir = std::make_unique<TestSupport::ProgramDir>();
         m_server = std::make_unique<TestSupport::LoopbackServer>();
@@ -347,7 +349,7 @@ private slots:
         l.view.calls.clear();
         expectAnswer(command(11, 2) + kLife, command(3, 1), "SignOfLife "); // started, not yet connected
         QCOMPARE(l.view.calls, (QStringList{"select 1", "show op2", "connect, stamped"}));
-        gRdpConnected = true;
+        l.view.connected = true;
         expectAnswer(kLife, command(3, 3));
         expectAnswer(profile(1, 1, "new"), command(7, 1)); // a new series drops the old list at once
         QCOMPARE(gUsersConfig->Count(), 1);
