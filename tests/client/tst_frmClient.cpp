@@ -279,6 +279,9 @@ private slots:
         }
         QCOMPARE(field(f, "txtPort")->text() + u' ' + field(f, "txtServer")->text(), "400012 " + typed.left(31));
         field(f, "txtPort")->setText(QStringLiteral("4000"));
+        field(f, "txtServer")->setText(QStringLiteral("ts"));
+        QTest::keyClick(field(f, "txtServer"), Qt::Key_A, Qt::ControlModifier); // below the limit control keys keep their use
+        QCOMPARE(field(f, "txtServer")->selectedText(), QStringLiteral("ts"));
         list(f, "cboResolution")->setCurrentIndex(5);
         const auto held = [&] { QList<int> values; for (CheckBox *b : boxes) values << b->Value(); return values; };
         const QList<int> written = held();

@@ -69,6 +69,8 @@ private slots:
                 && RegQueryValueEx(key, QStringLiteral("bin"), &reserved, nullptr, nullptr, &size) == ERROR_INVALID_PARAMETER);
         QCOMPARE(RegOpenKeyEx(key, QString(), 0, KEY_QUERY_VALUE, &other), ERROR_SUCCESS);
         QVERIFY(other != key && OpenHandleCount() == 2);
+        HKEY same = 0; // no subkey: the same handle, if it is one
+        QVERIFY(RegOpenKey(key, QString(), &same) == ERROR_SUCCESS && same == key && RegOpenKey(0x1234, QString(), &same) == ERROR_INVALID_HANDLE);
         QVERIFY(RegCloseKey(other) == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
     }
 
