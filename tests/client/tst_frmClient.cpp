@@ -154,7 +154,7 @@ private slots:
             QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 161); // 2415 twips
             return;
         }
-        QTRY_VERIFY(!field(f, "txtUserName")->isEnabled());
+        QTRY_VERIFY(!field(f, "txtUserName")->isEnabled() && !field(f, "txtPassword")->isEnabled());
         QVERIFY(!child(&f, "fraConfig")->isVisible() && !list(f, "cboResolution")->isEnabled());
         QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 140); // ends 60 twips before the lamp
         // Full screen, the server-version labels keep their distance from the lower edge: design top 392 of 431 pixels.
@@ -231,6 +231,7 @@ private slots:
     {
         frmClient &f = configurationMode();
         SideLinkMessages &messages = f.Messages();
+        QVERIFY(!child(&f, "cmdShutDown")->isEnabled() && !child(&f, "cmdRestart")->isEnabled()); // until the server's list
         messages.ReceiveUserProfile(1, QStringLiteral("anna"), QStringLiteral("a-pw"), 1);
         QCOMPARE(field(f, "txtUserName")->text() + field(f, "txtPassword")->text(), QStringLiteral("annaa-pw"));
         messages.ReceiveUserProfile(2, QStringLiteral("bert"), QStringLiteral("b-pw"), 4);
@@ -241,10 +242,16 @@ private slots:
         QComboBox *users = list(f, "cboUsername");
         QVERIFY(users->isVisible() && !field(f, "txtUserName")->isVisible() && users->count() == 3);
         QCOMPARE(list(f, "cboResolution")->currentIndex(), 1); // profile 1 in the fields
-        for (const char *name : {"cmdRemoteDesktop", "cmdShutDown", "cmdRestart"})
-            QVERIFY(child<QPushButton>(&f, name)->isEnabled());
+        for (const char *name : {"cmdRemoteDesktop", "cmdShutDown", "cmdRestart", "cmdKeyboard"})
+            QVERIFY(child<QPushButton>(&f, name)->isEnabled() && child<QPushButton>(&f, name)->font().bold());
         users->setCurrentIndex(2);
         QVERIFY(field(f, "txtUserName")->text() == u"carl" && list(f, "cboResolution")->currentIndex() == 1);
+        QCoreApplication::processEvents();
+        for (int again = 0; again < 2; ++again) { // the entry already chosen, picked again: the fields anew, each time
+            field(f, "txtUserName")->clear();
+            emit users->activated(2);
+            QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("carl"));
+        }
         users->setFocus();
         QTest::keyClicks(users, QStringLiteral("ab")); // typing chooses nothing
         QCOMPARE(users->currentIndex(), 2);
@@ -386,7 +393,7 @@ private slots:
         QVERIFY(first && session->msts == first && first->callNames().contains(QStringLiteral("Connect")));
         QVERIFY(!f.isVisible() && session->isVisible() && first->isVisible() && gRdpStarted);
         QCOMPARE(session->frameGeometry().topLeft(), QPoint(1, 1));
-        QVERIFY(first->geometry() == QRect(0, 0, 1024, 768) && session->size() == first->size());
+        QVERIFY(first->geometry() == QRect(0, 0, 1024, 768) && session->size() == first->size() && session->maximumSize() == first->size());
         first->raiseConnected();
         QVERIFY(gRdpConnected);
         // Only arrivals and removals of media reach the control; its refusal changes nothing.

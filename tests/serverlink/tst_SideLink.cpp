@@ -303,9 +303,17 @@ private slots:
         QVERIFY(mostSockets <= 1 && errors.isEmpty() && gTryConnectCount == 0);
     }
 
-    // An error outside an attempt is no failed one; after unloading, the failure action leaves the timer off.
+    // An error outside an attempt (also after one that succeeded) is no failed one; after unloading, the failure
+    // action leaves the timer off.
     void failuresOutsideAnAttempt()
     {
+        {
+            SocketControl &settled = connected().socket;
+            QSignalSpy refused(&settled, &SocketControl::Error);
+            settled.Connect(QStringLiteral("127.0.0.1"), TestSupport::refusingPort());
+            QTRY_COMPARE(refused.size(), 1);
+            QCOMPARE(gTryConnectCount, 0);
+        }
         gTryConnectActionCnt = 1;
         Link &l = link(50, QString::number(TestSupport::refusingPort()));
         QSignalSpy errors(&l.socket, &SocketControl::Error);
