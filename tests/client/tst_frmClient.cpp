@@ -137,7 +137,7 @@ private slots:
         TestSupport::LoopbackServer server;
         gNotMaximized = notMaximized;
         gRdpStarted = gRdpConnected = true;
-        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : Forms::LoadClient();
+        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : TestSupport::LoadPanel(*m_dir, {"chkUserPass=7"});
         QVERIFY(!gRdpStarted && !gRdpConnected && Forms::MsRdpClient()->isHidden() && Forms::MsRdpClient()->msts->isHidden());
         RecordingSessionControl::last()->raiseConnected(); // not started here: not counted
         QVERIFY(!gRdpConnected);
@@ -150,6 +150,7 @@ private slots:
             QTRY_VERIFY(f.isActiveWindow());
             QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
             QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
+            QCOMPARE(box(f, "chkUserPass")->Value(), autoConnect ? 0 : 1); // a value no box holds leaves the design's
             QVERIFY(f.Supervisor().LifeCnt() == 0 && winsock->State() == SocketControl::sckClosed && server.peers.isEmpty());
             QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 161); // 2415 twips
             return;
