@@ -122,7 +122,7 @@ Compositor::Compositor(const QString &program, const QSize &size) : m_display(si
     if (!QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
         || !run({"chown", "-R", "nobody:nogroup", runtime}) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return;
-    const QStringList command = program == QLatin1String("cage") ? QStringList{"cage", "-d", "--", "sleep", "86400"}
+    const QStringList command = program == QLatin1String("cage") ? QStringList{"cage", "-d", "--", "setpriv", "--pdeathsig", "KILL", "sleep", "86400"}
                                                                  : QStringList{program, "-c", runtime + QStringLiteral("/config")};
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")));
