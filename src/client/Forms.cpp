@@ -49,6 +49,12 @@ void UnloadMsRdpClient()
     }
 }
 
+SessionControl::SessionState SessionState()
+{
+    const frmMsRdpClient *session = g_msRdpClient.get();
+    return session && session->msts ? session->msts->State() : SessionControl::SessionState::NotStarted;
+}
+
 MainWindowHost *Host()
 {
     return g_host;

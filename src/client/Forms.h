@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/SessionControl.h"
+
 #include <QPointer>
 
 #include <utility>
@@ -47,6 +49,10 @@ void UnloadClient();
 frmMsRdpClient *MsRdpClient();
 frmMsRdpClient &LoadMsRdpClient();
 void UnloadMsRdpClient();
+
+// Where the remote desktop session stands: the state of the session window's control, which
+// owns it; NotStarted while no session window is loaded.
+SessionControl::SessionState SessionState();
 
 // The form that owns the main window (the tray form), or nullptr.
 MainWindowHost *Host();

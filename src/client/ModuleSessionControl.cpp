@@ -109,6 +109,8 @@ SessionControl &ModuleSessionControl::control() const
         m_control->setGeometry(rect());
         m_control->show();
         self->setFocusProxy(m_control);
+        // Its state is this control's, as its events are.
+        connect(m_control, &SessionControl::StateChanged, self, [self](SessionState state) { self->setState(state); });
         connect(m_control, &SessionControl::OnConnected, self, &SessionControl::OnConnected);
         connect(m_control, &SessionControl::OnDisconnected, self, &SessionControl::OnDisconnected);
         // Its session over, the control is done with: the next session gets a fresh one, and

@@ -6,9 +6,9 @@
 // (libveskora-session.so in the program directory) and loads the module when the first setting
 // or call reaches it, that is when a session is prepared. The session window loaded at start
 // gets none of it, so an idle panel maps none of the remote desktop libraries. The module's
-// control fills this widget and takes its keyboard focus; its events are this control's. Once
-// its session has ended the module's control goes, and with the last of them the module: a
-// setting or call after that starts afresh.
+// control fills this widget and takes its keyboard focus; its events and its state are this
+// control's. Once its session has ended the module's control goes, and with the last of them
+// the module: a setting or call after that starts afresh.
 //
 // A module that cannot be loaded raises VbError 429 with the loader's reason.
 class ModuleSessionControl : public SessionControl

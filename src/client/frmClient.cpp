@@ -399,13 +399,14 @@ void frmClient::Form_Load()
     // The operator cannot close the window.
     modSystemBasic::RemoveCloseMenu(this);
 
-    // The session window, hidden, with its control invisible.
+    // The session window, hidden, with its control invisible; and the session flags cleared,
+    // as they follow the control's state. A window rebuilt while a session runs (the tray's
+    // Configuration) leaves that session, its picture and its flags alone.
     frmMsRdpClient &session = Forms::LoadMsRdpClient();
-    if (session.msts)
+    const SessionControl::SessionState state = Forms::SessionState();
+    if (session.msts && state == SessionControl::SessionState::NotStarted)
         session.msts->setVisible(false);
-
-    gRdpStarted = false;
-    gRdpConnected = false;
+    session.msts_StateChanged(state);
 
     // The panel's identity; its address follows the configuration.
     txtClientname->setText(modSystemBasic::GetLocalComputerName());

@@ -104,6 +104,8 @@ private:
     void HideLockStatus() override;
     qint32 UserListCount() const override;
     void SelectUser(qint32 entry) override;
+    bool RdpStarted() const override;
+    bool RdpConnected() const override;
 
     void buildControls();
     // The control that holds a key of the configuration; none for a count.

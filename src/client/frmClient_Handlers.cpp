@@ -172,7 +172,12 @@ void frmClient::cmdRemoteDesktop_Click()
 {
     // The first failure ends the handler.
     if (const auto refusal = mConnection->Check(connectionEntry())) {
+        // The box lets the side link go on: a session may start over it, or the window be
+        // rebuilt and this one go.
+        const QPointer<frmClient> self(this);
         MsgBox::Show(this, refusal->message, MsgBox::OkOnly);
+        if (!self)
+            return;
         if (refusal->focus)
             focusIfPossible(holderOf(*refusal->focus));
         return;
@@ -227,7 +232,6 @@ void frmClient::ConnectToServer()
     // Hidden for the session, the window gives back the toolkit's copy of its picture (3 MB on
     // a 1024 x 768 screen); shown again afterwards, it is made anew.
     destroy();
-    gRdpStarted = true;
     session.setVisible(true);
     session.show();
 
@@ -325,6 +329,16 @@ qint32 frmClient::UserListCount() const
 void frmClient::SelectUser(qint32 entry)
 {
     cboUsername->setCurrentIndex(entry);
+}
+
+bool frmClient::RdpStarted() const
+{
+    return Forms::SessionState() != SessionControl::SessionState::NotStarted;
+}
+
+bool frmClient::RdpConnected() const
+{
+    return Forms::SessionState() == SessionControl::SessionState::Connected;
 }
 
 // --- panel buttons and key filters

@@ -1,7 +1,6 @@
 #include "client/frmMsRdpClient.h"
 
 #include "client/Forms.h"
-#include "client/SessionControl.h"
 #include "client/SessionControlFactory.h"
 #include "client/clsDeviceChange.h"
 #include "client/frmClient.h"
@@ -35,7 +34,7 @@ frmMsRdpClient::frmMsRdpClient(QWidget *parent) : QWidget(parent)
     msts->setGeometry(rect());
     // Shown only when a connection is prepared.
     msts->setVisible(false);
-    connect(msts, &SessionControl::OnConnected, this, &frmMsRdpClient::msts_OnConnected);
+    connect(msts, &SessionControl::StateChanged, this, &frmMsRdpClient::msts_StateChanged);
     connect(msts, &SessionControl::OnDisconnected, this, &frmMsRdpClient::msts_OnDisconnected);
 }
 
@@ -56,15 +55,16 @@ void frmMsRdpClient::Form_Load()
 void frmMsRdpClient::Form_Unload()
 {
     DeviceChange.reset();
-    gRdpConnected = false;
-    gRdpStarted = false;
+    // The control goes with the window, and its session with it.
+    msts_StateChanged(SessionControl::SessionState::NotStarted);
 }
 
-void frmMsRdpClient::msts_OnConnected()
+void frmMsRdpClient::msts_StateChanged(SessionControl::SessionState state)
 {
-    // A connection that was not started here is not counted.
-    if (gRdpStarted)
-        gRdpConnected = true;
+    // The program's two flags say what the control's state says; nothing else writes them. A
+    // session being made again or ended is started but not connected.
+    gRdpStarted = state != SessionControl::SessionState::NotStarted;
+    gRdpConnected = state == SessionControl::SessionState::Connected;
 }
 
 void frmMsRdpClient::msts_OnDisconnected(qint32 discReason)
@@ -77,8 +77,6 @@ void frmMsRdpClient::msts_OnDisconnected(qint32 discReason)
     // Hidden until the next connection rebuilds it, the window gives back the toolkit's copy of
     // its picture (3 MB at 1024 x 768); shown again, it would be made anew.
     destroy();
-    gRdpConnected = false;
-    gRdpStarted = false;
     if (frmClient *client = Forms::Client())
         client->setVisible(true);
 }
@@ -96,10 +94,11 @@ void frmMsRdpClient::DeviceChange_DeviceChanged(quint32 wParam, qint32 lParam)
 
 void frmMsRdpClient::closeEvent(QCloseEvent *event)
 {
-    // However the window is asked to close (a window manager, Alt+F4), the session ends and
-    // its end brings the main window back; a window without a session goes back at once.
+    // However the window is asked to close (a window manager, Alt+F4), and whatever the session
+    // is doing, it ends at the server and its end brings the main window back; a window without
+    // a session goes back at once.
     event->ignore();
-    if (gRdpStarted)
+    if (msts->State() != SessionControl::SessionState::NotStarted)
         msts->Disconnect();
     else
         msts_OnDisconnected(0);

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "client/SessionControl.h"
+
 #include <QWidget>
 #include <memory>
 
-class SessionControl;
 class IMsRdpClientNonScriptable;
 class clsDeviceChange;
 
@@ -18,7 +19,7 @@ public:
 
     void Form_Load();
     void Form_Unload();
-    void msts_OnConnected();
+    void msts_StateChanged(SessionControl::SessionState state);
     void msts_OnDisconnected(qint32 discReason);
     void DeviceChange_DeviceChanged(quint32 wParam, qint32 lParam);
 

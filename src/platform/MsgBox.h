@@ -24,7 +24,8 @@ struct Call
     QString caption;
 };
 
-// Shows a modal box with an OK button and returns when it is closed.
+// Shows a box with an OK button and returns when it is closed. It blocks its owner's window
+// only, and closes when the program hides that window.
 void Show(QWidget *owner, const QString &text, int style = OkOnly, const QString &caption = AppTitle);
 
 // Replaces the real box, for tests; an empty handler restores it.

@@ -219,7 +219,7 @@ void FreeRdpSessionControl::wipePassword()
 
 void FreeRdpSessionControl::NotifyRedirectDeviceChange(quint32 wParam, qint32)
 {
-    if (!m_session || !m_connected)
+    if (!established())
         ErrorNumbers::raise(ErrorNumbers::InvalidCall);
     // Whatever arrived or went, the session follows the media mounted now.
     if (m_redirectDrives && (wParam == 0x8000 || wParam == 0x8004))
@@ -276,7 +276,6 @@ void FreeRdpSessionControl::Connect()
     if (m_redirectDrives)
         config.drives = removableDrives();
 
-    m_connected = false;
     m_keysDown.clear();
     m_buttonsDown = {};
     m_frame.reset(QSize(m_desktopWidth, m_desktopHeight));
@@ -288,11 +287,13 @@ void FreeRdpSessionControl::Connect()
     RdpSession *session = m_session.get();
     connect(session, &RdpSession::connected, this, &FreeRdpSessionControl::sessionConnected, Qt::QueuedConnection);
     connect(session, &RdpSession::ended, this, &FreeRdpSessionControl::sessionEnded, Qt::QueuedConnection);
+    connect(session, &RdpSession::reconnecting, this, &FreeRdpSessionControl::sessionReconnecting, Qt::QueuedConnection);
     connect(session, &RdpSession::frameChanged, this, &FreeRdpSessionControl::sessionFrameChanged,
             Qt::QueuedConnection);
     connect(session, &RdpSession::resized, this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
     connect(session, &RdpSession::certificateChanged, this, &FreeRdpSessionControl::sessionCertificateChanged,
             Qt::QueuedConnection);
+    setState(SessionState::Connecting);
     m_session->start();
     applyFullScreen();
     updateConnectionBar();
@@ -301,8 +302,10 @@ void FreeRdpSessionControl::Connect()
 
 void FreeRdpSessionControl::Disconnect()
 {
-    if (m_session)
-        m_session->requestStop();
+    if (!m_session)
+        return;
+    m_session->requestStop();
+    setState(SessionState::Ending);
 }
 
 QImage FreeRdpSessionControl::screenImage() const
@@ -317,12 +320,22 @@ QSize FreeRdpSessionControl::remoteSize() const
 
 void FreeRdpSessionControl::sessionConnected()
 {
-    if (!m_session || m_connected)
+    // A session made again is connected again, but established only once; one being ended
+    // stays so.
+    const SessionState before = State();
+    if (before != SessionState::Connecting && before != SessionState::Reconnecting)
         return;
-    m_connected = true;
+    setState(SessionState::Connected);
     if (hasFocus())
         m_session->postInput({RdpInputEvent::FocusIn, false, lockKeyStates(), 0, 0});
-    emit OnConnected();
+    if (before == SessionState::Connecting)
+        emit OnConnected();
+}
+
+void FreeRdpSessionControl::sessionReconnecting()
+{
+    if (State() == SessionState::Connected)
+        setState(SessionState::Reconnecting);
 }
 
 void FreeRdpSessionControl::sessionEnded(qint32 reason)
@@ -333,8 +346,8 @@ void FreeRdpSessionControl::sessionEnded(qint32 reason)
     m_session.reset();
     m_frame.setWindow(nullptr);
     m_framePutDirectly = false;
-    m_connected = false;
     updateConnectionBar();
+    setState(SessionState::NotStarted);
     emit OnDisconnected(reason);
 }
 
@@ -507,7 +520,7 @@ void FreeRdpSessionControl::updateConnectionBar()
 void FreeRdpSessionControl::keyPressEvent(QKeyEvent *event)
 {
     const quint32 code = scanCodeForX11KeyCode(event->nativeScanCode());
-    if (!code || !m_session || !m_connected)
+    if (!code || !established())
         return;
     // Held keys repeat as further presses, as a keyboard does on the wire.
     if (!m_keysDown.contains(code))
@@ -520,7 +533,7 @@ void FreeRdpSessionControl::keyReleaseEvent(QKeyEvent *event)
     if (event->isAutoRepeat())
         return;
     const quint32 code = scanCodeForX11KeyCode(event->nativeScanCode());
-    if (!code || !m_session || !m_connected)
+    if (!code || !established())
         return;
     m_keysDown.removeAll(code);
     m_session->postInput({RdpInputEvent::Key, false, code, 0, 0});
@@ -528,7 +541,7 @@ void FreeRdpSessionControl::keyReleaseEvent(QKeyEvent *event)
 
 void FreeRdpSessionControl::sendMouseButton(Qt::MouseButton button, bool down, const QPointF &pos)
 {
-    if (!m_session || !m_connected)
+    if (!established())
         return;
     const QPoint p = toRemote(pos);
     RdpInputEvent e{RdpInputEvent::Mouse, down, 0, quint16(p.x()), quint16(p.y())};
@@ -587,7 +600,7 @@ void FreeRdpSessionControl::mouseReleaseEvent(QMouseEvent *event)
 void FreeRdpSessionControl::mouseMoveEvent(QMouseEvent *event)
 {
     m_lastPointer = event->position();
-    if (!m_session || !m_connected)
+    if (!established())
         return;
     const QPoint p = toRemote(event->position());
     m_session->postInput({RdpInputEvent::Mouse, false, PTR_FLAGS_MOVE, quint16(p.x()), quint16(p.y())});
@@ -595,7 +608,7 @@ void FreeRdpSessionControl::mouseMoveEvent(QMouseEvent *event)
 
 void FreeRdpSessionControl::wheelEvent(QWheelEvent *event)
 {
-    if (!m_session || !m_connected)
+    if (!established())
         return;
     const QPoint p = toRemote(event->position());
     auto send = [&](int delta, quint32 axis) {
@@ -625,7 +638,7 @@ quint32 FreeRdpSessionControl::lockKeyStates()
 void FreeRdpSessionControl::focusInEvent(QFocusEvent *event)
 {
     SessionControl::focusInEvent(event);
-    if (m_session && m_connected)
+    if (established())
         m_session->postInput({RdpInputEvent::FocusIn, false, lockKeyStates(), 0, 0});
 }
 
@@ -638,7 +651,7 @@ void FreeRdpSessionControl::focusOutEvent(QFocusEvent *event)
 void FreeRdpSessionControl::releaseAllInput()
 {
     // Keys and buttons held while the focus goes would stay down on the server.
-    if (m_session && m_connected) {
+    if (established()) {
         for (quint32 code : std::as_const(m_keysDown))
             m_session->postInput({RdpInputEvent::Key, false, code, 0, 0});
         for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton, Qt::BackButton, Qt::ForwardButton})

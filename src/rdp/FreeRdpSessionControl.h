@@ -85,8 +85,6 @@ public:
     // The remote screen as the widget shows it (a copy), and the remote desktop size.
     QImage screenImage() const;
     QSize remoteSize() const;
-    bool isSessionRunning() const { return m_session != nullptr; }
-    bool isConnected() const { return m_connected; }
     // The directory of the certificate store (trust on first use).
     static QString certificateStoreDirectory();
     // How long the question about a changed certificate waits for the operator (60 s).
@@ -114,10 +112,16 @@ protected:
 private:
     // What the session tells, on the user-interface thread.
     void sessionConnected();
+    void sessionReconnecting();
     void sessionEnded(qint32 reason);
     void sessionFrameChanged();
     void sessionCertificateChanged(const QString &remembered, const QString &presented);
 
+    // The session has been established (and may be being made again): it takes input and drives.
+    bool established() const
+    {
+        return State() == SessionState::Connected || State() == SessionState::Reconnecting;
+    }
     void checkSettable() const;
     void setNumber(qint32 &member, qint32 value, qint32 low, qint32 high);
     void setSwitch(bool &member, bool value);
@@ -142,7 +146,6 @@ private:
     RdpFrame m_frame; // shared with the session, which it outlives
     bool m_framePutDirectly = false;
     std::unique_ptr<RdpSession> m_session;
-    bool m_connected = false;
     QList<quint32> m_keysDown;  // scan codes pressed through this widget
     Qt::MouseButtons m_buttonsDown;
     QPointF m_lastPointer;

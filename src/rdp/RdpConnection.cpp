@@ -212,6 +212,7 @@ bool RdpConnection::ask(const std::function<void()> &question)
     question();
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_stop || m_state != State::Asking; });
+    m_answeredAt = std::chrono::steady_clock::now().time_since_epoch().count();
     const bool accepted = !m_stop && m_state == State::Accepted;
     m_state = resume;
     return accepted;
@@ -348,12 +349,24 @@ bool RdpConnection::withTimeLimit(freerdp *instance, bool &timedOut, BOOL (*step
     std::condition_variable finished;
     bool done = false;
     timedOut = false;
+    const auto limit = std::chrono::milliseconds(m_timeLimitMs);
     std::thread watchdog([&] {
         std::unique_lock lock(mutex);
-        while (!finished.wait_for(lock, std::chrono::milliseconds(m_timeLimitMs), [&] { return done; })) {
-            // The limit starts again once the operator has answered.
-            if (m_state == State::Asking)
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!finished.wait_until(lock, deadline, [&] { return done; })) {
+            // The limit stands still while the operator is asked, and starts again, whole, once
+            // the answer is in, however close to the end of a period that came.
+            const auto now = std::chrono::steady_clock::now();
+            const auto answered = std::chrono::steady_clock::time_point(
+                std::chrono::steady_clock::duration(m_answeredAt.load()));
+            if (m_state == State::Asking) {
+                deadline = now + limit;
                 continue;
+            }
+            if (answered + limit > now) {
+                deadline = answered + limit;
+                continue;
+            }
             timedOut = true;
             lock.unlock();
             abort();

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -83,6 +84,8 @@ private:
     std::condition_variable m_changed;
     std::atomic<State> m_state{State::Connecting};
     std::atomic<bool> m_stop{false};
+    // When the operator's answer came (the steady clock's count), for the connect time limit.
+    std::atomic<std::chrono::steady_clock::rep> m_answeredAt{std::chrono::steady_clock::time_point::min().time_since_epoch().count()};
     rdp_freerdp *m_instance = nullptr;
     int m_guardFd = -1;
     int m_wakePipe[2] = {-1, -1}; // wakes the TCP connect's wait on a stop

@@ -245,8 +245,13 @@ qint32 RdpSession::runEventLoop(rdpContext *context)
             continue;
         // A session the server ended on purpose tells why; a broken connection does not.
         const bool serverEnded = freerdp_error_info(instance) != ERRINFO_SUCCESS;
-        if (m_config.autoReconnect && !serverEnded && m_connection.reconnect(instance))
-            continue;
+        if (m_config.autoReconnect && !serverEnded) {
+            emit reconnecting();
+            if (m_connection.reconnect(instance)) {
+                emit connected();
+                continue;
+            }
+        }
         return m_connection.stopped() ? ReasonLocal : ReasonServerEnded;
     }
 }

@@ -51,7 +51,10 @@ public:
     void answerCertificate(bool accept);
 
 signals:
+    // Established, and again after each time it was made again.
     void connected();
+    // It broke and is being made again.
+    void reconnecting();
     void ended(qint32 reason);
     // The frame has changed (one signal until the widget has taken the damage).
     void frameChanged();

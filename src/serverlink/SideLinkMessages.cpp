@@ -180,12 +180,12 @@ bool SideLinkMessages::Send(SideLinkCommand command, qint32 argument)
     return true;
 }
 
-void SideLinkMessages::GetRdpState(SocketCmd &command)
+void SideLinkMessages::GetRdpState(SocketCmd &command) const
 {
-    if (!gRdpStarted)
+    if (!mView.RdpStarted())
         command.Argument = 0;
     else
-        command.Argument = gRdpConnected ? 3 : 1;
+        command.Argument = mView.RdpConnected() ? 3 : 1;
 }
 
 void SideLinkMessages::ReceiveUserProfile(qint32 n, const QString &username, const QString &password,

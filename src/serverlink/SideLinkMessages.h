@@ -31,8 +31,9 @@ public:
     // and returns false.
     bool Send(SideLinkCommand command, qint32 argument);
 
-    // The remote desktop state for the sign of life: 0 not started, 1 started, 3 connected.
-    static void GetRdpState(SocketCmd &command);
+    // The remote desktop state for the sign of life, as the view has it: 0 not started,
+    // 1 started, 3 connected.
+    void GetRdpState(SocketCmd &command) const;
     // Steps 1 to 4 of receiving profile n of a series: a new list when n is 1, the profile
     // held under its user name, profile n shown. Errors raise VbError.
     void ReceiveUserProfile(qint32 n, const QString &username, const QString &password, qint32 resolution);

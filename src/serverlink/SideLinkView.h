@@ -33,6 +33,9 @@ public:
     virtual void SelectUser(qint32 entry) = 0;
     // Opens the remote desktop session with the fields as they are.
     virtual void ConnectToServer() = 0;
+    // The remote desktop session: started (until it has ended), and connected.
+    virtual bool RdpStarted() const = 0;
+    virtual bool RdpConnected() const = 0;
 
 protected:
     ~SideLinkView() = default;

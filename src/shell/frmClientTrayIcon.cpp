@@ -207,7 +207,7 @@ void frmClientTrayIcon::Form_MouseMove(int code)
         case WM_LBUTTONDBLCLK: {
             // A minimised session comes back from here, where no taskbar could bring it.
             frmMsRdpClient *session = Forms::MsRdpClient();
-            if (session && session->isVisible() && session->isMinimized()) {
+            if (session && Forms::SessionState() != SessionControl::SessionState::NotStarted && session->isMinimized()) {
                 session->setWindowState(session->windowState() & ~Qt::WindowMinimized);
                 session->activateWindow();
                 return;

@@ -137,7 +137,7 @@ private slots:
         TestSupport::LoopbackServer server;
         gNotMaximized = notMaximized;
         gRdpStarted = gRdpConnected = true;
-        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : Forms::LoadClient();
+        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : TestSupport::LoadPanel(*m_dir, {"chkUserPass=7"});
         QVERIFY(!gRdpStarted && !gRdpConnected && Forms::MsRdpClient()->isHidden() && Forms::MsRdpClient()->msts->isHidden());
         RecordingSessionControl::last()->raiseConnected(); // not started here: not counted
         QVERIFY(!gRdpConnected);
@@ -150,11 +150,12 @@ private slots:
             QTRY_VERIFY(f.isActiveWindow());
             QVERIFY(!f.close() && !f.windowHandle()->close() && f.isVisible());
             QVERIFY(child(&f, "fraConfig")->isVisible() && field(f, "txtUserName")->isVisible());
+            QCOMPARE(box(f, "chkUserPass")->Value(), autoConnect ? 0 : 1); // a value no box holds leaves the design's
             QVERIFY(f.Supervisor().LifeCnt() == 0 && winsock->State() == SocketControl::sckClosed && server.peers.isEmpty());
             QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 161); // 2415 twips
             return;
         }
-        QTRY_VERIFY(!field(f, "txtUserName")->isEnabled());
+        QTRY_VERIFY(!field(f, "txtUserName")->isEnabled() && !field(f, "txtPassword")->isEnabled());
         QVERIFY(!child(&f, "fraConfig")->isVisible() && !list(f, "cboResolution")->isEnabled());
         QCOMPARE(child(&f, "cmdRemoteDesktop")->width(), 140); // ends 60 twips before the lamp
         // Full screen, the server-version labels keep their distance from the lower edge: design top 392 of 431 pixels.
@@ -231,6 +232,7 @@ private slots:
     {
         frmClient &f = configurationMode();
         SideLinkMessages &messages = f.Messages();
+        QVERIFY(!child(&f, "cmdShutDown")->isEnabled() && !child(&f, "cmdRestart")->isEnabled()); // until the server's list
         messages.ReceiveUserProfile(1, QStringLiteral("anna"), QStringLiteral("a-pw"), 1);
         QCOMPARE(field(f, "txtUserName")->text() + field(f, "txtPassword")->text(), QStringLiteral("annaa-pw"));
         messages.ReceiveUserProfile(2, QStringLiteral("bert"), QStringLiteral("b-pw"), 4);
@@ -241,10 +243,16 @@ private slots:
         QComboBox *users = list(f, "cboUsername");
         QVERIFY(users->isVisible() && !field(f, "txtUserName")->isVisible() && users->count() == 3);
         QCOMPARE(list(f, "cboResolution")->currentIndex(), 1); // profile 1 in the fields
-        for (const char *name : {"cmdRemoteDesktop", "cmdShutDown", "cmdRestart"})
-            QVERIFY(child<QPushButton>(&f, name)->isEnabled());
+        for (const char *name : {"cmdRemoteDesktop", "cmdShutDown", "cmdRestart", "cmdKeyboard"})
+            QVERIFY(child<QPushButton>(&f, name)->isEnabled() && child<QPushButton>(&f, name)->font().bold());
         users->setCurrentIndex(2);
         QVERIFY(field(f, "txtUserName")->text() == u"carl" && list(f, "cboResolution")->currentIndex() == 1);
+        QCoreApplication::processEvents();
+        for (int again = 0; again < 2; ++again) { // the entry already chosen, picked again: the fields anew, each time
+            field(f, "txtUserName")->clear();
+            emit users->activated(2);
+            QCOMPARE(field(f, "txtUserName")->text(), QStringLiteral("carl"));
+        }
         users->setFocus();
         QTest::keyClicks(users, QStringLiteral("ab")); // typing chooses nothing
         QCOMPARE(users->currentIndex(), 2);
@@ -272,6 +280,9 @@ private slots:
         }
         QCOMPARE(field(f, "txtPort")->text() + u' ' + field(f, "txtServer")->text(), "400012 " + typed.left(31));
         field(f, "txtPort")->setText(QStringLiteral("4000"));
+        field(f, "txtServer")->setText(QStringLiteral("ts"));
+        QTest::keyClick(field(f, "txtServer"), Qt::Key_A, Qt::ControlModifier); // below the limit control keys keep their use
+        QCOMPARE(field(f, "txtServer")->selectedText(), QStringLiteral("ts"));
         list(f, "cboResolution")->setCurrentIndex(5);
         const auto held = [&] { QList<int> values; for (CheckBox *b : boxes) values << b->Value(); return values; };
         const QList<int> written = held();
@@ -386,7 +397,7 @@ private slots:
         QVERIFY(first && session->msts == first && first->callNames().contains(QStringLiteral("Connect")));
         QVERIFY(!f.isVisible() && session->isVisible() && first->isVisible() && gRdpStarted);
         QCOMPARE(session->frameGeometry().topLeft(), QPoint(1, 1));
-        QVERIFY(first->geometry() == QRect(0, 0, 1024, 768) && session->size() == first->size());
+        QVERIFY(first->geometry() == QRect(0, 0, 1024, 768) && session->size() == first->size() && session->maximumSize() == first->size());
         first->raiseConnected();
         QVERIFY(gRdpConnected);
         // Only arrivals and removals of media reach the control; its refusal changes nothing.
@@ -424,6 +435,22 @@ private slots:
         session = Forms::MsRdpClient();
         QCOMPARE(TestSupport::errorOf([&] { f.ConnectToServer(); }), ErrorNumbers::InvalidPropertyValue.number);
         QCOMPARE(Forms::MsRdpClient(), session);
+    }
+
+    // The window rebuilt while a session runs (the tray's Configuration) leaves it running, shown
+    // and counted; closing its window still ends it.
+    void rebuildDuringSession()
+    {
+        configurationMode().cmdRemoteDesktop_Click();
+        const QPointer<RecordingSessionControl> control = RecordingSessionControl::last();
+        control->raiseConnected();
+        Forms::UnloadClient();
+        frmClient &rebuilt = Forms::LoadClient();
+        QVERIFY(rebuilt.isVisible() && control && control->isVisible() && gRdpStarted && gRdpConnected);
+        QVERIFY(!Forms::MsRdpClient()->close() && control->callNames().endsWith(QStringLiteral("Disconnect")));
+        QVERIFY(gRdpStarted && !gRdpConnected); // ending
+        control->raiseDisconnected(0);
+        QVERIFY(!gRdpStarted && rebuilt.isVisible() && !Forms::MsRdpClient()->isVisible());
     }
 
     // Real mounts become messages, escaped names too; a handler may end the watch.

@@ -8,9 +8,12 @@
 #include "client/frmMsRdpClient.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
+#include "../shell/DialogScript.h"
 #include "../support/TestSupport.h"
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -26,6 +29,7 @@ using namespace RdpTestEnvironment;
 namespace {
 
 QPoint centreOf(const QWidget *w) { return w->mapToGlobal(w->rect().center()); }
+QWidget *child(const QWidget *w, const char *name) { return w->findChild<QWidget *>(QLatin1String(name)); }
 SessionControl *sessionControl() { return Forms::MsRdpClient()->findChild<SessionControl *>(QStringLiteral("msts")); }
 
 QString modulePath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/libveskora-session.so"); }
@@ -83,6 +87,25 @@ qsizetype count(const QImage &picture, QRgb colour)
     return std::count(pixels, pixels + rgb.width() * rgb.height(), colour);
 }
 
+// The connections a remote desktop server at that address holds with its clients, as its
+// system sees them (a client gone but not yet noticed by the server would stay in close-wait).
+int serverConnections(const QString &address)
+{
+    QString out;
+    if (!run({"ss", "-Htn", "state", "established", "state", "close-wait", "src", address}, &out))
+        return -1;
+    return int(out.split(u'\n', Qt::SkipEmptyParts).size());
+}
+
+// The program's message box on the screen, if any.
+QMessageBox *shownBox()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
 // The panel's diagnostics, as an administrator turning them all on would read them.
 QStringList g_log;
 QtMessageHandler g_previous = nullptr;
@@ -107,6 +130,13 @@ private:
         m_dir->write(QStringLiteral("Client.cfg"), QStringList{QStringLiteral("[Client]")} + settings);
         frmClientTrayIcon::Load(); // as the program starts: the icon loads the main window
         return *Forms::Client();
+    }
+    // The side link's server asks for the sign of life; the answer.
+    QByteArray signOfLife()
+    {
+        m_link->received.clear();
+        m_link->send("@#cmd:2##Argument:0###@");
+        return QTest::qWaitFor([&] { return m_link->received.endsWith("#@"); }, kWait) ? m_link->received : "no answer";
     }
     // The side link gets one profile (its resolution an entry of the list) and the order to connect with it.
     void orderSession(const QString &user, const QString &password, int resolution = 2)
@@ -163,6 +193,7 @@ private slots:
     }
     void cleanup()
     {
+        gSecurityEnabled = false;
         Forms::UnloadMsRdpClient();
         Forms::UnloadClient();
         delete frmClientTrayIcon::Instance();
@@ -298,6 +329,113 @@ private slots:
         static const int firstFreeKey = freeThreadKey();
         QCOMPARE(freeThreadKey(), firstFreeKey);
     }
+    // The main window rebuilt twice while a windowed session runs (the tray's Configuration behind
+    // the password, then Save): the session keeps its picture and is told as connected; closing its
+    // window then ends it at the server.
+    void rebuildDuringSession()
+    {
+        QVERIFY(m_panelDisplay && m_panelDisplay->setManaged(true));
+        m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(m_address));
+        startPanel({"txtServer=" + m_address, QStringLiteral("txtPort=%1").arg(m_link->port()), "chkUserPass=1", "AutoConnect=1",
+                    "StartConnectLifeCnt=3", "StartLifeCnt=45", "SecurityPassword=gate-7"});
+        gSecurityEnabled = true;
+        orderSession(UserName, Password);
+        QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
+        frmMsRdpClient *window = Forms::MsRdpClient();
+        const QRect shown(sessionControl()->mapToGlobal(QPoint(0, 0)), QSize(800, 600));
+        const auto pictureRight = [&] { return m_panel->grab(shown) == m_server->grab(QRect(QPoint(0, 0), shown.size())); };
+        QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(serverConnections(m_rdp->address()), 1, kWait);
+
+        // The operator types the password into the prompt the double click brings.
+        DialogScript script;
+        script.then([] { return promptShown() && frmEnterPassword::Instance()->isActiveWindow(); }).act([this] {
+            m_panel->xdo({"type", "gate-7"});
+            m_panel->xdo({"key", "Return"});
+        }).start();
+        frmClientTrayIcon::Instance()->Form_MouseMove(frmClientTrayIcon::WM_LBUTTONDBLCLK);
+        QPointer<frmClient> configuration = Forms::Client();
+        QVERIFY(configuration && child(configuration, "fraConfig")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(configuration->isActiveWindow(), kWait);
+        click(child(configuration, "cmdSave"));
+        QTRY_VERIFY_WITH_TIMEOUT(!configuration && Forms::Client() && Forms::Client()->isVisible(), kWait);
+        // The window in operator mode opens the side link again; the session is still connected.
+        QTRY_VERIFY_WITH_TIMEOUT(m_link->peers.size() == 2 && m_link->peer(), kWait);
+        QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:3###@"));
+        QCOMPARE(Forms::MsRdpClient(), window);
+        QVERIFY(window->isVisible() && sessionControl()->isVisible());
+
+        // Brought to the front, as the window manager does on the operator's request: the picture is there.
+        m_panel->xdo({"windowactivate", "--sync", QString::number(window->winId())});
+        QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
+        m_server->paint(1);
+        QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
+        m_server->paint(0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
+        m_panel->xdo({"key", "alt+F4"});
+        QTRY_COMPARE_WITH_TIMEOUT(serverConnections(m_rdp->address()), 0, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
+        QVERIFY(Forms::Client()->isVisible() && !window->isVisible());
+        QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:0###@"));
+    }
+    // A connect order while a message box of the main window is open: the box goes, and the
+    // session takes keys and clicks at once.
+    void orderOverMessageBox_data()
+    {
+        QTest::addColumn<bool>("managed");
+        QTest::newRow("bare X") << false;
+        QTest::newRow("openbox and tray") << true;
+    }
+    void orderOverMessageBox()
+    {
+        QFETCH(bool, managed);
+        QVERIFY(m_panelDisplay && m_panelDisplay->setManaged(managed));
+        m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(m_address));
+        frmClient &form = startPanel({"txtServer=" + m_address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=",
+                                      "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45"});
+        // The server tells it is free before it sends any profile; the operator presses at once.
+        QTRY_VERIFY_WITH_TIMEOUT(m_link->peer(), kWait);
+        m_link->send("@#cmd:8##Argument:0###@");
+        QTRY_COMPARE_WITH_TIMEOUT(m_link->received, QByteArray("@#cmd:9##Argument:0###@"), kWait);
+        m_link->received.clear();
+        QWidget *button = child(&form, "cmdRemoteDesktop");
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled() && (form.isActiveWindow() || !managed), kWait);
+        // The box waits for its OK: the server's order comes meanwhile. A box still there long after
+        // is closed as the operator would, and counts as a failure.
+        QString boxText;
+        bool boxStayed = false;
+        QElapsedTimer ordered;
+        DialogScript script;
+        script.then([&] { const QMessageBox *box = shownBox(); return box && !(boxText = box->text()).isEmpty(); })
+            .act([&] { orderSession(UserName, Password), ordered.start(); })
+            .then([&] { return !shownBox() || ordered.hasExpired(kWait); })
+            .act([&] {
+                if (QMessageBox *box = shownBox())
+                    boxStayed = true, box->accept();
+            })
+            .start();
+        click(button);
+        QTRY_VERIFY_WITH_TIMEOUT(script.finished() && gRdpConnected, 2 * kWait);
+        QCOMPARE(boxText, QStringLiteral("Please enter a UserName"));
+        QVERIFY(!boxStayed);
+        frmMsRdpClient *window = Forms::MsRdpClient();
+        SessionControl *control = sessionControl();
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
+        for (const bool down : {true, false}) {
+            m_panel->xdo({down ? "keydown" : "keyup", "a"});
+            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
+        }
+        const QPoint at(300, 200);
+        const QPoint there = control->mapToGlobal(at);
+        for (const bool down : {true, false}) {
+            m_panel->xdo({"mousemove", "--sync", QString::number(there.x()), QString::number(there.y()), down ? "mousedown" : "mouseup", "1"});
+            unsigned buttons = 0;
+            QTRY_VERIFY_WITH_TIMEOUT(m_server->pointer(&buttons) == at && bool(buttons & Probe::LeftButtonMask) == down, kWait);
+        }
+        window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
+        QVERIFY(form.isVisible());
+    }
     // Real logons ordered over the side link: a wrong one shows xrdp's window on black (nothing of
     // the panel's memory); the right one gets picture, keys and media, and logging off ends it.
     void xrdp()
@@ -344,11 +482,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringLiteral("FIRST SECOND"), kWait);
         QVERIFY(second.unmount());
         QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringLiteral("FIRST"), kWait);
-        const auto signOfLife = [this] {
-            m_link->received.clear();
-            m_link->send("@#cmd:2##Argument:0###@");
-            return QTest::qWaitFor([&] { return m_link->received.endsWith("#@"); }, kWait) ? m_link->received : "no answer";
-        };
         QCOMPARE(signOfLife(), QByteArray("@#cmd:3##Argument:3###@"));
         m_panel->xdo({"type", "exit"});
         m_panel->xdo({"key", "Return"});

@@ -61,6 +61,22 @@ private slots:
         QTEST(outcome([&] { return ToInt16(value); }), "int16");
         QTEST(outcome([&] { return ToInt32(value); }), "int32");
     }
+
+    // The text a value is stored as: whole numbers without a fraction, others to 15 digits.
+    void toText_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("text");
+        const QList<std::pair<QVariant, const char *>> rows{{2.0, "2"}, {-2.5, "-2.5"}, {1e15, "1e+15"}, {0.1f, "0.100000001490116"},
+                                                            {true, "True"}, {12, "12"}, {" a ", " a "}};
+        for (const auto &[value, text] : rows)
+            QTest::addRow("%s", text) << value << QString::fromLatin1(text);
+    }
+    void toText()
+    {
+        QFETCH(QVariant, value);
+        QTEST(ToText(value), "text");
+    }
 };
 
 QTEST_APPLESS_MAIN(tst_Conversions)

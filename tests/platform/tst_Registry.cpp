@@ -64,8 +64,13 @@ private slots:
         size = 10;
         QCOMPARE(RegQueryValueEx(key, QStringLiteral("bin"), nullptr, nullptr, reinterpret_cast<quint8 *>(buffer.data()), &size), ERROR_SUCCESS);
         QVERIFY(buffer == bytes && size == 10);
+        DWORD reserved = 0; // a buffer without its size, or the reserved argument, is refused
+        QVERIFY(RegQueryValueEx(key, QStringLiteral("bin"), nullptr, nullptr, reinterpret_cast<quint8 *>(buffer.data()), nullptr) == ERROR_INVALID_PARAMETER
+                && RegQueryValueEx(key, QStringLiteral("bin"), &reserved, nullptr, nullptr, &size) == ERROR_INVALID_PARAMETER);
         QCOMPARE(RegOpenKeyEx(key, QString(), 0, KEY_QUERY_VALUE, &other), ERROR_SUCCESS);
         QVERIFY(other != key && OpenHandleCount() == 2);
+        HKEY same = 0; // no subkey: the same handle, if it is one
+        QVERIFY(RegOpenKey(key, QString(), &same) == ERROR_SUCCESS && same == key && RegOpenKey(0x1234, QString(), &same) == ERROR_INVALID_HANDLE);
         QVERIFY(RegCloseKey(other) == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
     }
 
@@ -77,7 +82,7 @@ private slots:
             QCOMPARE(RegCreateKey(root, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
             QVERIFY(setString(key, root == HKEY_CURRENT_USER ? "user" : "machine", "1") == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
         }
-        QVERIFY(modeOf(StoreFile(HKEY_CURRENT_USER)) == 0600u && modeOf(StoreFile(HKEY_LOCAL_MACHINE)) == 0644u);
+        QVERIFY(modeOf(StoreFile(HKEY_CURRENT_USER)) == 0600u && modeOf(StoreFile(HKEY_LOCAL_MACHINE)) == 0644u && modeOf(storeDir()) == 0700u);
         QVERIFY(!readBytes(StoreFile(HKEY_CURRENT_USER)).contains("machine") && chmod(storeDir(), 0555));
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\X"), &key), ERROR_SUCCESS);
         QVERIFY(setString(key, QStringLiteral("more"), "2") == ERROR_SUCCESS && RegCloseKey(key) == ERROR_SUCCESS);
@@ -85,6 +90,7 @@ private slots:
         QVERIFY(chmod(storeDir(), 0700));
         TestSupport::writeBytes(StoreFile(HKEY_CURRENT_USER), "{ not a store");
         QCOMPARE(RegCreateKey(HKEY_CURRENT_USER, QStringLiteral("Software\\Y"), &key), ERROR_BADDB);
+        QCOMPARE(key, HKEY(0)); // no handle from a failed call
         QCOMPARE(RegOpenKeyEx(HKEY_CURRENT_USER, QStringLiteral("Software"), 0, KEY_QUERY_VALUE, &key), ERROR_BADDB);
         QCOMPARE(readBytes(StoreFile(HKEY_CURRENT_USER)), QByteArray("{ not a store"));
     }

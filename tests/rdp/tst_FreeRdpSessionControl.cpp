@@ -134,7 +134,7 @@ private slots:
         QFETCH(int, error);
         FreeRdpSessionControl control;
         QCOMPARE(TestSupport::errorOf([&] { set(control); }), error);
-        QVERIFY(!error || (control.Server().isEmpty() && control.DesktopWidth() == 800 && !control.isSessionRunning()));
+        QVERIFY(!error || (control.Server().isEmpty() && control.DesktopWidth() == 800 && control.State() == SessionControl::SessionState::NotStarted));
     }
     // While an attempt runs the control takes no settings, device change or Connect; it ends with one
     // OnDisconnected and its reason, then the control can try again. Destroyed, it tells nothing.
@@ -167,7 +167,7 @@ private slots:
         control->NonScriptable()->setClearTextPassword(QStringLiteral("secret"));
         control->setConnectTimeLimit(reason == FreeRdpSessionControl::ReasonTimedOut ? 1500 : 30000);
         control->Connect();
-        QVERIFY(control->isSessionRunning());
+        QCOMPARE(control->State(), SessionControl::SessionState::Connecting);
         const auto refused = [](auto call) { return TestSupport::errorOf(call) == ErrorNumbers::InvalidCall.number; };
         QVERIFY(refused([&] { control->setDesktopWidth(1024); }) && refused([&] { control->setRedirectDrives(false); })
                 && refused([&] { control->NonScriptable()->setClearTextPassword(QStringLiteral("x")); })
@@ -185,7 +185,7 @@ private slots:
             control->Disconnect();
         }
         QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 60000);
-        QVERIFY(disconnected.at(0).at(0).toInt() == reason && !control->isSessionRunning() && connected.isEmpty());
+        QVERIFY(disconnected.at(0).at(0).toInt() == reason && control->State() == SessionControl::SessionState::NotStarted && connected.isEmpty());
         control->Connect();
         control->Disconnect();
         QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 60000);

@@ -56,6 +56,7 @@ private slots:
                            "dashboard = [::1]:9000", "release-after = 86400", "max-links = 2", "max-links-per-address = 1"}
             << "::1 1 5s shared v2003045 dash ::1:9000 release 86400 links 2/1 token s3cret-token";
         QTest::newRow("no dashboard needs no token") << QStringList{"dashboard =", "token-file = /nonexistent"} << QString(defaults).replace("8765", "0").replace(" s3cret-token", " ");
+        QTest::newRow("user with Latin-1's last letter") << QStringList{"[profile a]", "user = \u00ff"} << defaults;
         QTest::newRow("plain version number") << QStringList{"version = 7"} << QString(defaults).replace("v1020018", "v7");
         const auto error = [](int line, const char *reason) { return QStringLiteral("!:%1: %2").arg(line).arg(reason); };
         QTest::newRow("unknown key") << QStringList{"", "colour = red"} << error(4, "unknown key \"colour\" in [server]; known:");

@@ -66,7 +66,10 @@ struct View : SideLinkView
     void ShowUserList() override { calls << QStringLiteral("list %1").arg(gUsersConfig->Count()); }
     qint32 UserListCount() const override { return gUsersConfig ? gUsersConfig->Count() : 0; }
     void SelectUser(qint32 entry) override { calls << QStringLiteral("select %1").arg(entry); }
-    void ConnectToServer() override { calls << (stamped(panel[1], "RemoteConnection") ? "connect, stamped" : "connect, " + panel[1]), gRdpStarted = true; }
+    void ConnectToServer() override { calls << (stamped(panel[1], "RemoteConnection") ? "connect, stamped" : "connect, " + panel[1]), started = true; }
+    bool started = false, connected = false;
+    bool RdpStarted() const override { return started; }
+    bool RdpConnected() const override { return connected; }
 };
 
 // Wired as the main window wires them.
@@ -130,7 +133,6 @@ private slots:
     void init()
     {
         gStartLifeCnt = 45, gStartConnectLifeCnt = gTryConnectActionCnt = 3, gTryConnectCount = 0;
-        gRdpStarted = gRdpConnected = false;
         gUsersConfig.reset(), m_machine.clear();
         m_dir = std::make_unique<TestSupport::ProgramDir>();
         m_server = std::make_unique<TestSupport::LoopbackServer>();
@@ -228,12 +230,15 @@ private slots:
     {
         QFETCH(qint32, box);
         Link &l = connected();
+        // A link closed before any frame: a new attempt at once too (only a second such close in a row waits for a tick).
+        m_server->peer()->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->peers.size() == 2 && l.socket.State() == SocketControl::sckConnected, kWait);
         // A frame short of its last '@' goes with the link.
         expectAnswer(kLife + "@#cmd:8##Argument:1##ClientName:OP##Connnect:True###", kLifeAnswer);
         l.view.autoConnect = box;
         m_server->peer()->disconnectFromHost();
         if (box == 1) {
-            QTRY_VERIFY_WITH_TIMEOUT(m_server->peers.size() == 2 && l.view.panel[1].startsWith(QLatin1String("Connected ")), kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(m_server->peers.size() == 3 && l.view.panel[1].startsWith(QLatin1String("Connected ")), kWait);
             QVERIFY(l.ticks.isEmpty() && l.timer.isActive());
             expectAnswer(kLife, kLifeAnswer);
             return;
@@ -243,7 +248,7 @@ private slots:
         l.supervisor.ConnectSideLink(), l.supervisor.setLifeCnt(0), l.timer.start(20);
         QTRY_VERIFY(l.ticks.size() >= 5);
         QCOMPARE(l.ticks.count(0), l.ticks.size());
-        QVERIFY(m_server->peers.size() == 1 && l.view.panel[1] == u"Not Connected" && gTryConnectCount == 2);
+        QVERIFY(m_server->peers.size() == 2 && l.view.panel[1] == u"Not Connected" && gTryConnectCount == 2);
     }
 
     // A peer closing every link: after a request a new attempt at once, but 10 ms apart at least; without, at the next tick.
@@ -301,9 +306,17 @@ private slots:
         QVERIFY(mostSockets <= 1 && errors.isEmpty() && gTryConnectCount == 0);
     }
 
-    // An error outside an attempt is no failed one; after unloading, the failure action leaves the timer off.
+    // An error outside an attempt (also after one that succeeded) is no failed one; after unloading, the failure
+    // action leaves the timer off.
     void failuresOutsideAnAttempt()
     {
+        {
+            SocketControl &settled = connected().socket;
+            QSignalSpy refused(&settled, &SocketControl::Error);
+            settled.Connect(QStringLiteral("127.0.0.1"), TestSupport::refusingPort());
+            QTRY_COMPARE(refused.size(), 1);
+            QCOMPARE(gTryConnectCount, 0);
+        }
         gTryConnectActionCnt = 1;
         Link &l = link(50, QString::number(TestSupport::refusingPort()));
         QSignalSpy errors(&l.socket, &SocketControl::Error);
@@ -339,7 +352,7 @@ private slots:
         l.view.calls.clear();
         expectAnswer(command(11, 2) + kLife, command(3, 1), "SignOfLife "); // started, not yet connected
         QCOMPARE(l.view.calls, (QStringList{"select 1", "show op2", "connect, stamped"}));
-        gRdpConnected = true;
+        l.view.connected = true;
         expectAnswer(kLife, command(3, 3));
         expectAnswer(profile(1, 1, "new"), command(7, 1)); // a new series drops the old list at once
         QCOMPARE(gUsersConfig->Count(), 1);

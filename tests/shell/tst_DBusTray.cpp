@@ -84,7 +84,8 @@ private slots:
         QPointer<frmClient> client = Forms::Client();
         frmMsRdpClient *session = Forms::MsRdpClient();
         client->setVisible(shown == u"main");
-        shown == u"session" ? session->showMinimized() : void();
+        if (shown == u"session")
+            session->msts->Connect(), session->showMinimized(); // a session runs there
         QTRY_VERIFY(!m_item.isEmpty());
         DialogScript script;
         script.answerPrompt(true).start();

@@ -150,37 +150,6 @@ private slots:
         }
     }
 
-    // What the icon, its menu, the dialogs and the about box say: caption (or tip, title) first, then controls.
-    void texts_data()
-    {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QStringList>("texts"); // control=text
-        QTest::newRow("icon") << "trayIcon" << QStringList{"=Veskora"};
-        QTest::newRow("menu") << "mnuTrayMenu" << QStringList{"=TrayMenu"};
-        QTest::newRow("tray form") << "frmClientTrayIcon" << QStringList{"=frmDummyTrayIcon"};
-        QTest::newRow("prompt") << "frmEnterPassword" << QStringList{"=Password", "Label4=Enter your Password:", "cmdOk=&Ok", "cmdCancel=Cancel"};
-        QTest::newRow("definition") << "frmPassDefine" << QStringList{"=Password Definition", "Label4=Old Password:", "Label2=New Password:",
-                                                                        "Label1=Verify new Password", "cmdOk=&Ok", "cmdCancel=Cancel"};
-        QTest::newRow("about") << "frmAboutClient" << QStringList{"=About Torvane Remote Desktop Client", "Label1=Torvane Remote Desktop Client",
-                                                                  "Label2=Version:", "Label3=Build:", "cmdOk=&OK"};
-    }
-    void texts()
-    {
-        QFETCH(QString, form);
-        QFETCH(QStringList, texts);
-        frmEnterPassword::Load(), frmPassDefine::Load(), frmAboutClient::ShowBox();
-        QObject *object = form == u"frmClientTrayIcon" ? &tray() : tray().findChild<QObject *>(form);
-        for (QWidget *w : QApplication::topLevelWidgets())
-            object = w->objectName() == form ? w : object;
-        QStringList seen;
-        for (const char *property : {"toolTip", "title", "windowTitle"})
-            seen << u'=' + object->property(property).toString();
-        for (QObject *control : object->findChildren<QObject *>())
-            seen << control->objectName() + u'=' + control->property("text").toString();
-        for (const QString &text : texts)
-            QVERIFY2(seen.contains(text), qPrintable(text));
-    }
-
     // About and Security need no gate, nothing does with the gate off; one about box at a time.
     void withoutPrompt()
     {
@@ -309,7 +278,7 @@ private slots:
         script.then(promptShown)
             .act([&] {
                 auto *field = dialogChild<QLineEdit>(false, "txtEnterPassword");
-                startedEmpty = field->text().isEmpty();
+                startedEmpty = field->text().isEmpty() && !frmEnterPassword::Instance()->isModal(); // other windows stay usable
                 field->setText(entry);
                 answer(false, "txtEnterPassword", how);
             })

@@ -20,9 +20,21 @@ public:
         SessionControlFactory::Set([](QWidget *parent) { return new RecordingSessionControl(parent); });
     }
 
-    void Disconnect() override { calls.append({QStringLiteral("Disconnect"), {}}); }
-    void raiseConnected() { emit OnConnected(); }
-    void raiseDisconnected(qint32 reason) { emit OnDisconnected(reason); }
+    // Its state moves as a real control's does, its events when the test says so.
+    void Connect() override { SessionRecorder::Connect(), setState(SessionState::Connecting); }
+    void Disconnect() override
+    {
+        calls.append({QStringLiteral("Disconnect"), {}});
+        if (State() != SessionState::NotStarted)
+            setState(SessionState::Ending);
+    }
+    void raiseConnected()
+    {
+        if (State() == SessionState::Connecting)
+            setState(SessionState::Connected);
+        emit OnConnected();
+    }
+    void raiseDisconnected(qint32 reason) { setState(SessionState::NotStarted), emit OnDisconnected(reason); }
 
 private:
     static QPointer<RecordingSessionControl> &latest()
