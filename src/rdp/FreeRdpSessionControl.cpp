@@ -29,6 +29,7 @@
 
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
+#include <winpr/input.h>
 
 #include <mutex>
 
@@ -66,13 +67,17 @@ bool minimizedRestorable()
 std::once_flag keyboardOnce;
 DWORD keyboardLayout = 0x409;
 
+bool onX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
 void initKeyboard()
 {
+    // Off X the library's keyboard set-up would still open the X display of the environment,
+    // which makes a Wayland compositor start Xwayland for nothing; there the key codes are the
+    // kernel's (plus 8) anyway, and the layout stays US English.
+    if (!onX11())
+        return;
     std::call_once(keyboardOnce, [] {
-        // Layout detection asks the X server; elsewhere it would run helper programs that
-        // complain without a display, so the layout stays US English there.
-        const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
-        const DWORD layout = freerdp_keyboard_init(x11 ? 0 : 0x409);
+        const DWORD layout = freerdp_keyboard_init(0);
         if (layout != 0)
             keyboardLayout = layout;
     });
@@ -232,6 +237,8 @@ quint32 FreeRdpSessionControl::scanCodeForX11KeyCode(quint32 keyCode)
     // The library's table has 256 entries and says nothing sensible below 8.
     if (keyCode < 8 || keyCode > 255)
         return 0;
+    if (!onX11())
+        return GetVirtualScanCodeFromVirtualKeyCode(GetVirtualKeyCodeFromKeycode(keyCode, KEYCODE_TYPE_EVDEV), KBD_TYPE_IBM_ENHANCED);
     initKeyboard();
     return freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keyCode);
 }

@@ -107,14 +107,14 @@ bool Display::setManaged(bool managed)
     return QTest::qWaitFor([&] { return probe.desktopParts() == (managed ? 2 : 0); }, 20000);
 }
 
-Compositor::Compositor(const QSize &size)
+Compositor::Compositor(const QString &program, const QSize &size) : m_display(size.width(), size.height())
 {
     const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
     QDir().mkdir(runtime);
     QFile config(runtime + QStringLiteral("/config"));
-    if (!config.open(QIODevice::WriteOnly))
+    if (!m_display.isRunning() || !config.open(QIODevice::WriteOnly))
         return;
-    config.write(QStringLiteral("output HEADLESS-1 mode %1x%2\nxwayland disable\ndefault_border none\n"
+    config.write(QStringLiteral("output X11-1 mode %1x%2\nxwayland disable\ndefault_border none\n"
                               "default_floating_border none\nfor_window [title=\".*\"] floating enable, move position 0 0\n")
                      .arg(size.width()).arg(size.height()).toUtf8());
     config.close();
@@ -122,10 +122,13 @@ Compositor::Compositor(const QSize &size)
     if (!QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
         || !run({"chown", "-R", "nobody:nogroup", runtime}) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return;
+    const QStringList command = program == QLatin1String("cage") ? QStringList{"cage", "-d", "--", "setpriv", "--pdeathsig", "KILL", "sleep", "86400"}
+                                                                 : QStringList{program, "-c", runtime + QStringLiteral("/config")};
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")));
-    launch(m_process, {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sway", "-c", runtime + QStringLiteral("/config")},
-           {"XDG_RUNTIME_DIR=" + runtime, "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
+    // cage would not start without an Xwayland program, which it runs only for X programs.
+    launch(m_process, QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"} + command,
+           {"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=" + m_display.name(), "WLR_BACKENDS=x11", "WLR_RENDERER=pixman", "WLR_XWAYLAND=/bin/false"});
     m_process.waitForStarted(10000);
     const auto served = [&] {
         const QStringList sockets = QDir(runtime).entryList({QStringLiteral("wayland-?")}, QDir::AllEntries | QDir::System);
@@ -133,13 +136,9 @@ Compositor::Compositor(const QSize &size)
             m_socket = runtime + u'/' + sockets.first();
         return !m_socket.isEmpty() || m_process.state() == QProcess::NotRunning;
     };
-    if (!QTest::qWaitFor(served, 20000) || m_process.state() != QProcess::Running) {
+    if (!QTest::qWaitFor(served, 20000) || m_process.state() != QProcess::Running)
         m_socket.clear();
-        return;
-    }
-    // The seat has a keyboard only while one is attached; a program that types for a moment
-    // would be gone before the panel had taken it up. This one stays, typing nothing.
-    launch(m_keyboard, {"wtype", "-s", "86400000"}, {"WAYLAND_DISPLAY=" + m_socket});
+    m_input = std::make_unique<Probe>(m_display.name());
 }
 
 QImage Compositor::grab(const QRect &rect) const
@@ -150,11 +149,6 @@ QImage Compositor::grab(const QRect &rect) const
     grim.setProcessEnvironment(environment);
     grim.start(QStringLiteral("grim"), {"-t", "ppm", "-g", QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()), "-"});
     return grim.waitForFinished(20000) && grim.exitCode() == 0 ? QImage::fromData(grim.readAllStandardOutput(), "PPM").convertToFormat(QImage::Format_RGB888) : QImage();
-}
-
-void Compositor::hold(const QString &key)
-{
-    launch(m_held, {"wtype", "-P", key, "-s", "86400000"}, {"WAYLAND_DISPLAY=" + m_socket});
 }
 
 bool Server::start(quint16 port, const QString &bindAddress)

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <memory>
 
 // Real remote desktop servers and X servers; every program started here dies with the test's.
 struct _XDisplay;
@@ -53,26 +54,6 @@ private:
     int m_number = -1;
 };
 
-// sway on a headless screen of that size, as a Wayland compositor for this program: every window
-// where it asks to be, without a frame. It runs as nobody (wlroots compositors refuse root), in a
-// runtime directory of its own; grim takes its screen, wtype types there. A headless screen has
-// no pointer: clicks there are the toolkit's.
-class Compositor : public Program
-{
-public:
-    explicit Compositor(const QSize &size);
-    QString socket() const { return m_socket; } // for WAYLAND_DISPLAY; empty unless it serves
-    QImage grab(const QRect &rect) const;
-    // Holds a key down on a keyboard of its own (wtype's, which puts the key at key code 9), until
-    // that keyboard goes away with letGo().
-    void hold(const QString &key);
-    void letGo() { m_held.kill(); m_held.waitForFinished(10000); }
-
-private:
-    QString m_socket;
-    QProcess m_keyboard, m_held;
-};
-
 // The FreeRDP shadow server showing a display, with network-level authentication of UserName.
 class Server : public Program
 {
@@ -115,6 +96,26 @@ public:
 private:
     const QString m_name;
     ::_XDisplay *m_display;
+};
+
+// A Wayland compositor for this program, sway or cage, whose screen is the window of an X server of
+// its own: that X server's keyboard and pointer are the compositor's, used as by hand through
+// input(). sway puts every window where it asks to be, without a frame, on a screen of the size
+// given; cage's screen there is 1024 x 768 whatever the size, and it runs a program that shows
+// nothing. Either runs as nobody (wlroots compositors refuse root), in a runtime directory of its
+// own; grim takes its screen.
+class Compositor : public Program
+{
+public:
+    Compositor(const QString &program, const QSize &size);
+    QString socket() const { return m_socket; } // for WAYLAND_DISPLAY; empty unless it serves
+    QImage grab(const QRect &rect) const;
+    const Probe &input() const { return *m_input; }
+
+private:
+    Display m_display;
+    std::unique_ptr<Probe> m_input;
+    QString m_socket;
 };
 
 // xrdp and its session manager on port 3389 of a loopback address, in namespaces of their own, with

@@ -117,8 +117,11 @@ class tst_e2e_panel : public QObject
     Q_OBJECT
 
 public:
-    // The panel on an X server, or under a Wayland compositor.
-    tst_e2e_panel(RdpTestEnvironment::Display *display, Compositor *compositor) : m_panelDisplay(display), m_compositor(compositor) {}
+    // The panel on an X server, or under a Wayland compositor (sway or cage).
+    tst_e2e_panel(RdpTestEnvironment::Display *display, Compositor *compositor, const QString &compositorName)
+        : m_panelDisplay(display), m_compositor(compositor), m_compositorName(compositorName)
+    {
+    }
 
 private:
     frmClient &startPanel(const QStringList &settings)
@@ -135,22 +138,25 @@ private:
         m_link->send("@#cmd:2##Argument:0###@");
         return QTest::qWaitFor([&] { return m_link->received.endsWith("#@"); }, kWait) ? m_link->received : "no answer";
     }
-    // The side link gets one profile and the order to connect with it.
-    void orderSession(const QString &user, const QString &password)
+    // The side link gets one profile (its resolution an entry of the list) and the order to connect with it.
+    void orderSession(const QString &user, const QString &password, int resolution = 2)
     {
         QTRY_VERIFY_WITH_TIMEOUT(m_link->peer(), kWait);
-        m_link->send(QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:1##Username:%1##Password:%2##Resolution:2###@")
-                         .arg(user, password).toLatin1());
+        m_link->send(QStringLiteral("@#cmd:6##Argument:1##NrOfUsers:1##Username:%1##Password:%2##Resolution:%3###@")
+                         .arg(user, password).arg(resolution).toLatin1());
         QTRY_COMPARE_WITH_TIMEOUT(m_link->received, QByteArray("@#cmd:7##Argument:1###@"), kWait);
         m_link->received.clear();
         m_link->send("@#cmd:11##Argument:1###@");
     }
-    // What the panel's screen shows, and a click as by hand where the screen has a pointer to
-    // make one (a headless compositor has none: the click is the toolkit's).
+    // What the panel's screen shows, where a widget's point is on it (a compositor puts the windows
+    // at the top left), and its keyboard and pointer used as by hand.
     QImage grab(const QRect &rect) const { return m_panel ? m_panel->grab(rect) : m_compositor->grab(rect); }
-    void click(QWidget *w) const { m_panel ? m_panel->click(centreOf(w)) : QTest::mouseClick(w, Qt::LeftButton); }
+    QPoint onScreen(const QWidget *w, const QPoint &p) const { return m_panel ? w->mapToGlobal(p) : w->mapTo(w->window(), p); }
+    const Probe &input() const { return m_panel ? *m_panel : m_compositor->input(); }
+    void click(QWidget *w) const { input().click(onScreen(w, w->rect().center())); }
     RdpTestEnvironment::Display *m_panelDisplay;
     Compositor *m_compositor;
+    const QString m_compositorName;
     QTemporaryDir m_config;
     std::unique_ptr<RdpTestEnvironment::Display> m_serverDisplay;
     std::unique_ptr<Probe> m_panel, m_server;
@@ -163,7 +169,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_panelDisplay ? m_panelDisplay->isRunning() : !m_compositor->socket().isEmpty(),
-                 "Xvfb or sway did not start (scripts/install-deps installs them)");
+                 "Xvfb or the compositor did not start (scripts/install-deps installs them)");
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         frmClient::TimerIntervalMs = 3600 * 1000; // the tests drive the side link themselves
         SessionControlFactory::Set([](QWidget *parent) { return new ModuleSessionControl(parent); });
@@ -198,30 +204,44 @@ private slots:
         gTryConnectCount = 0;
     }
     // On each kind of desktop, windowed and full screen: geometry, picture one to one, keyboard from
-    // the start, minimise only where the window can come back, closing as the desktop offers it.
+    // the start, keys and clicks reaching the server, minimise only where the window can come back,
+    // closing as the desktop offers it.
     void session_data()
     {
         QTest::addColumn<bool>("managed");
         QTest::addColumn<int>("resolution"); // entry of the resolution list
-        if (!m_panelDisplay) {
-            QTest::newRow("Wayland, 1024 x 768") << true << 3;
-            QTest::newRow("Wayland, Full-Screen") << true << 0;
-            return;
+        QTest::addColumn<bool>("ordered");   // by the server over the side link, else with the button
+        if (m_compositorName == QLatin1String("cage")) {
+            QTest::newRow("cage, 800 x 600, ordered by the server") << true << 2 << true;
+            QTest::newRow("cage, Full-Screen, ordered by the server") << true << 0 << true;
+        } else if (m_compositor) {
+            QTest::newRow("sway, 1024 x 768") << true << 3 << false;
+            QTest::newRow("sway, Full-Screen") << true << 0 << false;
+        } else {
+            QTest::newRow("bare X, 1024 x 768") << false << 3 << false;
+            QTest::newRow("bare X, Full-Screen") << false << 0 << false;
+            QTest::newRow("openbox and tray, 1024 x 768") << true << 3 << false;
+            QTest::newRow("openbox and tray, Full-Screen") << true << 0 << true;
         }
-        QTest::newRow("bare X, 1024 x 768") << false << 3;
-        QTest::newRow("bare X, Full-Screen") << false << 0;
-        QTest::newRow("openbox and tray, 1024 x 768") << true << 3;
-        QTest::newRow("openbox and tray, Full-Screen") << true << 0;
     }
     void session()
     {
         QFETCH(bool, managed);
         QFETCH(int, resolution);
+        QFETCH(bool, ordered);
         const bool fullScreen = resolution == 0;
         QVERIFY(!m_panelDisplay || m_panelDisplay->setManaged(managed));
-        frmClient &form = startPanel({"txtServer=" + m_address, "txtPort=12559", "txtUserName=" + UserName, "txtPassword=" + Password,
-                                      "chkUserPass=1", QStringLiteral("cboResolution=%1").arg(resolution),
-                                      "chkDisplayConnectionBar=1", "AutoConnect=0"});
+        QStringList settings{"txtServer=" + m_address, "txtUserName=" + UserName, "txtPassword=" + Password, "chkUserPass=1",
+                             "chkDisplayConnectionBar=1"};
+        if (ordered) {
+            m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(m_address));
+            // The profile's resolution counts, not the panel's own.
+            settings << QStringLiteral("txtPort=%1").arg(m_link->port()) << "cboResolution=1" << "AutoConnect=1"
+                     << "StartConnectLifeCnt=3" << "StartLifeCnt=45";
+        } else {
+            settings << "txtPort=12559" << QStringLiteral("cboResolution=%1").arg(resolution) << "AutoConnect=0";
+        }
+        frmClient &form = startPanel(settings);
         // Under a window manager the main window keeps its caption; a compositor shows it full screen.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         if (m_panel)
@@ -229,7 +249,10 @@ private slots:
         else
             QTRY_VERIFY_WITH_TIMEOUT(form.isFullScreen() && form.size() == screen.size(), kWait);
         QTRY_VERIFY(form.isActiveWindow() || !managed);
-        click(form.findChild<QWidget *>(QStringLiteral("cmdRemoteDesktop")));
+        if (ordered)
+            orderSession(UserName, Password, resolution);
+        else
+            click(form.findChild<QWidget *>(QStringLiteral("cmdRemoteDesktop")));
         QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
         frmMsRdpClient *window = Forms::MsRdpClient();
         SessionControl *control = sessionControl();
@@ -237,7 +260,7 @@ private slots:
         // The library's own calls reach the module's replacements, in every session.
         for (const char *name : {"freerdp_performance_flags_make", "Sleep"})
             QVERIFY2(boundTo("libfreerdp2.so.2", name).endsWith("/libveskora-session.so"), name);
-        const QSize desktop = fullScreen ? screen.size() : QSize(1024, 768);
+        const QSize desktop = fullScreen ? screen.size() : resolution == 2 ? QSize(800, 600) : QSize(1024, 768);
         QCOMPARE(control->geometry(), QRect(QPoint(0, 0), desktop));
         // Full screen the window is the screen; else its frame's corner is at (1, 1) where windows have
         // places, and its inside the desktop.
@@ -254,8 +277,7 @@ private slots:
                 QPainter(&picture).fillRect(bar->geometry(), Qt::black);
             return picture;
         };
-        // The compositor puts the window at the top left.
-        const QRect shown(m_panel ? control->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0), desktop);
+        const QRect shown(onScreen(control, QPoint(0, 0)), desktop);
         const auto pictureRight = [&] { return withoutBar(grab(shown)) == withoutBar(m_server->grab(QRect(QPoint(0, 0), desktop))); };
         QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
         // Live: a change on the server's screen reaches the panel's.
@@ -265,21 +287,22 @@ private slots:
         const char *way = !m_panel ? "toolkit" : qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM") ? "X connection" : "shared";
         QVERIFY(g_log.filter(QStringLiteral("veskora.session picture")).constLast().contains(way));
         // The session window has the keyboard before any click, wherever the pointer is.
-        if (m_panel) {
+        if (m_panel)
             QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
-            m_panel->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
-        } else {
+        else
             QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow() && control->hasFocus(), kWait);
-        }
+        input().xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
         for (const bool down : {true, false}) {
-            if (m_panel)
-                m_panel->xdo({down ? "keydown" : "keyup", "a"});
-            else if (down)
-                m_compositor->hold(QStringLiteral("a"));
-            else
-                m_compositor->letGo(); // its keyboard gone, the compositor lets go of its keys
+            input().xdo({down ? "keydown" : "keyup", "a"});
             // The server gets the key where the panel's keyboard has it.
-            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(m_panel ? kKeyA : 9), down, kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
+        }
+        // A press and a release in the session reach the server where they were made.
+        const QPoint at(desktop.width() / 3, desktop.height() / 2), there = onScreen(control, at);
+        for (const bool down : {true, false}) {
+            input().xdo({"mousemove", "--sync", QString::number(there.x()), QString::number(there.y()), down ? "mousedown" : "mouseup", "1"});
+            unsigned buttons = 0;
+            QTRY_VERIFY_WITH_TIMEOUT(m_server->pointer(&buttons) == at && bool(buttons & Probe::LeftButtonMask) == down, kWait);
         }
         auto *minimize = control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarMinimize"));
         QCOMPARE(minimize->isVisible(), fullScreen && managed && m_panel);
@@ -292,7 +315,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
         }
         if (managed && m_panel)
-            m_panel->xdo({"key", "alt+F4"});
+            input().xdo({"key", "alt+F4"});
         else if (fullScreen)
             click(control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarClose")));
         else
@@ -478,11 +501,12 @@ int main(int argc, char *argv[])
 {
     privateFileSystem();
     // On an X server, which the tests give a window manager or none; with VESKORA_E2E_WAYLAND set
-    // under a Wayland compositor.
+    // under that Wayland compositor (sway or cage).
     std::unique_ptr<RdpTestEnvironment::Display> display;
     std::unique_ptr<Compositor> compositor;
-    if (qEnvironmentVariableIsSet("VESKORA_E2E_WAYLAND")) {
-        compositor = std::make_unique<Compositor>(QSize(1280, 1024));
+    const QString compositorName = qEnvironmentVariable("VESKORA_E2E_WAYLAND");
+    if (!compositorName.isEmpty()) {
+        compositor = std::make_unique<Compositor>(compositorName, compositorName == QLatin1String("cage") ? QSize(1024, 768) : QSize(1280, 1024));
         qputenv("QT_QPA_PLATFORM", "wayland");
         qputenv("WAYLAND_DISPLAY", compositor->socket().toUtf8());
     } else {
@@ -492,7 +516,7 @@ int main(int argc, char *argv[])
     }
     qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // only the X notification area, no other
     QApplication app(argc, argv);
-    tst_e2e_panel test(display.get(), compositor.get());
+    tst_e2e_panel test(display.get(), compositor.get(), compositorName);
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -21,7 +21,8 @@ namespace {
 
 const QString kProgramDir = QStringLiteral("/usr/lib/veskora"), kConfigDir = QStringLiteral("/etc/veskora"),
               kClientCfg = kConfigDir + QStringLiteral("/Client.cfg"), kAutostart = QStringLiteral("/etc/xdg/autostart/ClientStart.desktop"),
-              kSessionEntry = QStringLiteral("/usr/share/xsessions/veskora-kiosk.desktop");
+              kSessionEntry = QStringLiteral("/usr/share/xsessions/veskora-kiosk.desktop"),
+              kWaylandSessionEntry = QStringLiteral("/usr/share/wayland-sessions/veskora-kiosk-wayland.desktop");
 // The installed program as an account of the panel's: nobody, in the group veskora.
 const QStringList kAsMember{"setpriv", "--reuid=nobody", "--regid=nogroup", "--groups=veskora", "--inh-caps=-all"};
 
@@ -51,15 +52,23 @@ QSet<QString> processesOfNobody(const QStringList &name = {})
     return {pids.cbegin(), pids.cend()};
 }
 
-// The installed program on an X server, in a home of its own, stopped with the object.
+// The command of a session entry.
+QString sessionCommand(const QString &entry)
+{
+    const QStringList exec = readFile(entry).split(u'\n').filter(QRegularExpression(QStringLiteral("^Exec=")));
+    return exec.size() == 1 ? exec.first().mid(5).trimmed() : QString();
+}
+
+// The installed program on an X server (or none), in a home of its own, stopped with the object.
 struct Installed
 {
     Installed(const QString &display, const QStringList &command, const QStringList &environment = {})
     {
         QVERIFY(home.isValid() && ::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
         process.setProgram(QStringLiteral("env"));
-        process.setArguments(QStringList{"-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "DISPLAY=" + display, "HOME=" + home.path()}
-                             + environment + command);
+        process.setArguments(QStringList{"-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                         "HOME=" + home.path()}
+                             + (display.isEmpty() ? QStringList() : QStringList{"DISPLAY=" + display}) + environment + command);
         process.start();
         QVERIFY(process.waitForStarted(10000));
     }
@@ -139,7 +148,7 @@ private slots:
         for (const QString name : {"Client.cfg", "User.cfg"})
             QCOMPARE(QFileInfo(kProgramDir + u'/' + name).symLinkTarget(), kConfigDir + u'/' + name);
         QVERIFY2(run({"appstreamcli", "validate", "--no-net", "/usr/share/metainfo/com.torvane.Veskora.metainfo.xml"}, &out), qPrintable(out));
-        QVERIFY2(run({"desktop-file-validate", "/usr/share/applications/com.torvane.Veskora.desktop", kSessionEntry}, &out)
+        QVERIFY2(run({"desktop-file-validate", "/usr/share/applications/com.torvane.Veskora.desktop", kSessionEntry, kWaylandSessionEntry}, &out)
                      && out.isEmpty(), qPrintable(out));
     }
     void save_data()
@@ -204,15 +213,15 @@ private slots:
     void kioskSession()
     {
         QFETCH(bool, minimal);
-        const QStringList exec = readFile(kSessionEntry).split(u'\n').filter(QRegularExpression(QStringLiteral("^Exec=")));
-        QCOMPARE(exec.size(), 1);
+        const QString exec = sessionCommand(kSessionEntry);
+        QVERIFY(!exec.isEmpty());
         TestSupport::writeBytes(kClientCfg, "[Client]\r\ntxtServer=kiosk\r\n");
         RdpTestEnvironment::Display bare(1024, 768);
         Probe probe(bare.name());
         QVERIFY(probe.isOpen());
         const QSet<QString> before = processesOfNobody();
         QTemporaryDir commands;
-        Installed session(bare.name(), kAsMember + QStringList{exec.first().mid(5).trimmed()},
+        Installed session(bare.name(), kAsMember + QStringList{exec},
                           minimal ? QStringList{"PATH=" + minimalCommands(commands)} : QStringList());
         QRect geometry;
         unsigned long window = 0;
