@@ -65,7 +65,8 @@ private:
         // with the reason. Local, so that the module's replacements of library functions (see
         // RdpLibraryOverrides.cpp) come before the library's own for the libraries it brings,
         // and for those alone.
-        void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+        void *handle = dlopen(QFile::encodeName(path).constData(),
+                              RTLD_NOW | RTLD_LOCAL | (ModuleSessionControl::ModuleStays ? RTLD_NODELETE : 0));
         auto create = handle ? reinterpret_cast<CreateControl>(dlsym(handle, "veskora_create_session_control")) : nullptr;
         if (!create) {
             const QString reason = QString::fromLocal8Bit(dlerror());

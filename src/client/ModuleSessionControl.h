@@ -20,6 +20,13 @@ public:
 
     // The module's file; tests point it elsewhere. Empty: the program directory's.
     static QString &ModulePath();
+    // Whether the module stays mapped once loaded: only under AddressSanitizer, whose leak
+    // report at exit could neither name nor suppress frames of a module gone by then.
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr bool ModuleStays = true;
+#else
+    static constexpr bool ModuleStays = false;
+#endif
 
     void setServer(const QString &value) override { control().setServer(value); }
     QString Server() const override { return control().Server(); }

@@ -16,6 +16,7 @@
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/gdi/gfx.h>
+#include <freerdp/graphics.h>
 #include <freerdp/primitives.h>
 #include <winpr/synch.h>
 #include <winpr/wlog.h>
@@ -325,6 +326,12 @@ bool RdpSession::onPostConnect(rdpContext *context)
     freerdp *instance = context->instance;
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return false;
+    // The server's pointer shapes are not shown. The library's stand-in for a pointer of the
+    // client's own copies its prototype over each new pointer, and so loses the masks just read
+    // into it (some 3 KB a shape, each session); without it they stay, and go with the pointer.
+    rdpPointer pointer = *context->graphics->Pointer_Prototype;
+    pointer.New = nullptr;
+    graphics_register_pointer(context->graphics, &pointer);
     dropUnusedDecoders(context);
     instance->update->BeginPaint = Callbacks::beginPaint;
     instance->update->EndPaint = Callbacks::endPaint;

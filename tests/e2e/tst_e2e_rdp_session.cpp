@@ -182,14 +182,15 @@ private slots:
         QVERIFY(m_server->renewCertificate(certificate, key) && m_server->start(m_server->port()));
         FreeRdpSessionControl::setCertificatePromptTimeout(answer.isEmpty() ? 1000 : 60000);
         Attempt a(server);
-        a.control.setConnectTimeLimit(2000); // which the question must not run into
+        const int limit = 2000 * kSlowdown; // which the question must not run into
+        a.control.setConnectTimeLimit(limit);
         a.control.Connect();
         if (!trusted) {
             QTRY_VERIFY_WITH_TIMEOUT(prompt(), kWait);
             const QString text = prompt()->text(), after = fingerprint(m_server->certificate());
             QVERIFY2(text.contains(server) && text.contains(before) && text.contains(after) && before != after, qPrintable(text));
             if (answer == QLatin1String("Connect"))
-                QTest::qWait(2500); // an operator who takes longer than the connect time limit
+                QTest::qWait(limit + 500); // an operator who takes longer than the connect time limit
             for (QAbstractButton *button : prompt()->buttons())
                 if (button->text() == answer)
                     button->click();
