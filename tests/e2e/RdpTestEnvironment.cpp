@@ -131,9 +131,9 @@ Compositor::Compositor(const QString &program, const QSize &size)
     if (program.startsWith(QLatin1String("cage")))
         command = QStringList{"cage", "-d", "--", "setpriv", "--pdeathsig", "KILL", "sleep", "86400"};
     if (headless) {
-        // This cage hands a window the size of the screen to the screen as it is, without drawing
-        // it; on a screen of memory that leaves the window's first picture there for good. A
-        // screen turned half round (grim turns it back) takes every window drawn.
+        // This cage hands a window as large as the screen to the screen as it is, without drawing
+        // it; a screen of memory then keeps what was drawn before for good. On a screen turned
+        // half round (grim turns it back) it draws every window itself.
         command.insert(1, QStringLiteral("-r"));
         command.insert(1, QStringLiteral("-r"));
         environment << "WLR_BACKENDS=headless";
