@@ -107,12 +107,15 @@ bool Display::setManaged(bool managed)
     return QTest::qWaitFor([&] { return probe.desktopParts() == (managed ? 2 : 0); }, 20000);
 }
 
-Compositor::Compositor(const QString &program, const QSize &size) : m_display(size.width(), size.height())
+Compositor::Compositor(const QString &program, const QSize &size)
 {
+    const bool headless = program == QLatin1String("cage-headless");
+    if (!headless)
+        m_display = std::make_unique<Display>(size.width(), size.height());
     const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
     QDir().mkdir(runtime);
     QFile config(runtime + QStringLiteral("/config"));
-    if (!m_display.isRunning() || !config.open(QIODevice::WriteOnly))
+    if ((m_display && !m_display->isRunning()) || !config.open(QIODevice::WriteOnly))
         return;
     config.write(QStringLiteral("output X11-1 mode %1x%2\nxwayland disable\ndefault_border none\n"
                               "default_floating_border none\nfor_window [title=\".*\"] floating enable, move position 0 0\n")
@@ -122,13 +125,24 @@ Compositor::Compositor(const QString &program, const QSize &size) : m_display(si
     if (!QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)
         || !run({"chown", "-R", "nobody:nogroup", runtime}) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return;
-    const QStringList command = program == QLatin1String("cage") ? QStringList{"cage", "-d", "--", "setpriv", "--pdeathsig", "KILL", "sleep", "86400"}
-                                                                 : QStringList{program, "-c", runtime + QStringLiteral("/config")};
+    QStringList command{program, "-c", runtime + QStringLiteral("/config")};
+    // cage would not start without an Xwayland program, which it runs only for X programs.
+    QStringList environment{"XDG_RUNTIME_DIR=" + runtime, "WLR_RENDERER=pixman", "WLR_XWAYLAND=/bin/false"};
+    if (program.startsWith(QLatin1String("cage")))
+        command = QStringList{"cage", "-d", "--", "setpriv", "--pdeathsig", "KILL", "sleep", "86400"};
+    if (headless) {
+        // This cage hands a window as large as the screen to the screen as it is, without drawing
+        // it; a screen of memory then keeps what was drawn before for good. On a screen turned
+        // half round (grim turns it back) it draws every window itself.
+        command.insert(1, QStringLiteral("-r"));
+        command.insert(1, QStringLiteral("-r"));
+        environment << "WLR_BACKENDS=headless";
+    } else {
+        environment << "DISPLAY=" + m_display->name() << "WLR_BACKENDS=x11";
+    }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")));
-    // cage would not start without an Xwayland program, which it runs only for X programs.
-    launch(m_process, QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"} + command,
-           {"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=" + m_display.name(), "WLR_BACKENDS=x11", "WLR_RENDERER=pixman", "WLR_XWAYLAND=/bin/false"});
+    launch(m_process, QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"} + command, environment);
     m_process.waitForStarted(10000);
     const auto served = [&] {
         const QStringList sockets = QDir(runtime).entryList({QStringLiteral("wayland-?")}, QDir::AllEntries | QDir::System);
@@ -138,7 +152,8 @@ Compositor::Compositor(const QString &program, const QSize &size) : m_display(si
     };
     if (!QTest::qWaitFor(served, 20000) || m_process.state() != QProcess::Running)
         m_socket.clear();
-    m_input = std::make_unique<Probe>(m_display.name());
+    if (m_display)
+        m_input = std::make_unique<Probe>(m_display->name());
 }
 
 QImage Compositor::grab(const QRect &rect) const

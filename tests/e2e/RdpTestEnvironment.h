@@ -110,18 +110,19 @@ private:
 // its own: that X server's keyboard and pointer are the compositor's, used as by hand through
 // input(). sway puts every window where it asks to be, without a frame, on a screen of the size
 // given; cage's screen there is 1024 x 768 whatever the size, and it runs a program that shows
-// nothing. Either runs as nobody (wlroots compositors refuse root), in a runtime directory of its
-// own; grim takes its screen.
+// nothing. "cage-headless" is cage with a screen of memory alone (1280 x 720) and no keyboard or
+// pointer: input() is null. Either runs as nobody (wlroots compositors refuse root), in a runtime
+// directory of its own; grim takes its screen.
 class Compositor : public Program
 {
 public:
     Compositor(const QString &program, const QSize &size);
     QString socket() const { return m_socket; } // for WAYLAND_DISPLAY; empty unless it serves
     QImage grab(const QRect &rect) const;
-    const Probe &input() const { return *m_input; }
+    const Probe *input() const { return m_input.get(); }
 
 private:
-    Display m_display;
+    std::unique_ptr<Display> m_display;
     std::unique_ptr<Probe> m_input;
     QString m_socket;
 };

@@ -117,7 +117,7 @@ class tst_e2e_panel : public QObject
     Q_OBJECT
 
 public:
-    // The panel on an X server, or under a Wayland compositor (sway or cage).
+    // The panel on an X server, or under a Wayland compositor (sway, cage or cage-headless).
     tst_e2e_panel(RdpTestEnvironment::Display *display, Compositor *compositor, const QString &compositorName)
         : m_panelDisplay(display), m_compositor(compositor), m_compositorName(compositorName)
     {
@@ -149,11 +149,33 @@ private:
         m_link->send("@#cmd:11##Argument:1###@");
     }
     // What the panel's screen shows, where a widget's point is on it (a compositor puts the windows
-    // at the top left), and its keyboard and pointer used as by hand.
+    // at the top left), and its keyboard and pointer used as by hand; where the compositor has none
+    // (headless), keys and buttons come as the toolkit hands them on from a keyboard and a pointer.
     QImage grab(const QRect &rect) const { return m_panel ? m_panel->grab(rect) : m_compositor->grab(rect); }
     QPoint onScreen(const QWidget *w, const QPoint &p) const { return m_panel ? w->mapToGlobal(p) : w->mapTo(w->window(), p); }
-    const Probe &input() const { return m_panel ? *m_panel : m_compositor->input(); }
-    void click(QWidget *w) const { input().click(onScreen(w, w->rect().center())); }
+    const Probe *input() const { return m_panel ? m_panel.get() : m_compositor->input(); }
+    void click(QWidget *w) const
+    {
+        if (input())
+            return input()->click(onScreen(w, w->rect().center()));
+        button(w, w->rect().center(), true);
+        button(w, w->rect().center(), false);
+    }
+    void key(bool down) const
+    {
+        QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, down ? "a" : "");
+        input() ? void(input()->xdo({down ? "keydown" : "keyup", "a"})) : void(QApplication::sendEvent(QApplication::focusWidget(), &event));
+    }
+    void button(QWidget *w, const QPoint &at, bool down) const
+    {
+        const QPoint there = onScreen(w, at);
+        if (input())
+            input()->xdo({"mousemove", "--sync", QString::number(there.x()), QString::number(there.y()), down ? "mousedown" : "mouseup", "1"});
+        else if (down)
+            QTest::mousePress(w->window()->windowHandle(), Qt::LeftButton, {}, there);
+        else
+            QTest::mouseRelease(w->window()->windowHandle(), Qt::LeftButton, {}, there);
+    }
     RdpTestEnvironment::Display *m_panelDisplay;
     Compositor *m_compositor;
     const QString m_compositorName;
@@ -211,9 +233,9 @@ private slots:
         QTest::addColumn<bool>("managed");
         QTest::addColumn<int>("resolution"); // entry of the resolution list
         QTest::addColumn<bool>("ordered");   // by the server over the side link, else with the button
-        if (m_compositorName == QLatin1String("cage")) {
-            QTest::newRow("cage, 800 x 600, ordered by the server") << true << 2 << true;
-            QTest::newRow("cage, Full-Screen, ordered by the server") << true << 0 << true;
+        if (m_compositorName.startsWith(QLatin1String("cage"))) {
+            QTest::newRow(qPrintable(m_compositorName + ", 800 x 600, ordered by the server")) << true << 2 << true;
+            QTest::newRow(qPrintable(m_compositorName + ", Full-Screen, ordered by the server")) << true << 0 << true;
         } else if (m_compositor) {
             QTest::newRow("sway, 1024 x 768") << true << 3 << false;
             QTest::newRow("sway, Full-Screen") << true << 0 << false;
@@ -291,16 +313,17 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
         else
             QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow() && control->hasFocus(), kWait);
-        input().xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
+        if (input())
+            input()->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
         for (const bool down : {true, false}) {
-            input().xdo({down ? "keydown" : "keyup", "a"});
+            key(down);
             // The server gets the key where the panel's keyboard has it.
             QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
         }
         // A press and a release in the session reach the server where they were made.
-        const QPoint at(desktop.width() / 3, desktop.height() / 2), there = onScreen(control, at);
+        const QPoint at(desktop.width() / 3, desktop.height() / 2);
         for (const bool down : {true, false}) {
-            input().xdo({"mousemove", "--sync", QString::number(there.x()), QString::number(there.y()), down ? "mousedown" : "mouseup", "1"});
+            button(control, at, down);
             unsigned buttons = 0;
             QTRY_VERIFY_WITH_TIMEOUT(m_server->pointer(&buttons) == at && bool(buttons & Probe::LeftButtonMask) == down, kWait);
         }
@@ -315,7 +338,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(pictureRight(), kWait);
         }
         if (managed && m_panel)
-            input().xdo({"key", "alt+F4"});
+            m_panel->xdo({"key", "alt+F4"});
         else if (fullScreen)
             click(control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarClose")));
         else
@@ -503,7 +526,7 @@ int main(int argc, char *argv[])
 {
     privateFileSystem();
     // On an X server, which the tests give a window manager or none; with VESKORA_E2E_WAYLAND set
-    // under that Wayland compositor (sway or cage).
+    // under that Wayland compositor (sway, cage or cage-headless).
     std::unique_ptr<RdpTestEnvironment::Display> display;
     std::unique_ptr<Compositor> compositor;
     const QString compositorName = qEnvironmentVariable("VESKORA_E2E_WAYLAND");
