@@ -156,15 +156,17 @@ private:
     const Probe *input() const { return m_panel ? m_panel.get() : m_compositor->input(); }
     void click(QWidget *w) const
     {
-        if (input())
-            return input()->click(onScreen(w, w->rect().center()));
-        button(w, w->rect().center(), true);
-        button(w, w->rect().center(), false);
+        for (const bool down : {true, false})
+            button(w, w->rect().center(), down);
     }
     void key(bool down) const
     {
-        QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, down ? "a" : "");
-        input() ? void(input()->xdo({down ? "keydown" : "keyup", "a"})) : void(QApplication::sendEvent(QApplication::focusWidget(), &event));
+        if (input()) {
+            input()->xdo({down ? "keydown" : "keyup", "a"});
+        } else {
+            QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, kKeyA, 0, 0, down ? "a" : "");
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        }
     }
     void button(QWidget *w, const QPoint &at, bool down) const
     {
