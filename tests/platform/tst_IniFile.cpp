@@ -53,11 +53,7 @@ private slots:
         QTest::newRow("section up to last bracket") << QByteArray("[a]b]\r\nk=v\r\n") << "a]b" << "k" << none << same << "v";
         QTest::newRow("split at first equals") << QByteArray("[S]\r\nk=a=b\r\n") << "S" << "k" << none << same << "a=b";
         QTest::newRow("nameless section") << QByteArray("k=top\r\n[S]\r\nk=v\r\n") << "" << "k" << none << same << "top";
-        QTest::newRow("case") << QByteArray("[CLIENT]\r\nTxtServer=host\r\n") << "client" << "TXTSERVER" << none << same << "host";
         QTest::newRow("first section counts, default cut") << QByteArray("[S]\r\na=1\r\n[s]\r\nk=2\r\n") << "S" << "k" << none << same << "DEF";
-        QTest::newRow("double quotes") << QByteArray("[S]\r\nk=\" a b \"\r\n") << "S" << "k" << none << same << " a b ";
-        QTest::newRow("mixed quotes stay") << QByteArray("[S]\r\nk=\"x'\r\n") << "S" << "k" << none << same << "\"x'";
-        QTest::newRow("UTF-8 with byte order mark") << QByteArray("\xEF\xBB\xBF[S]\r\nk=Grüße\r\n") << "S" << "k" << none << same << QString::fromUtf8("Grüße");
         QTest::newRow("replace keeps comments, blanks, order")
             << QByteArray("; head\r\n\r\n[Client]\r\n; note\r\ntxtServer=old\r\n\r\nSecurityPassword=\"x y\"\r\n") << "Client" << "txtServer" << "new"
             << QByteArray("; head\r\n\r\n[Client]\r\n; note\r\ntxtServer=new\r\n\r\nSecurityPassword=\"x y\"\r\n") << "new";
@@ -74,7 +70,6 @@ private slots:
         QTest::newRow("enclosing quotes kept") << QByteArray() << "A" << "k" << "'q'" << QByteArray("[A]\r\nk=\"'q'\"\r\n") << "'q'";
         QTest::newRow("tab at the end kept") << QByteArray() << "A" << "k" << "a\t" << QByteArray("[A]\r\nk=\"a\t\"\r\n") << "a\t";
         QTest::newRow("lone and inner quotes as they stand") << QByteArray() << "A" << "k" << "\"a b'" << QByteArray("[A]\r\nk=\"a b'\r\n") << "\"a b'";
-        QTest::newRow("unchanged value, file untouched") << QByteArray("[A]\r\nk = abc \n") << "A" << "k" << "abc" << QByteArray("[A]\r\nk = abc \n") << "abc";
         QTest::newRow("quoted line that reads as the value, untouched") << QByteArray("[A]\r\nk=\"abc\"\r\n") << "A" << "k" << "abc" << QByteArray("[A]\r\nk=\"abc\"\r\n") << "abc";
         QTest::newRow("case is a change") << QByteArray("[A]\r\nk = abc \n") << "A" << "k" << "ABC" << QByteArray("[A]\r\nk=ABC\r\n") << "ABC";
         // Refused: a name or value that would add lines.

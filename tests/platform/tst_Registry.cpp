@@ -7,16 +7,11 @@
 #include <QTest>
 
 #include <optional>
-#include <sys/stat.h>
 
 using namespace Registry;
 using TestSupport::readBytes;
 
-static unsigned modeOf(const QString &path)
-{
-    struct stat st{};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
-}
+static unsigned modeOf(const QString &path) { return TestSupport::statOf(path).st_mode & 07777; }
 
 static LONG setString(HKEY key, const QString &name, const QByteArray &text, DWORD type = REG_SZ)
 {

@@ -1,5 +1,6 @@
 // The server's configuration file: what it reads, what it refuses and where; which panel gets what.
 #include "server/ServerConfig.h"
+#include "FileBytes.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,15 +33,10 @@ class tst_ServerConfig : public QObject
     // The file's lines after a [server] section that names the test's token file, unless they name one.
     bool load(const QStringList &lines, ServerConfig &config, QString &error)
     {
-        QFile token(m_dir.filePath("token"));
-        token.open(QIODevice::WriteOnly) && token.write(" s3cret-token\n");
-        token.close();
-        QFile file(m_dir.filePath("server.conf"));
-        file.open(QIODevice::WriteOnly);
-        const QString tokenLine = lines.join(u' ').contains("token-file") ? "" : "token-file = " + token.fileName();
-        file.write((QStringList{"[server]", tokenLine} + lines).join(u'\n').toUtf8());
-        file.close();
-        return ServerConfigFile::Load(file.fileName(), config, error);
+        TestSupport::writeBytes(m_dir.filePath("token"), " s3cret-token\n");
+        const QString tokenLine = lines.join(u' ').contains("token-file") ? "" : "token-file = " + m_dir.filePath("token");
+        TestSupport::writeBytes(m_dir.filePath("server.conf"), (QStringList{"[server]", tokenLine} + lines).join(u'\n').toUtf8());
+        return ServerConfigFile::Load(m_dir.filePath("server.conf"), config, error);
     }
 
 private slots:
