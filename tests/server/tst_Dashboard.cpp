@@ -45,6 +45,11 @@ public:
         });
         (void)QTest::qWaitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }, kWait);
     }
+    ~Browser()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
     QJsonObject call(const QString &method, const QJsonObject &params)
     {
         const int id = ++m_id;
@@ -66,7 +71,6 @@ public:
     bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
 
 private:
-    // Destroyed in reverse: the socket closed, chromium killed and waited for, then its profile removed.
     QTemporaryDir m_profile;
     QProcess m_process;
     QWebSocket m_socket;
