@@ -16,24 +16,18 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QWindow>
-
-#include <cstdio>
 
 using namespace modGlobClientVar;
 using TestSupport::child;
 
 namespace {
-
-const char *const kChildSwitch = "-activation-child";
 
 // The tray form in the program: the gate and the rebuild after Save.
 struct Host : MainWindowHost
@@ -48,14 +42,6 @@ struct Host : MainWindowHost
 CheckBox *box(const frmClient &f, const char *name) { return child<CheckBox>(&f, name); }
 QLineEdit *field(const frmClient &f, const char *name) { return child<QLineEdit>(&f, name); }
 QComboBox *list(const frmClient &f, const char *name) { return child<QComboBox>(&f, name); }
-
-// Operator mode: "Connect to Server" checked, the side link to 127.0.0.1.
-frmClient &loadOperator(const TestSupport::ProgramDir &dir, quint16 port, bool notMaximized)
-{
-    gNotMaximized = notMaximized;
-    return TestSupport::LoadPanel(dir, {"txtServer=127.0.0.1", QStringLiteral("txtPort=%1").arg(port), "chkUserPass=0",
-                                        "AutoConnect=1"});
-}
 
 // The kernel's id of the mount at path, the last one being on top; -1 when nothing is mounted there.
 qint32 mountIdOf(const QString &path)
@@ -137,7 +123,9 @@ private slots:
         TestSupport::LoopbackServer server;
         gNotMaximized = notMaximized;
         gRdpStarted = gRdpConnected = true;
-        frmClient &f = autoConnect ? loadOperator(*m_dir, server.port(), notMaximized) : TestSupport::LoadPanel(*m_dir, {"chkUserPass=7"});
+        // Operator mode: "Connect to Server" checked, the side link to 127.0.0.1.
+        const QStringList operatorLines{"txtServer=127.0.0.1", QStringLiteral("txtPort=%1").arg(server.port()), "chkUserPass=0", "AutoConnect=1"};
+        frmClient &f = TestSupport::LoadPanel(*m_dir, autoConnect ? operatorLines : QStringList{"chkUserPass=7"});
         QVERIFY(!gRdpStarted && !gRdpConnected && Forms::MsRdpClient()->isHidden() && Forms::MsRdpClient()->msts->isHidden());
         RecordingSessionControl::last()->raiseConnected(); // not started here: not counted
         QVERIFY(!gRdpConnected);
@@ -202,29 +190,6 @@ private slots:
         if (address.isEmpty())
             QTRY_VERIFY(side.peer() && !(address = side.peer()->peerAddress().toString()).isEmpty());
         QTRY_COMPARE(field(f, "txtClientIP")->text(), address);
-    }
-
-    // Without a window manager nothing is activated: the mode is taken up all the same.
-    void activationWithoutWindowManager_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("configuration") << "configuration";
-        QTest::newRow("operator") << "operator";
-    }
-    void activationWithoutWindowManager()
-    {
-        QFETCH(QString, mode);
-        TestSupport::LoopbackServer server;
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStandardPaths::findExecutable(QStringLiteral("xvfb-run")),
-                      {"-a", "-s", "-screen 0 1024x768x24 -nolisten tcp", QCoreApplication::applicationFilePath(),
-                       "-platform", "xcb", kChildSwitch, mode, QString::number(server.port())});
-        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
-        const QString output = QString::fromLocal8Bit(process.readAll());
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(output));
-        QVERIFY2(output.contains(QStringLiteral("no active window")), qPrintable(output));
-        QCOMPARE(server.peers.size(), mode == QStringLiteral("operator") ? 1 : 0);
     }
 
     // Each profile shown as it arrives, the list after the last; a bad resolution is refused.
@@ -394,7 +359,7 @@ private slots:
         f.cmdRemoteDesktop_Click();
         QPointer<RecordingSessionControl> first = RecordingSessionControl::last();
         frmMsRdpClient *session = Forms::MsRdpClient();
-        QVERIFY(first && session->msts == first && first->callNames().contains(QStringLiteral("Connect")));
+        QVERIFY(first && session->msts == first && first->calls.contains({QStringLiteral("Connect"), {}}));
         QVERIFY(!f.isVisible() && session->isVisible() && first->isVisible() && gRdpStarted);
         QCOMPARE(session->frameGeometry().topLeft(), QPoint(1, 1));
         QVERIFY(first->geometry() == QRect(0, 0, 1024, 768) && session->size() == first->size() && session->maximumSize() == first->size());
@@ -408,7 +373,7 @@ private slots:
         QCOMPARE(first->calls.last(2), (QList<RecordingSessionControl::Call>{{"NotifyRedirectDeviceChange", QVariantList{0x8000u, -1}},
                                                                               {"NotifyRedirectDeviceChange", QVariantList{0x8004u, -1}}}));
         // Closing a running session ends it through the control; its end brings the window back.
-        QVERIFY(!session->close() && first->callNames().contains(QStringLiteral("Disconnect")) && session->isVisible());
+        QVERIFY(!session->close() && first->calls.contains({QStringLiteral("Disconnect"), {}}) && session->isVisible());
         first->raiseDisconnected(2);
         QVERIFY(f.isVisible() && !session->isVisible() && first->isHidden() && !gRdpStarted && !gRdpConnected);
         QVERIFY(!session->close()); // none running: nothing to end
@@ -447,7 +412,7 @@ private slots:
         Forms::UnloadClient();
         frmClient &rebuilt = Forms::LoadClient();
         QVERIFY(rebuilt.isVisible() && control && control->isVisible() && gRdpStarted && gRdpConnected);
-        QVERIFY(!Forms::MsRdpClient()->close() && control->callNames().endsWith(QStringLiteral("Disconnect")));
+        QVERIFY(!Forms::MsRdpClient()->close() && control->calls.last().first == u"Disconnect");
         QVERIFY(gRdpStarted && !gRdpConnected); // ending
         control->raiseDisconnected(0);
         QVERIFY(!gRdpStarted && rebuilt.isVisible() && !Forms::MsRdpClient()->isVisible());
@@ -487,28 +452,6 @@ private slots:
     }
 };
 
-// The child side of activationWithoutWindowManager.
-static int runActivationChild(const QString &mode, const QString &port)
-{
-    RecordingSessionControl::install();
-    frmClient::TimerIntervalMs = 3600 * 1000;
-    TestSupport::ProgramDir dir;
-    const bool operatorMode = mode == QStringLiteral("operator");
-    frmClient &f = operatorMode ? loadOperator(dir, port.toUShort(), false) : (gNotMaximized = true, Forms::LoadClient());
-    const auto fail = [](const char *what) { return std::printf("%s\n", what), 1; };
-    if (!QTest::qWaitFor([&] { return operatorMode ? !field(f, "txtUserName")->isEnabled() : child(&f, "fraConfig")->isVisible(); }, 20000))
-        return fail("no mode taken up");
-    if (QApplication::activeWindow())
-        return fail("a window was activated: proves nothing");
-    if (operatorMode && !QTest::qWaitFor([&] { return child<SocketControl>(&f, "Winsock")->State() == SocketControl::sckConnected; }, 20000))
-        return fail("side link not opened");
-    if (operatorMode && f.geometry() != QRect(QPoint(0, 0), QGuiApplication::primaryScreen()->geometry().size()))
-        return fail("not covering the screen");
-    std::printf("no active window on %s\n", qPrintable(QGuiApplication::platformName()));
-    TestSupport::UnloadForms();
-    return 0;
-}
-
 int main(int argc, char **argv)
 {
     // A panel screen of 1280 x 1024 at 96 dots per inch, with window frames.
@@ -518,8 +461,6 @@ int main(int argc, char **argv)
         return 1;
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
     QApplication app(argc, argv);
-    if (const QStringList args = app.arguments(); args.size() == 4 && args.at(1) == QLatin1String(kChildSwitch))
-        return runActivationChild(args.at(2), args.at(3));
     tst_frmClient test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -65,16 +65,14 @@ private slots:
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    // What the host's calls do: Activate (a click) what a double click does, SecondaryActivate nothing, ContextMenu the menu.
+    // What the host's calls do: Activate (a click) what a double click does, ContextMenu the menu.
     void activations_data()
     {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("shown"); // the main window, the session window minimised, or neither
         QTest::addColumn<QString>("outcome");
         QTest::newRow("click, main window hidden") << "Activate" << "" << "configuration";
-        QTest::newRow("click, main window shown") << "Activate" << "main" << "";
         QTest::newRow("click, session minimised") << "Activate" << "session" << "session restored";
-        QTest::newRow("middle click") << "SecondaryActivate" << "" << "";
         QTest::newRow("menu") << "ContextMenu" << "main" << "menu";
     }
     void activations()

@@ -54,15 +54,12 @@ private slots:
         QTest::newRow("/notmax then /run") << QStringList{"/notmax\t\t", "/run"} << QStringList{"start notmax"} << true;
         QTest::newRow("/RUN then /NOTMAX") << QStringList{"/RUN /NOTMAX"} << start << true;
         QTest::newRow("/? twice") << QStringList{"/?", "/?"} << QStringList{"usage", "usage"} << false;
-        QTest::newRow("unknown") << QStringList{"/X"} << usage << false;
         QTest::newRow("toolkit options") << QStringList{"-style", "fusion"} << QStringList{"usage", "usage"} << false;
         QTest::newRow("unknown then /RUN, one argument") << QStringList{"/X /RUN"} << QStringList{"usage", "start"} << false;
         QTest::newRow("/RUNX") << QStringList{"/RUNX"} << usage << false;
         QTest::newRow("three valid switches") << QStringList{"/RUN", "/NOTMAX", "/RUN"} << usage << false;
-        QTest::newRow("three words") << QStringList{"a", "b", "c"} << usage << false;
         QTest::newRow("quotes are ordinary") << QStringList{"\"/run", "/notmax\""} << QStringList{"usage", "usage"} << false;
         QTest::newRow("line breaks are no separators") << QStringList{"/RUN\n/NOTMAX"} << usage << false;
-        QTest::newRow("eleven words") << QStringList(11, "/RUN") << usage << false;
     }
     void main()
     {

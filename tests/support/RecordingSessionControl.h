@@ -10,13 +10,13 @@
 class RecordingSessionControl : public SessionRecorder<SessionControl>
 {
 public:
-    explicit RecordingSessionControl(QWidget *parent = nullptr) : SessionRecorder(parent) { latest() = this; }
+    explicit RecordingSessionControl(QWidget *parent = nullptr) : SessionRecorder(parent) { s_last = this; }
     // The control made last since the last install, while it lives.
-    static RecordingSessionControl *last() { return latest(); }
+    static RecordingSessionControl *last() { return s_last; }
     // Every session window made from now on gets a RecordingSessionControl.
     static void install()
     {
-        latest() = nullptr;
+        s_last = nullptr;
         SessionControlFactory::Set([](QWidget *parent) { return new RecordingSessionControl(parent); });
     }
 
@@ -37,9 +37,5 @@ public:
     void raiseDisconnected(qint32 reason) { setState(SessionState::NotStarted), emit OnDisconnected(reason); }
 
 private:
-    static QPointer<RecordingSessionControl> &latest()
-    {
-        static QPointer<RecordingSessionControl> control;
-        return control;
-    }
+    static inline QPointer<RecordingSessionControl> s_last;
 };

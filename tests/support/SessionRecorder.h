@@ -3,8 +3,8 @@
 #include "client/SessionSettings.h"
 #include "platform/ErrorNumbers.h"
 
+#include <QList>
 #include <QPair>
-#include <QStringList>
 #include <QVariant>
 
 #include <type_traits>
@@ -30,14 +30,6 @@ public:
     QList<Call> calls;
     QString refuseSetting;
     int notifyError = 0;
-
-    QStringList callNames() const
-    {
-        QStringList names;
-        for (const Call &c : calls)
-            names << c.first;
-        return names;
-    }
 
     RECORDED(QString, Server) RECORDED(QString, UserName)
     RECORDED(qint32, DesktopWidth) RECORDED(qint32, DesktopHeight) RECORDED(qint32, FullScreen)

@@ -124,7 +124,6 @@ private slots:
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<QString>("name");
         QTest::newRow("with its domain") << QByteArray("panel01.plant.example") << "panel01";
-        QTest::newRow("long, with its domain") << QByteArray("operator-panel-17.plant.example") << "operator-panel-";
         QTest::newRow("long") << QByteArray("operatorpanel0017") << "operatorpanel00";
     }
     void computerName()
