@@ -97,8 +97,6 @@ private slots:
         row("resolution too large", {"resolution=99999999999 x 768"}, chooseRes, res);
         row("resolution without blanks", {"resolution=1024x768"}, chooseRes, res);
         row("parts after the second ignored", {"resolution=1024 x 768 x 16"}, "");
-        row("resolution checked with the server in charge too", {"txtPassword=", "AutoConnect=1", "resolution=wide"},
-            chooseRes, res);
     }
     void check()
     {

@@ -46,15 +46,12 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<bool>("notMaximized");
-        const QStringList start{"start"}, usage{"usage"}, none;
+        const QStringList start{"start"}, usage{"usage"};
         QTest::newRow("none") << QStringList() << start << false;
-        QTest::newRow("/RUN") << QStringList{"/RUN"} << start << false;
         QTest::newRow("/run after an empty argument") << QStringList{"", "/run"} << start << false;
-        QTest::newRow("/NOTMAX alone") << QStringList{"/NOTMAX"} << none << true;
         QTest::newRow("/notmax then /run") << QStringList{"/notmax\t\t", "/run"} << QStringList{"start notmax"} << true;
         QTest::newRow("/RUN then /NOTMAX") << QStringList{"/RUN /NOTMAX"} << start << true;
         QTest::newRow("/? twice") << QStringList{"/?", "/?"} << QStringList{"usage", "usage"} << false;
-        QTest::newRow("toolkit options") << QStringList{"-style", "fusion"} << QStringList{"usage", "usage"} << false;
         QTest::newRow("unknown then /RUN, one argument") << QStringList{"/X /RUN"} << QStringList{"usage", "start"} << false;
         QTest::newRow("/RUNX") << QStringList{"/RUNX"} << usage << false;
         QTest::newRow("three valid switches") << QStringList{"/RUN", "/NOTMAX", "/RUN"} << usage << false;

@@ -74,8 +74,7 @@ private slots:
             sum = char(sum + pages[i]);
         QCOMPARE(residentKb(pages), size / 1024);
 
-        const QSet<QString> files = ResidentPages::MappedFiles();
-        QVERIFY(files.contains(path));
+        QVERIFY(ResidentPages::MappedFiles().contains(path));
         const qint64 bytes = ResidentPages::Release(kept ? QSet<QString>{path} : QSet<QString>{});
 
         QCOMPARE(residentKb(pages), released ? 0 : size / 1024);
