@@ -64,7 +64,6 @@ private slots:
         QTest::addColumn<QStringList>("firstArgs");
         QTest::addColumn<bool>("killFirst");
         QTest::addColumn<QStringList>("secondArgs");
-        QTest::newRow("usage open, three words") << QStringList{"/?"} << false << QStringList{"a", "b", "c"};
         QTest::newRow("client running, /?") << QStringList{"/NOTMAX", "/RUN"} << false << QStringList{"/?"};
         QTest::newRow("first killed") << QStringList{"-platform", "nowhere"} << true << QStringList{"/?"};
     }
