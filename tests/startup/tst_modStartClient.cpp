@@ -95,18 +95,8 @@ private slots:
         QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    // The lock names the program file, also when reached through a link (Main runs again in each row above).
-    void instanceLockNamesTheProgram()
-    {
-        QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("Veskora")), link = dir.filePath(QStringLiteral("link"));
-        QVERIFY(QFile(program).open(QIODevice::WriteOnly) && QFile::link(program, link));
-        QCOMPARE(modStartClient::InstanceLockPath(link), modStartClient::InstanceLockPath(program));
-        QVERIFY(modStartClient::InstanceLockPath(program) != modStartClient::InstanceLockPath(QStringLiteral("/opt/b/Veskora")));
-    }
-
     // The lock lies where no other account can make it first: a runtime directory only the user writes, else the user's
-    // own below the cache directory, else nowhere.
+    // own below the cache directory, else nowhere. It names the program file, also when reached through a link.
     void instanceLockIsPrivate_data()
     {
         QTest::addColumn<int>("runtimeMode"); // of XDG_RUNTIME_DIR; -1: unset
@@ -122,16 +112,21 @@ private slots:
         QFETCH(int, runtimeMode);
         QFETCH(int, cacheMode);
         QTemporaryDir top;
+        const QString program = top.filePath(QStringLiteral("Veskora")), link = top.filePath(QStringLiteral("link"));
+        QVERIFY(QFile(program).open(QIODevice::WriteOnly) && QFile::link(program, link));
         for (const auto &[dir, mode] : {std::pair{QStringLiteral("runtime"), runtimeMode}, {QStringLiteral("cache/veskora"), cacheMode}})
             QVERIFY(mode < 0 || (QDir().mkpath(top.filePath(dir)) && ::chmod(QFile::encodeName(top.filePath(dir)).constData(), mode_t(mode)) == 0));
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), cache = qgetenv("XDG_CACHE_HOME");
         runtimeMode < 0 ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", QFile::encodeName(top.filePath("runtime")));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(top.filePath("cache")));
-        const QString lock = modStartClient::InstanceLockPath(QStringLiteral("/opt/a/Veskora"));
+        const QString lock = modStartClient::InstanceLockPath(link), ofProgram = modStartClient::InstanceLockPath(program),
+                      ofAnother = modStartClient::InstanceLockPath(QStringLiteral("/opt/b/Veskora"));
         runtime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtime);
         cache.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", cache);
         QTEST(lock.isEmpty() ? lock : QDir(top.path()).relativeFilePath(QFileInfo(lock).path()), "where");
         QVERIFY(lock.isEmpty() || !(QFileInfo(QFileInfo(lock).path()).permissions() & (QFile::WriteGroup | QFile::WriteOther)));
+        QCOMPARE(ofProgram, lock);
+        QVERIFY(lock.isEmpty() || ofAnother != lock);
     }
 };
 
