@@ -208,28 +208,25 @@ private slots:
         QPointer<frmMsRdpClient> session = Forms::MsRdpClient();
         QPointer<frmClientTrayIcon> trayForm = &tray();
         QSystemTrayIcon *trayIcon = icon();
+        // At each step: the link's state (-1: no main window), whether the icon shows, the forms still loaded.
         QStringList order;
+        const auto note = [&](const char *step) {
+            order << QStringLiteral("%1: link %2, icon %3, loaded:%4%5%6")
+                         .arg(QLatin1String(step)).arg(Forms::Client() ? winsock(Forms::Client())->State() : -1).arg(trayIcon->isVisible())
+                         .arg(Forms::MsRdpClient() ? " session" : "", Forms::Client() ? " main" : "", frmClientTrayIcon::Instance() ? " tray" : "");
+        };
         QObject thisTest; // ends the watching when the test does
-        connect(session, &QObject::destroyed, &thisTest, [&] {
-            order << QStringLiteral("session window: link %1, icon %2, main window %3")
-                         .arg(Forms::Client() ? winsock(Forms::Client())->State() : -1)
-                         .arg(trayIcon->isVisible() ? "shown" : "removed")
-                         .arg(Forms::Client() ? "loaded" : "gone");
-        });
+        connect(session, &QObject::destroyed, &thisTest, [&] { note("session window gone"); });
         // The main window hides when it unloads (it is destroyed a little later).
-        connect(client->windowHandle(), &QWindow::visibleChanged, &thisTest, [&] {
-            order << QStringLiteral("main window: session window %1, tray %2")
-                         .arg(Forms::MsRdpClient() ? "loaded" : "gone")
-                         .arg(frmClientTrayIcon::Instance() ? "loaded" : "gone");
-        });
-        onEnd = [&] { order << QStringLiteral("end: tray %1").arg(frmClientTrayIcon::Instance() ? "loaded" : "gone"); };
+        connect(client->windowHandle(), &QWindow::visibleChanged, &thisTest, [&] { note("main window hidden"); });
+        onEnd = [&] { note("end"); };
         DialogScript script;
         script.answerPrompt(granted).start();
         action("mnuExit")->trigger();
         if (granted) {
             QTRY_COMPARE(endCalls, 1);
-            QCOMPARE(order, (QStringList{"session window: link 0, icon removed, main window loaded",
-                                         "main window: session window gone, tray loaded", "end: tray gone"}));
+            QCOMPARE(order, (QStringList{"session window gone: link 0, icon 0, loaded: main tray",
+                                         "main window hidden: link -1, icon 0, loaded: tray", "end: link -1, icon 0, loaded:"}));
             QVERIFY(!Forms::Client() && !Forms::MsRdpClient());
             QTRY_VERIFY(trayForm.isNull());
             QTRY_COMPARE(serverSide->state(), QAbstractSocket::UnconnectedState);
