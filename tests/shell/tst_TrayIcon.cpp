@@ -259,6 +259,8 @@ private slots:
         QTest::newRow("none, empty entry") << "0" << "" << "" << true;
         QTest::newRow("none, entry 0") << "0" << "0" << "" << false;
         QTest::newRow("exact") << "Secret" << "Secret" << "" << true;
+        QTest::newRow("lower case") << "Secret" << "secret" << "" << false;
+        QTest::newRow("empty entry") << "Secret" << "" << "" << false;
         QTest::newRow("umlauts") << QString::fromUtf8("Päßwörd") << QString::fromUtf8("Päßwörd") << "" << true;
         QTest::newRow("long, in full") << longOne << longOne << "" << false;
         QTest::newRow("long, cut at 254") << longOne << longOne.left(254) << "" << true;
