@@ -1,4 +1,5 @@
 #include "RdpTestEnvironment.h"
+#include "TestSupport.h"
 #include <QDir>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -14,16 +15,13 @@
 
 namespace RdpTestEnvironment {
 
-namespace {
-
-// Dies with this program; in a group of its own, its children can be killed with it.
-void launch(QProcess &process, const QStringList &command, const QStringList &environment = {}, bool ownGroup = false)
+void launch(QProcess &process, const QStringList &command, const QStringList &environment, bool ownGroup)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &variable : environment)
         env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     process.setProcessEnvironment(env);
-    if (process.processChannelMode() != QProcess::MergedChannels)
+    if (process.processChannelMode() == QProcess::SeparateChannels)
         process.setStandardErrorFile(QProcess::nullDevice());
     process.setChildProcessModifier([parent = ::getpid(), ownGroup] {
         if (ownGroup)
@@ -33,20 +31,6 @@ void launch(QProcess &process, const QStringList &command, const QStringList &en
             ::_exit(1);
     });
     process.start(command.first(), command.mid(1));
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-} // namespace
-
-QString readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
 
 bool run(const QStringList &command, QString *output, int timeoutMs)
@@ -170,7 +154,7 @@ bool Server::start(quint16 port, const QString &bindAddress)
 {
     kill();
     m_bind = bindAddress;
-    m_port = port ? port : freePort();
+    m_port = port ? port : TestSupport::refusingPort();
     const QString sam = m_dir.filePath(QStringLiteral("nla.sam"));
     if (!QFile::exists(sam) && !run({"sh", "-c", "winpr-hash -u \"$0\" -p \"$1\" -f sam > \"$2\"", UserName, Password, sam}))
         return false;
@@ -336,7 +320,7 @@ mkdir -p /run/xrdp; mount -t tmpfs -o mode=0755 tmpfs /run/xrdp; mkdir -m 3777 /
 xrdp-sesman --nodaemon -c "$dir/sesman.ini" &
 exec xrdp --nodaemon -c "$dir/xrdp.ini")sh");
     return serve({"unshare", "--mount", "--propagation", "private", "--pid", "--mount-proc", "--kill-child", "sh", "-c", script, "sh",
-                  m_dir.path(), address, QString::number(freePort()), m_user, m_password}, {}, address, 3389);
+                  m_dir.path(), address, QString::number(TestSupport::refusingPort()), m_user, m_password}, {}, address, 3389);
 }
 
 QString Xrdp::sessionDisplay() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileBytes.h"
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -26,11 +27,20 @@ inline const QString Password = QStringLiteral("Nla-Pass-1");
 
 // Runs a program to its end: whether it succeeded; its output and errors go to *output.
 bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
-QString readFile(const QString &path);
+inline QString readFile(const QString &path) { return QString::fromLocal8Bit(TestSupport::readBytes(path)); }
+// A panel's settings for a server that hands it profiles and orders over the side link on that port.
+inline QStringList linkedPanel(const QString &server, quint16 port)
+{
+    return {"txtServer=" + server, QStringLiteral("txtPort=%1").arg(port), "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3",
+            "StartLifeCnt=45"};
+}
 // As root, before any thread starts: /etc, /home and /media of the test program's own.
 bool privateFileSystem();
 // A loopback address (127.x.y.z) whose standard remote desktop port is free.
 QString freeServerAddress();
+// Starts a program that dies with this one, with these variables ("NAME=value") set; in a group of
+// its own, its children can be killed with it. Its errors go nowhere unless the channels say where.
+void launch(QProcess &process, const QStringList &command, const QStringList &environment = {}, bool ownGroup = false);
 
 // A program of the environment, killed with the object, its output in a log of its own.
 class Program

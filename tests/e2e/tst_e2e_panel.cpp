@@ -1,15 +1,12 @@
 // The whole panel with the session module, used as an operator would: the shadow server from the
 // button, xrdp over the side link.
 #include "RdpTestEnvironment.h"
-#include "client/Forms.h"
 #include "client/ModuleSessionControl.h"
 #include "client/SessionControlFactory.h"
-#include "client/frmClient.h"
-#include "client/frmMsRdpClient.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
 #include "../shell/DialogScript.h"
-#include "../support/TestSupport.h"
+#include "../support/Panel.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -28,8 +25,7 @@ using namespace RdpTestEnvironment;
 
 namespace {
 
-QPoint centreOf(const QWidget *w) { return w->mapToGlobal(w->rect().center()); }
-QWidget *child(const QWidget *w, const char *name) { return w->findChild<QWidget *>(QLatin1String(name)); }
+using TestSupport::child;
 SessionControl *sessionControl() { return Forms::MsRdpClient()->findChild<SessionControl *>(QStringLiteral("msts")); }
 
 QString modulePath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/libveskora-session.so"); }
@@ -131,6 +127,12 @@ private:
         frmClientTrayIcon::Load(); // as the program starts: the icon loads the main window
         return *Forms::Client();
     }
+    // The panel that the side link's server at that address orders.
+    frmClient &startLinkedPanel(const QString &address, const QStringList &settings)
+    {
+        m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(address));
+        return startPanel(linkedPanel(address, m_link->port()) + settings);
+    }
     // The side link's server asks for the sign of life; the answer.
     QByteArray signOfLife()
     {
@@ -177,6 +179,20 @@ private:
             QTest::mousePress(w->window()->windowHandle(), Qt::LeftButton, {}, there);
         else
             QTest::mouseRelease(w->window()->windowHandle(), Qt::LeftButton, {}, there);
+    }
+    // Keys and a press and release in the session reach the server, a click where it was made.
+    void inputReachesServer(QWidget *control, const QPoint &at) const
+    {
+        for (const bool down : {true, false}) {
+            key(down);
+            // The server gets the key where the panel's keyboard has it.
+            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
+        }
+        for (const bool down : {true, false}) {
+            button(control, at, down);
+            unsigned buttons = 0;
+            QTRY_VERIFY_WITH_TIMEOUT(m_server->pointer(&buttons) == at && bool(buttons & Probe::LeftButtonMask) == down, kWait);
+        }
     }
     RdpTestEnvironment::Display *m_panelDisplay;
     Compositor *m_compositor;
@@ -255,17 +271,11 @@ private slots:
         QFETCH(bool, ordered);
         const bool fullScreen = resolution == 0;
         QVERIFY(!m_panelDisplay || m_panelDisplay->setManaged(managed));
-        QStringList settings{"txtServer=" + m_address, "txtUserName=" + UserName, "txtPassword=" + Password, "chkUserPass=1",
-                             "chkDisplayConnectionBar=1"};
-        if (ordered) {
-            m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(m_address));
-            // The profile's resolution counts, not the panel's own.
-            settings << QStringLiteral("txtPort=%1").arg(m_link->port()) << "cboResolution=1" << "AutoConnect=1"
-                     << "StartConnectLifeCnt=3" << "StartLifeCnt=45";
-        } else {
-            settings << "txtPort=12559" << QStringLiteral("cboResolution=%1").arg(resolution) << "AutoConnect=0";
-        }
-        frmClient &form = startPanel(settings);
+        const QStringList settings{"txtUserName=" + UserName, "txtPassword=" + Password, "chkDisplayConnectionBar=1"};
+        // Ordered, the profile's resolution counts, not the panel's own.
+        frmClient &form = ordered ? startLinkedPanel(m_address, settings + QStringList{"cboResolution=1"})
+                                  : startPanel(settings + QStringList{"txtServer=" + m_address, "chkUserPass=1", "txtPort=12559",
+                                                                      QStringLiteral("cboResolution=%1").arg(resolution), "AutoConnect=0"});
         // Under a window manager the main window keeps its caption; a compositor shows it full screen.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         if (m_panel)
@@ -276,7 +286,7 @@ private slots:
         if (ordered)
             orderSession(UserName, Password, resolution);
         else
-            click(form.findChild<QWidget *>(QStringLiteral("cmdRemoteDesktop")));
+            click(child(&form, "cmdRemoteDesktop"));
         QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
         frmMsRdpClient *window = Forms::MsRdpClient();
         SessionControl *control = sessionControl();
@@ -317,22 +327,11 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow() && control->hasFocus(), kWait);
         if (input())
             input()->xdo({"mousemove", "--sync", QString::number(screen.right()), QString::number(screen.bottom())});
-        for (const bool down : {true, false}) {
-            key(down);
-            // The server gets the key where the panel's keyboard has it.
-            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
-        }
-        // A press and a release in the session reach the server where they were made.
-        const QPoint at(desktop.width() / 3, desktop.height() / 2);
-        for (const bool down : {true, false}) {
-            button(control, at, down);
-            unsigned buttons = 0;
-            QTRY_VERIFY_WITH_TIMEOUT(m_server->pointer(&buttons) == at && bool(buttons & Probe::LeftButtonMask) == down, kWait);
-        }
+        inputReachesServer(control, QPoint(desktop.width() / 3, desktop.height() / 2));
         auto *minimize = control->findChild<QWidget *>(QStringLiteral("cmdConnectionBarMinimize"));
         QCOMPARE(minimize->isVisible(), fullScreen && managed && m_panel);
         if (minimize->isVisible()) {
-            m_panel->click(centreOf(minimize));
+            click(minimize);
             QTRY_VERIFY(window->isMinimized());
             frmClientTrayIcon::Instance()->Form_MouseMove(frmClientTrayIcon::WM_LBUTTONDBLCLK);
             QTRY_VERIFY(!window->isMinimized() && window->isActiveWindow());
@@ -362,9 +361,7 @@ private slots:
     void rebuildDuringSession()
     {
         QVERIFY(m_panelDisplay && m_panelDisplay->setManaged(true));
-        m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(m_address));
-        startPanel({"txtServer=" + m_address, QStringLiteral("txtPort=%1").arg(m_link->port()), "chkUserPass=1", "AutoConnect=1",
-                    "StartConnectLifeCnt=3", "StartLifeCnt=45", "SecurityPassword=gate-7"});
+        startLinkedPanel(m_address, {"SecurityPassword=gate-7"});
         gSecurityEnabled = true;
         orderSession(UserName, Password);
         QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
@@ -417,9 +414,7 @@ private slots:
     {
         QFETCH(bool, managed);
         QVERIFY(m_panelDisplay && m_panelDisplay->setManaged(managed));
-        m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(m_address));
-        frmClient &form = startPanel({"txtServer=" + m_address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=",
-                                      "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45"});
+        frmClient &form = startLinkedPanel(m_address, {"txtUserName="});
         // The server tells it is free before it sends any profile; the operator presses at once.
         QTRY_VERIFY_WITH_TIMEOUT(m_link->peer(), kWait);
         m_link->send("@#cmd:8##Argument:0###@");
@@ -446,19 +441,8 @@ private slots:
         QCOMPARE(boxText, QStringLiteral("Please enter a UserName"));
         QVERIFY(!boxStayed);
         frmMsRdpClient *window = Forms::MsRdpClient();
-        SessionControl *control = sessionControl();
         QTRY_COMPARE_WITH_TIMEOUT(m_panel->inputFocus(), window->winId(), kWait);
-        for (const bool down : {true, false}) {
-            m_panel->xdo({down ? "keydown" : "keyup", "a"});
-            QTRY_COMPARE_WITH_TIMEOUT(m_server->keyDown(kKeyA), down, kWait);
-        }
-        const QPoint at(300, 200);
-        const QPoint there = control->mapToGlobal(at);
-        for (const bool down : {true, false}) {
-            m_panel->xdo({"mousemove", "--sync", QString::number(there.x()), QString::number(there.y()), down ? "mousedown" : "mouseup", "1"});
-            unsigned buttons = 0;
-            QTRY_VERIFY_WITH_TIMEOUT(m_server->pointer(&buttons) == at && bool(buttons & Probe::LeftButtonMask) == down, kWait);
-        }
+        inputReachesServer(sessionControl(), QPoint(300, 200));
         window->close();
         QTRY_VERIFY_WITH_TIMEOUT(!gRdpStarted, kWait);
         QVERIFY(form.isVisible());
@@ -477,10 +461,7 @@ private slots:
         TestSupport::TmpfsMount first(media.filePath(QStringLiteral("FIRST")));
         QVERIFY2(first.mounted(), qPrintable(first.error()));
         TestSupport::writeBytes(media.filePath(QStringLiteral("FIRST/note.txt")), "from the panel");
-        m_link = std::make_unique<TestSupport::LoopbackServer>(0, QHostAddress(address));
-        frmClient &form = startPanel({"txtServer=" + address, QStringLiteral("txtPort=%1").arg(m_link->port()), "txtUserName=op",
-                                      "chkUserPass=1", "AutoConnect=1", "StartConnectLifeCnt=3", "StartLifeCnt=45",
-                                      "cboResolution=2", "chkRedirectDrives=1"});
+        frmClient &form = startLinkedPanel(address, {"txtUserName=op", "cboResolution=2", "chkRedirectDrives=1"});
         orderSession(xrdp.user(), QStringLiteral("not-the-password"));
         QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
         const QRect shown(sessionControl()->mapToGlobal(QPoint(0, 0)), QSize(800, 600));

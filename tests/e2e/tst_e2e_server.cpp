@@ -3,10 +3,9 @@
 // operator's "Remote Desktop" opens a session and locks the other panel with the first one's name; the
 // lock lifts with the session; a reload and an order from the dashboard reach a panel over its link.
 #include "RdpTestEnvironment.h"
-#include "client/Forms.h"
+#include "Version.h"
 #include "client/ModuleSessionControl.h"
 #include "client/SessionControlFactory.h"
-#include "client/frmClient.h"
 #include "client/VbControls.h"
 #include "settings/modGlobClientVar.h"
 #include "shell/frmClientTrayIcon.h"
@@ -66,8 +65,7 @@ private:
     }
     QStringList panelSettings() const
     {
-        return {"[Client]", "txtServer=" + m_address, QStringLiteral("txtPort=%1").arg(m_port), "AutoConnect=1", "chkUserPass=1",
-                "StartConnectLifeCnt=3", "StartLifeCnt=45", "cboResolution=2"};
+        return QStringList{"[Client]", "cboResolution=2"} + linkedPanel(m_address, m_port);
     }
 
 private slots:
@@ -133,16 +131,12 @@ private slots:
         QVERIFY(QDir().mkpath(m_dir.filePath("op1")) && QFile::copy(VESKORA_PANEL, program)
                 && QFile::copy(VESKORA_SESSION_MODULE, m_dir.filePath("op1/libveskora-session.so")));
         TestSupport::writeBytes(m_dir.filePath("op1/Client.cfg"), panelSettings().join("\r\n").toUtf8() + "\r\n");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", m_op1Display->name());
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.insert("XDG_CONFIG_HOME", m_dir.filePath("op1-config"));
-        environment.insert("QT_LOGGING_RULES", "veskora.*=true");
-        m_op1.setProcessEnvironment(environment);
         m_op1.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_op1.start("unshare", {"--uts", "sh", "-c", "hostname OP1 && exec \"$0\"", program});
+        launch(m_op1, {"unshare", "--uts", "sh", "-c", "hostname OP1 && exec \"$0\"", program},
+               {"DISPLAY=" + m_op1Display->name(), "QT_QPA_PLATFORM=xcb", "XDG_CONFIG_HOME=" + m_dir.filePath("op1-config"),
+                "QT_LOGGING_RULES=veskora.*=true"});
         QVERIFY(logged("panel OP1 at "));
-        QVERIFY(m_log.contains(", version 1.20.18"));
+        QVERIFY(m_log.contains(QByteArray(", version ") + Version::Text));
 
         // OP1's operator presses "Remote Desktop", where this build lays it out on a screen of that size.
         Probe op1(m_op1Display->name());

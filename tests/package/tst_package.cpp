@@ -59,17 +59,14 @@ QString sessionCommand(const QString &entry)
     return exec.size() == 1 ? exec.first().mid(5).trimmed() : QString();
 }
 
-// The installed program on an X server (or none), in a home of its own, stopped with the object.
+// The installed program on an X server, in a home of its own, stopped with the object.
 struct Installed
 {
     Installed(const QString &display, const QStringList &command, const QStringList &environment = {})
     {
         QVERIFY(home.isValid() && ::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
-        process.setProgram(QStringLiteral("env"));
-        process.setArguments(QStringList{"-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
-                                         "HOME=" + home.path()}
-                             + (display.isEmpty() ? QStringList() : QStringList{"DISPLAY=" + display}) + environment + command);
-        process.start();
+        launch(process, QStringList{"env", "-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "-u", "WAYLAND_DISPLAY", "HOME=" + home.path(), "DISPLAY=" + display}
+                            + environment + command);
         QVERIFY(process.waitForStarted(10000));
     }
     ~Installed()
