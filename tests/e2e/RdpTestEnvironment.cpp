@@ -44,6 +44,12 @@ bool run(const QStringList &command, QString *output, int timeoutMs)
     return ok;
 }
 
+QString outputOf(const QStringList &command)
+{
+    QString out;
+    return run(command, &out) ? out.trimmed() : QString();
+}
+
 bool privateFileSystem()
 {
     const auto tmpfs = [](const char *dir) { return QDir().mkpath(dir) && ::mount("tmpfs", dir, "tmpfs", 0, "mode=0755") == 0; };
@@ -218,13 +224,6 @@ QPoint Probe::pointer(unsigned *mask) const
     return QPoint(x, y);
 }
 
-QString Probe::xdo(const QStringList &arguments) const
-{
-    QString out;
-    run(QStringList{"env", "DISPLAY=" + m_name, "xdotool"} + arguments, &out);
-    return out.trimmed();
-}
-
 QImage Probe::grab(const QRect &rect) const
 {
     const int screen = DefaultScreen(m_display);
@@ -332,9 +331,7 @@ QString Xrdp::runInSession(const QStringList &command) const
 {
     // The session's channel server mounts the drives, in the namespace's mounts, as the user.
     const QString pid = QString::number(m_process.processId()), first = readFile("/proc/" + pid + "/task/" + pid + "/children");
-    QString out;
-    run(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command, &out);
-    return out;
+    return outputOf(QStringList{"nsenter", "-t", first.trimmed(), "-m", "--", "runuser", "-u", m_user, "--"} + command);
 }
 
 } // namespace RdpTestEnvironment

@@ -27,6 +27,7 @@ inline const QString Password = QStringLiteral("Nla-Pass-1");
 
 // Runs a program to its end: whether it succeeded; its output and errors go to *output.
 bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
+QString outputOf(const QStringList &command); // trimmed, empty when the program fails
 inline QString readFile(const QString &path) { return QString::fromLocal8Bit(TestSupport::readBytes(path)); }
 // A panel's settings for a server that hands it profiles and orders over the side link on that port.
 inline QStringList linkedPanel(const QString &server, quint16 port)
@@ -101,7 +102,7 @@ public:
     bool keyDown(unsigned keyCode) const;
     QPoint pointer(unsigned *buttonMask = nullptr) const;
     // xdotool there: input as by hand ("key alt+F4", "type text", "keydown a") and what it tells.
-    QString xdo(const QStringList &arguments) const;
+    QString xdo(const QStringList &arguments) const { return outputOf(QStringList{"env", "DISPLAY=" + m_name, "xdotool"} + arguments); }
     void click(const QPoint &at) const { xdo({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"}); }
     QImage grab(const QRect &rect = {}) const;
     // Squares no two alike, so that a picture shifted or scaled by any amount differs.

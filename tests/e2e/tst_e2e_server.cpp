@@ -52,8 +52,7 @@ private:
                                 "token-file = " + m_dir.filePath("token"), "[profile op]", "user = " + UserName, "password = " + Password,
                                 "resolution = 2", "[profile spare]", "user = spare", "[panel OP1]", "profiles = op",
                                 "[panel OP2]", "profiles = " + op2Profiles.join(u',')};
-        QFile file(m_dir.filePath("server.conf"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join(u'\n').toUtf8()) > 0);
+        TestSupport::writeBytes(m_dir.filePath("server.conf"), lines.join(u'\n').toUtf8());
     }
     // Waits for the daemon to tell it; what the daemon told so far otherwise, for the failure.
     bool logged(const QByteArray &text)
