@@ -59,8 +59,8 @@ struct Installed
     Installed(const QString &display, const QStringList &command, const QStringList &environment = {})
     {
         QVERIFY(home.isValid() && ::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
-        launch(process, QStringList{"env", "-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "-u", "WAYLAND_DISPLAY", "HOME=" + home.path(), "DISPLAY=" + display}
-                            + environment + command);
+        launch(process, QStringList{"env", "-u", "XDG_CONFIG_HOME", "-u", "XDG_RUNTIME_DIR", "-u", "WAYLAND_DISPLAY",
+                                    "HOME=" + home.path(), "DISPLAY=" + display} + environment + command);
         QVERIFY(process.waitForStarted(10000));
     }
     ~Installed()
