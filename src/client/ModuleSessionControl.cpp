@@ -43,6 +43,12 @@ public:
         return control;
     }
 
+    // Once a session is established the main window is gone until it ends: the pages of the
+    // toolkit's code and constants that built and drew it (some 20 MB) go too, and a fault
+    // brings back what the session's window or the main window runs again. Only the program's
+    // own files, which no thread but this one maps or unmaps.
+    void sessionEstablished() { ResidentPages::Release(*m_programFiles, ResidentPages::Which::Listed); }
+
 private:
     void load()
     {
@@ -92,7 +98,7 @@ private:
         // The libraries that stay (those above, and those that pin themselves: OpenSSL,
         // PulseAudio, GLib's types, a C++ codec the loader holds on to) keep some 9 MB of code
         // and constants mapped that the panel runs no more until the next session.
-        ResidentPages::Release(*m_programFiles);
+        ResidentPages::Release(*m_programFiles, ResidentPages::Which::Unlisted);
     }
 
     void *m_handle = nullptr;
@@ -123,6 +129,9 @@ SessionControl &ModuleSessionControl::control() const
         // Its state is this control's, as its events are.
         connect(m_control, &SessionControl::StateChanged, self, [self](SessionState state) { self->setState(state); });
         connect(m_control, &SessionControl::OnConnected, self, &SessionControl::OnConnected);
+        // After the forms have handled it.
+        connect(m_control, &SessionControl::OnConnected, self, [] { SessionModule::instance().sessionEstablished(); },
+                Qt::QueuedConnection);
         connect(m_control, &SessionControl::OnDisconnected, self, &SessionControl::OnDisconnected);
         // Its session over, the control is done with: the next session gets a fresh one, and
         // the module may go meanwhile.

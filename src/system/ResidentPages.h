@@ -13,9 +13,12 @@ namespace ResidentPages {
 // The files mapped into this process now, by path.
 QSet<QString> MappedFiles();
 
-// Lets go of the pages of every read-only private mapping of a file not in keep that holds no
-// page of its own (one the process wrote, as the loader does while it relocates a library);
-// returns the bytes that were resident there.
-qint64 Release(const QSet<QString> &keep);
+enum class Which { Listed, Unlisted };
+
+// Lets go of the pages of every read-only private mapping of a file in files (Listed) or of any
+// other file (Unlisted) that holds no page of its own (one the process wrote, as the loader does
+// while it relocates a library); returns the bytes that were resident there. A file must not be
+// unmapped by another thread meanwhile: what takes its place would be let go of too.
+qint64 Release(const QSet<QString> &files, Which which);
 
 } // namespace ResidentPages

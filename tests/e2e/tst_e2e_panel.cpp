@@ -66,6 +66,22 @@ QByteArray boundTo(const char *library, const char *name)
     return {};
 }
 
+// The resident kilobytes of this process's read-only mappings of the library of that name.
+qint64 residentCodeKb(const QByteArray &library)
+{
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    qint64 kb = 0;
+    bool inside = false;
+    for (const QByteArray &line : smaps.open(QIODevice::ReadOnly) ? smaps.readAll().split('\n') : QList<QByteArray>()) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(0).contains('-'))
+            inside = fields.at(1).startsWith("r-") && fields.at(5).mid(fields.at(5).lastIndexOf('/') + 1).startsWith(library);
+        else if (inside && fields.value(0) == "Rss:")
+            kb += fields.value(1).toLongLong();
+    }
+    return kb;
+}
+
 // The thread-local key the process would get next.
 int freeThreadKey()
 {
@@ -279,11 +295,14 @@ private slots:
         else
             QTRY_VERIFY_WITH_TIMEOUT(form.isFullScreen() && form.size() == screen.size(), kWait);
         QTRY_VERIFY(form.isActiveWindow() || !managed);
+        const qint64 toolkitKb = residentCodeKb("libQt6Widgets.so");
         if (ordered)
             orderSession(UserName, Password, resolution);
         else
             click(child(&form, "cmdRemoteDesktop"));
         QTRY_VERIFY_WITH_TIMEOUT(gRdpConnected, kWait);
+        // Established, the session lets go of the toolkit's code that built and drew the main window.
+        QTRY_VERIFY(residentCodeKb("libQt6Widgets.so") < toolkitKb / 2);
         frmMsRdpClient *window = Forms::MsRdpClient();
         SessionControl *control = sessionControl();
         QVERIFY(!form.isVisible());

@@ -37,23 +37,28 @@ class tst_ResidentPages : public QObject
 private slots:
     void release_data()
     {
+        using enum ResidentPages::Which;
         QTest::addColumn<int>("protection");
         QTest::addColumn<int>("flags");
         QTest::addColumn<bool>("written");
-        QTest::addColumn<bool>("kept");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<ResidentPages::Which>("which");
         QTest::addColumn<bool>("released");
-        QTest::newRow("read-only") << PROT_READ << MAP_PRIVATE << false << false << true;
-        QTest::newRow("one of the program's own files") << PROT_READ << MAP_PRIVATE << false << true << false;
-        QTest::newRow("written, then made read-only") << PROT_READ << MAP_PRIVATE << true << false << false;
-        QTest::newRow("writable") << (PROT_READ | PROT_WRITE) << MAP_PRIVATE << false << false << false;
-        QTest::newRow("shared") << PROT_READ << MAP_SHARED << false << false << false;
+        QTest::newRow("read-only") << PROT_READ << MAP_PRIVATE << false << false << Unlisted << true;
+        QTest::newRow("one of the program's own files") << PROT_READ << MAP_PRIVATE << false << true << Unlisted << false;
+        QTest::newRow("listed, of the listed") << PROT_READ << MAP_PRIVATE << false << true << Listed << true;
+        QTest::newRow("unlisted, of the listed") << PROT_READ << MAP_PRIVATE << false << false << Listed << false;
+        QTest::newRow("written, then made read-only") << PROT_READ << MAP_PRIVATE << true << true << Listed << false;
+        QTest::newRow("writable") << (PROT_READ | PROT_WRITE) << MAP_PRIVATE << false << false << Unlisted << false;
+        QTest::newRow("shared") << PROT_READ << MAP_SHARED << false << false << Unlisted << false;
     }
     void release()
     {
         QFETCH(int, protection);
         QFETCH(int, flags);
         QFETCH(bool, written);
-        QFETCH(bool, kept);
+        QFETCH(bool, listed);
+        QFETCH(ResidentPages::Which, which);
         QFETCH(bool, released);
         const qsizetype size = 16 * ::sysconf(_SC_PAGESIZE);
         QByteArray content = QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(size / 26 + 1).left(size);
@@ -75,7 +80,7 @@ private slots:
         QCOMPARE(residentKb(pages), size / 1024);
 
         QVERIFY(ResidentPages::MappedFiles().contains(path));
-        const qint64 bytes = ResidentPages::Release(kept ? QSet<QString>{path} : QSet<QString>{});
+        const qint64 bytes = ResidentPages::Release(listed ? QSet<QString>{path} : QSet<QString>{}, which);
 
         QCOMPARE(residentKb(pages), released ? 0 : size / 1024);
         QVERIFY(bytes >= (released ? size : 0));
