@@ -4,6 +4,9 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 #include <QScreen>
 #include <QWidget>
 
@@ -43,6 +46,20 @@ inline void CenterOnScreen(QWidget *window)
 // A fixed-size dialog frame with a title and a close box, no minimize or maximize button.
 inline constexpr Qt::WindowFlags FixedDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                                                     | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+
+// The program's pictures, XPM files among its resources, read as such: left to find the format
+// (even one it is told), the toolkit would load every image format plugin it has to ask them.
+inline QPixmap Picture(const QString &file)
+{
+    QImageReader reader(file, "xpm");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+inline QIcon Icon(const QString &file)
+{
+    return QIcon(Picture(file));
+}
 
 // Password fields show one "*" per character, whatever the style would draw.
 inline const QString PasswordFieldStyle = QStringLiteral("QLineEdit { lineedit-password-character: 42; }");

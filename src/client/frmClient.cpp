@@ -77,7 +77,7 @@ void describe(QLabel *caption, QWidget *field)
 QLabel *picture(QWidget *parent, const char *name, int left, int top)
 {
     QLabel *p = named(new QLabel(parent), name);
-    p->setPixmap(QPixmap(QStringLiteral(":/veskora.xpm")));
+    p->setPixmap(FormLayout::Picture(QStringLiteral(":/veskora.xpm")));
     p->setScaledContents(true);
     Place(p, left, top, 480, 480);
     return p;

@@ -1,5 +1,6 @@
 #include "client/frmMsRdpClient.h"
 
+#include "client/FormLayout.h"
 #include "client/Forms.h"
 #include "client/SessionControlFactory.h"
 #include "client/clsDeviceChange.h"
@@ -18,7 +19,7 @@ namespace {
 // would leave its pictures in the toolkit's pixmap cache, a little more with every session.
 const QIcon &programIcon()
 {
-    static const QIcon *icon = new QIcon(QStringLiteral(":/veskora.xpm"));
+    static const QIcon *icon = new QIcon(FormLayout::Icon(QStringLiteral(":/veskora.xpm")));
     return *icon;
 }
 

@@ -19,7 +19,7 @@ PasswordDialog::PasswordDialog(const char *name, const QString &caption, QSize a
 {
     setObjectName(QLatin1String(name));
     setWindowTitle(caption);
-    setWindowIcon(QIcon(QStringLiteral(":/password.xpm")));
+    setWindowIcon(FormLayout::Icon(QStringLiteral(":/password.xpm")));
     setFont(FormLayout::Arial());
     setModal(false);
     setFixedSize(FormLayout::TwipsSize(area.width(), area.height()));

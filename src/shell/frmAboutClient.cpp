@@ -48,7 +48,7 @@ frmAboutClient::frmAboutClient() : QDialog(nullptr, FormLayout::FixedDialogFlags
 {
     setObjectName(QStringLiteral("frmAboutClient"));
     setWindowTitle(QStringLiteral("About Torvane Remote Desktop Client"));
-    setWindowIcon(QIcon(QStringLiteral(":/veskora.xpm")));
+    setWindowIcon(FormLayout::Icon(QStringLiteral(":/veskora.xpm")));
     setFont(FormLayout::Arial());
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -62,7 +62,7 @@ frmAboutClient::frmAboutClient() : QDialog(nullptr, FormLayout::FixedDialogFlags
     Picture1 = label(this, "Picture1", QString());
     Place(Picture1, 240, 240, 720, 720);
     Picture1->setAlignment(Qt::AlignCenter);
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/veskora.xpm"))
+    Picture1->setPixmap(FormLayout::Picture(QStringLiteral(":/veskora.xpm"))
                             .scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     Label1 = label(this, "Label1", QStringLiteral("Torvane Remote Desktop Client"));

@@ -1,5 +1,6 @@
 #include "shell/frmClientTrayIcon.h"
 
+#include "client/FormLayout.h"
 #include "client/Forms.h"
 #include "client/frmClient.h"
 #include "client/frmMsRdpClient.h"
@@ -12,7 +13,10 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDBusInterface>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -35,18 +39,34 @@ const QStringList ImageListIcon{QStringLiteral(":/veskora.xpm")};
 // The tip field holds 64 characters with the closing NUL.
 constexpr int TipLength = 63;
 
+bool onXcb()
+{
+    return QGuiApplication::platformName() == u"xcb";
+}
+
 // Whether the icons are on a StatusNotifierItem host over D-Bus (KDE Plasma, GNOME's
 // AppIndicator, XFCE, LXQt). Qt decides once, as the first icon is made: on such a host where
 // one is registered on the session bus, and wherever there is no X notification area to take
-// instead. Asked first right after that.
+// instead. The bus is asked right after that (statusNotifierQuestion), and its answer waited for
+// only when an icon is first activated, not on the way to the main window.
+QDBusPendingCall statusNotifierQuestion()
+{
+    static const QDBusPendingCall question = [] {
+        const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+        QDBusMessage get = QDBusMessage::createMethodCall(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                                                          QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+        return QDBusConnection::sessionBus().asyncCall(get);
+    }();
+    return question;
+}
+
 bool onStatusNotifierHost()
 {
-    static const bool onHost = [] {
-        if (QGuiApplication::platformName() != u"xcb")
-            return true;
-        const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-        QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher);
-        return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+    static const bool onHost = !onXcb() || [] {
+        QDBusPendingReply<QDBusVariant> answer = statusNotifierQuestion();
+        answer.waitForFinished();
+        return answer.isValid() && answer.value().variant().toBool();
     }();
     return onHost;
 }
@@ -103,7 +123,7 @@ frmClientTrayIcon::frmClientTrayIcon()
     setObjectName(QStringLiteral("frmClientTrayIcon"));
     // Never shown; the caption only names the form.
     setWindowTitle(QStringLiteral("frmDummyTrayIcon"));
-    setWindowIcon(QIcon(ImageListIcon.first()));
+    setWindowIcon(FormLayout::Icon(ImageListIcon.first()));
 
     mnuTrayMenu = new QMenu(QStringLiteral("TrayMenu"), this);
     mnuTrayMenu->setObjectName(QStringLiteral("mnuTrayMenu"));
@@ -147,9 +167,10 @@ void frmClientTrayIcon::SetEndProgram(std::function<void()> end)
 void frmClientTrayIcon::Form_Load()
 {
     Forms::SetHost(this);
-    CreateTrayIcon(1, QStringLiteral("Veskora"));
-    // The main window decides by itself what it shows.
+    // The main window decides by itself what it shows; it goes first, as the icon waits for
+    // the session bus.
     Forms::LoadClient();
+    CreateTrayIcon(1, QStringLiteral("Veskora"));
     attachMainWindow();
 }
 
@@ -169,19 +190,21 @@ void frmClientTrayIcon::CreateTrayIcon(qint32 imageIndex, const QString &tip)
 {
     if (!trayIcon) {
         trayIcon = new QSystemTrayIcon(this);
+        if (onXcb())
+            statusNotifierQuestion();
         trayIcon->setObjectName(QStringLiteral("trayIcon"));
         // Queued: a double click waits for the password prompt, which must not hold up the
         // notification area that reported the click.
         connect(
             trayIcon, &QSystemTrayIcon::activated, this,
-            [this, onHost = onStatusNotifierHost()](QSystemTrayIcon::ActivationReason reason) {
-                if (const int code = notificationCode(reason, onHost))
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (const int code = notificationCode(reason, onStatusNotifierHost()))
                     Form_MouseMove(code);
             },
             Qt::QueuedConnection);
     }
     if (imageIndex >= 1 && imageIndex <= ImageListIcon.size())
-        trayIcon->setIcon(QIcon(ImageListIcon.at(imageIndex - 1)));
+        trayIcon->setIcon(FormLayout::Icon(ImageListIcon.at(imageIndex - 1)));
     trayIcon->setToolTip(tip.left(TipLength));
     trayIcon->show();
 }
