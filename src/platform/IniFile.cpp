@@ -8,6 +8,8 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <memory>
+
 namespace IniFile {
 
 namespace {
@@ -29,10 +31,14 @@ struct Line
     bool hasValue = false; // a key line without "=" has none
 };
 
+} // namespace
+
 struct Document
 {
     QList<Line> lines;
 };
+
+namespace {
 
 void classify(Line &line, bool first)
 {
@@ -158,13 +164,9 @@ QString stripQuotes(const QString &value)
     return value;
 }
 
-// The value of the key, quotes removed; false when file, section or key (or its value)
-// is missing.
-bool lookup(const QString &appName, const QString &keyName, const QString &fileName, QString &value)
+// The value of the key, quotes removed; false when section or key (or its value) is missing.
+bool lookup(const Document &doc, const QString &appName, const QString &keyName, QString &value)
 {
-    Document doc;
-    if (!load(fileName, doc))
-        return false;
     qsizetype header = -1, begin = 0, end = 0;
     if (!findSection(doc, appName, header, begin, end))
         return false;
@@ -201,11 +203,34 @@ bool breaksLines(const QString &text)
 
 } // namespace
 
+Snapshot::Snapshot(const QString &fileName)
+{
+    auto doc = std::make_shared<Document>();
+    if (load(fileName, *doc))
+        m_doc = std::move(doc);
+}
+
+bool Snapshot::lookup(const QString &appName, const QString &keyName, QString &value) const
+{
+    return m_doc && IniFile::lookup(*m_doc, appName, keyName, value);
+}
+
 quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
                                  QString &returnedString, quint32 size, const QString &fileName)
 {
+    return Snapshot(fileName).GetPrivateProfileStringA(appName, keyName, defaultValue, returnedString, size);
+}
+
+qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue, const QString &fileName)
+{
+    return Snapshot(fileName).GetPrivateProfileIntA(appName, keyName, defaultValue);
+}
+
+quint32 Snapshot::GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
+                                           QString &returnedString, quint32 size) const
+{
     QString value;
-    if (!lookup(appName, keyName, fileName, value)) {
+    if (!lookup(appName, keyName, value)) {
         value = defaultValue;
         while (!value.isEmpty() && value.back().isSpace())
             value.chop(1);
@@ -222,11 +247,10 @@ quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName,
     return quint32(n);
 }
 
-qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
-                             const QString &fileName)
+qint32 Snapshot::GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue) const
 {
     QString text;
-    if (!lookup(appName, keyName, fileName, text) || text.isEmpty())
+    if (!lookup(appName, keyName, text) || text.isEmpty())
         return defaultValue;
     qsizetype i = 0;
     const qsizetype n = text.size();

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
 // The INI engine: the three profile functions of the program with the semantics the
 // settings files have always had.
 //
@@ -30,6 +32,24 @@ quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName,
 // default when the key is missing or its value empty.
 qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
                              const QString &fileName);
+
+struct Document;
+
+// A file read once for several lookups, each answered as the function of the same name would
+// answer it on the file as it was read.
+class Snapshot
+{
+public:
+    explicit Snapshot(const QString &fileName);
+    quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName, const QString &defaultValue,
+                                     QString &returnedString, quint32 size) const;
+    qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue) const;
+
+private:
+    bool lookup(const QString &appName, const QString &keyName, QString &value) const;
+
+    std::shared_ptr<const Document> m_doc; // null: the file could not be read
+};
 
 // Sets the key to value, creating the file (not its directory) and the section as needed.
 // Does nothing when the key already reads as that value. A value the reader would change

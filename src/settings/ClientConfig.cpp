@@ -34,13 +34,6 @@ qint32 *countOf(ClientKey key)
     return key == ClientKey::StartConnectLifeCnt ? &gStartConnectLifeCnt : &gStartLifeCnt;
 }
 
-QVariant readClient(const QString &key)
-{
-    QVariant value;
-    modSettings::ReadSetting(gClientCfgFile, kClientSection, key, kText, QVariant(0), value);
-    return value;
-}
-
 QString readUser(const QString &key, const QVariant &defaultValue)
 {
     QVariant value;
@@ -141,10 +134,15 @@ void ClientConfig::Read()
     mValues = {};
     qCInfo(lcSettings) << "reading the configuration from" << gClientCfgFile << "and" << gUserCfgFile;
     if (!gClientCfgFile.isEmpty()) {
-        for (const Key &key : Keys()) {
+        QList<modSettings::Setting> settings;
+        for (const Key &key : Keys())
+            settings.append({key.name, QVariant(0)});
+        modSettings::ReadSettings(gClientCfgFile, kClientSection, kText, settings);
+        for (qsizetype i = 0; i < settings.size(); ++i) {
+            const Key &key = Keys().at(size_t(i));
+            const QVariant &value = settings.at(i).second;
             // A key that cannot be read or converted leaves its holder as it was.
             try {
-                const QVariant value = readClient(key.name);
                 switch (key.holder) {
                 case Holder::Text:
                     setValue(key.key, Conversions::ToText(value));

@@ -61,18 +61,27 @@ quint32 GetRootHandle(const QString &root, bool mustExist)
 qint32 ReadSetting(const QString &root, const QString &section, const QString &key, const QString &type,
                    const QVariant &defaultValue, QVariant &value)
 {
-    value = defaultValue;
+    QList<Setting> settings{{key, defaultValue}};
+    const qint32 status = ReadSettings(root, section, type, settings);
+    value = settings.first().second;
+    return status;
+}
+
+qint32 ReadSettings(const QString &root, const QString &section, const QString &type, QList<Setting> &settings)
+{
     // Every caller names a settings file: a registry root is nothing the accessor does (the
     // autostart entry reaches the registry through its own procedures).
     if (GetRootHandle(root, true) != IniFileHandle)
         return StatusNothingDone;
-    if (letterOf(type) == u"S") {
-        QString buffer;
-        const quint32 n = IniFile::GetPrivateProfileStringA(section, key, Conversions::ToText(defaultValue), buffer,
-                                                            ProfileBufferSize, root);
-        value = buffer.left(qsizetype(n));
-    } else {
-        value = IniFile::GetPrivateProfileIntA(section, key, 0, root);
+    const IniFile::Snapshot file(root);
+    for (auto &[key, value] : settings) {
+        if (letterOf(type) == u"S") {
+            QString buffer;
+            const quint32 n = file.GetPrivateProfileStringA(section, key, Conversions::ToText(value), buffer, ProfileBufferSize);
+            value = buffer.left(qsizetype(n));
+        } else {
+            value = file.GetPrivateProfileIntA(section, key, 0);
+        }
     }
     return 0;
 }
