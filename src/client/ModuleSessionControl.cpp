@@ -56,13 +56,14 @@ private:
             return;
         if (!m_programFiles)
             m_programFiles = ResidentPages::MappedFiles();
-        // Two of the libraries it brings stay from the first session on, as they cannot be
+        // Three of the libraries it brings stay from the first session on, as they cannot be
         // loaded again without a loss: WinPR makes thread-local keys anew each time and never
         // gives them back (the process would run out of them after some hundred sessions),
-        // ALSA reads its whole configuration anew and keeps the old one. They are loaded ahead
-        // of the module and on their own, so that they bind none of the module's functions,
-        // which would keep it (and so everything) loaded too.
-        for (const char *library : {"libwinpr2.so.2", "libasound.so.2"})
+        // ALSA reads its whole configuration anew and keeps the old one, pixman makes its
+        // drawing routines anew (10 KB) and never frees them. They are loaded ahead of the
+        // module and on their own, so that they bind none of the module's functions, which
+        // would keep it (and so everything) loaded too.
+        for (const char *library : {"libwinpr2.so.2", "libasound.so.2", "libpixman-1.so.0"})
             dlopen(library, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         const QString path = ModuleSessionControl::ModulePath().isEmpty()
             ? QCoreApplication::applicationDirPath() + QStringLiteral("/libveskora-session.so")
