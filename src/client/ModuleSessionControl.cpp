@@ -44,7 +44,7 @@ public:
     }
 
     // Once a session is established the main window is gone until it ends: the pages of the
-    // toolkit's code and constants that built and drew it (some 20 MB) go too, and a fault
+    // toolkit's code and constants that built and drew it (some 25 MB) go too, and a fault
     // brings back what the session's window or the main window runs again. Only the program's
     // own files, which no thread but this one maps or unmaps.
     void sessionEstablished() { ResidentPages::Release(*m_programFiles, ResidentPages::Which::Listed); }

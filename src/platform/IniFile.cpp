@@ -221,7 +221,8 @@ quint32 GetPrivateProfileStringA(const QString &appName, const QString &keyName,
     return Snapshot(fileName).GetPrivateProfileStringA(appName, keyName, defaultValue, returnedString, size);
 }
 
-qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue, const QString &fileName)
+qint32 GetPrivateProfileIntA(const QString &appName, const QString &keyName, qint32 defaultValue,
+                             const QString &fileName)
 {
     return Snapshot(fileName).GetPrivateProfileIntA(appName, keyName, defaultValue);
 }

@@ -77,7 +77,8 @@ qint32 ReadSettings(const QString &root, const QString &section, const QString &
     for (auto &[key, value] : settings) {
         if (letterOf(type) == u"S") {
             QString buffer;
-            const quint32 n = file.GetPrivateProfileStringA(section, key, Conversions::ToText(value), buffer, ProfileBufferSize);
+            const quint32 n =
+                file.GetPrivateProfileStringA(section, key, Conversions::ToText(value), buffer, ProfileBufferSize);
             value = buffer.left(qsizetype(n));
         } else {
             value = file.GetPrivateProfileIntA(section, key, 0);

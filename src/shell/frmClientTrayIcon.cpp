@@ -53,8 +53,9 @@ QDBusPendingCall statusNotifierQuestion()
 {
     static const QDBusPendingCall question = [] {
         const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-        QDBusMessage get = QDBusMessage::createMethodCall(watcher, QStringLiteral("/StatusNotifierWatcher"),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            watcher, QStringLiteral("/StatusNotifierWatcher"), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
         get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
         return QDBusConnection::sessionBus().asyncCall(get);
     }();

@@ -64,7 +64,8 @@ qint64 Release(const QSet<QString> &files, Which which)
         // Only pages that are the file's own: dropping one the process wrote would lose it.
         const bool readOnlyPrivate = m.permissions.size() == 4 && m.permissions.at(0) == 'r'
                                      && m.permissions.at(1) == '-' && m.permissions.at(3) == 'p';
-        if (m.path.isEmpty() || files.contains(m.path) != (which == Which::Listed) || !readOnlyPrivate || m.ownKb != 0 || m.residentKb == 0)
+        const bool chosen = !m.path.isEmpty() && files.contains(m.path) == (which == Which::Listed);
+        if (!chosen || !readOnlyPrivate || m.ownKb != 0 || m.residentKb == 0)
             continue;
         if (madvise(reinterpret_cast<void *>(m.start), m.end - m.start, MADV_DONTNEED) == 0)
             released += m.residentKb * 1024;

@@ -75,7 +75,8 @@ qint64 residentCodeKb(const QByteArray &library)
     for (const QByteArray &line : smaps.open(QIODevice::ReadOnly) ? smaps.readAll().split('\n') : QList<QByteArray>()) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() >= 6 && fields.at(0).contains('-'))
-            inside = fields.at(1).startsWith("r-") && fields.at(5).mid(fields.at(5).lastIndexOf('/') + 1).startsWith(library);
+            inside = fields.at(1).startsWith("r-")
+                     && fields.at(5).mid(fields.at(5).lastIndexOf('/') + 1).startsWith(library);
         else if (inside && fields.value(0) == "Rss:")
             kb += fields.value(1).toLongLong();
     }

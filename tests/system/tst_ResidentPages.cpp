@@ -45,7 +45,7 @@ private slots:
         QTest::addColumn<ResidentPages::Which>("which");
         QTest::addColumn<bool>("released");
         QTest::newRow("read-only") << PROT_READ << MAP_PRIVATE << false << false << Unlisted << true;
-        QTest::newRow("one of the program's own files") << PROT_READ << MAP_PRIVATE << false << true << Unlisted << false;
+        QTest::newRow("one of the program's own") << PROT_READ << MAP_PRIVATE << false << true << Unlisted << false;
         QTest::newRow("listed, of the listed") << PROT_READ << MAP_PRIVATE << false << true << Listed << true;
         QTest::newRow("unlisted, of the listed") << PROT_READ << MAP_PRIVATE << false << false << Listed << false;
         QTest::newRow("written, then made read-only") << PROT_READ << MAP_PRIVATE << true << true << Listed << false;

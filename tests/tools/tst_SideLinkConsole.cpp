@@ -75,7 +75,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(console.received.contains("@#cmd:6##Argument:1##NrOfUsers:2##Username:op1##Password:pw1##Resolution:0###@"
                                                          "@#cmd:6##Argument:2##NrOfUsers:2##Username:op2##Password:pw2##Resolution:1###@"), kWait);
         // Standard error is a pipe of its own: it may come after the frames.
-        QTRY_VERIFY_WITH_TIMEOUT(console.err.contains("connect needs one profile number") && !console.received.contains("cmd:11"), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            console.err.contains("connect needs one profile number") && !console.received.contains("cmd:11"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(console.out.contains("Password: ***") && !console.out.contains("pw1"), kWait);
         console.panel.write("@#cmd:5##Argument:-2146463630##ClientName:PANEL01###@junk@#cmd:7##Argu");
         QTRY_VERIFY_WITH_TIMEOUT(console.out.contains("(4 bytes outside any frame dropped)"), kWait);
