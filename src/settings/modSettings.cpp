@@ -74,8 +74,9 @@ qint32 ReadSettings(const QString &root, const QString &section, const QString &
     if (GetRootHandle(root, true) != IniFileHandle)
         return StatusNothingDone;
     const IniFile::Snapshot file(root);
+    const bool text = letterOf(type) == u"S";
     for (auto &[key, value] : settings) {
-        if (letterOf(type) == u"S") {
+        if (text) {
             QString buffer;
             const quint32 n =
                 file.GetPrivateProfileStringA(section, key, Conversions::ToText(value), buffer, ProfileBufferSize);
