@@ -187,8 +187,8 @@ private:
     void button(QWidget *w, const QPoint &at, bool down) const
     {
         const QPoint there = onScreen(w, at);
-        // The release comes where the press left the pointer: a synchronised move to there while the
-        // press holds the pointer would wait out xdotool's 15 s for a motion that never comes.
+        // The release comes where the press left the pointer: a synchronised move to where the
+        // pointer is already waits out xdotool's 15 s for a motion that never comes.
         if (input() && down)
             input()->xdo({"mousemove", "--sync", QString::number(there.x()), QString::number(there.y()), "mousedown", "1"});
         else if (input())

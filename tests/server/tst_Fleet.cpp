@@ -75,6 +75,9 @@ private slots:
                                                   "@#cmd:6##Argument:1##NrOfUsers:2##Username:op1##Password:pw1##Resolution:3###@",
                                                   "@#cmd:6##Argument:2##NrOfUsers:2##Username:op2##Password:##Resolution:0###@", kFree}));
         QVERIFY((p.count(UserProfile) > 2) == !acknowledge && p.count(IdentifyRequest) == 1);
+        // Read as the next sign of life comes in, so that a busy machine's late round cannot age it.
+        const qint64 seen = m_fleet->panels().value(0).lastSeen;
+        QTRY_VERIFY_WITH_TIMEOUT(m_fleet->panels().value(0).lastSeen > seen, kWait);
         const PanelInfo info = m_fleet->panels().value(0);
         QCOMPARE(QStringList({info.name, info.address, info.version, info.link, QString::number(info.session)}),
                  QStringList({"OP1", "127.0.0.1", "1.20.18", "up", "3"}));
