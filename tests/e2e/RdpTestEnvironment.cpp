@@ -50,6 +50,16 @@ QString outputOf(const QStringList &command)
     return run(command, &out) ? out.trimmed() : QString();
 }
 
+QString stateOf(const QProcess &process)
+{
+    if (process.state() != QProcess::Running)
+        return process.exitStatus() == QProcess::CrashExit ? QStringLiteral("it crashed")
+                                                            : QStringLiteral("it ended with %1").arg(process.exitCode());
+    QString stacks;
+    run({"gdb", "-p", QString::number(process.processId()), "-batch", "-ex", "thread apply all bt"}, &stacks, 60000);
+    return QStringLiteral("it still runs:\n") + stacks;
+}
+
 bool privateFileSystem()
 {
     const auto tmpfs = [](const char *dir) { return QDir().mkpath(dir) && ::mount("tmpfs", dir, "tmpfs", 0, "mode=0755") == 0; };

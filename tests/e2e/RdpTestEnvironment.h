@@ -28,6 +28,8 @@ inline const QString Password = QStringLiteral("Nla-Pass-1");
 // Runs a program to its end: whether it succeeded; its output and errors go to *output.
 bool run(const QStringList &command, QString *output = nullptr, int timeoutMs = 300000);
 QString outputOf(const QStringList &command); // trimmed, empty when the program fails
+// For a failure's message: how a program ended or, while it still runs, where each of its threads waits.
+QString stateOf(const QProcess &process);
 inline QString readFile(const QString &path) { return QString::fromLocal8Bit(TestSupport::readBytes(path)); }
 // A panel's settings for a server that hands it profiles and orders over the side link on that port.
 inline QStringList linkedPanel(const QString &server, quint16 port)

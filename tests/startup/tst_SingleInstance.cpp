@@ -103,7 +103,8 @@ private slots:
         QProcess p;
         const auto stopIt = qScopeGuard([&] { stop(p); });
         QVERIFY(start(p, m_program, {}, display.name()));
-        QTRY_VERIFY_WITH_TIMEOUT(link.peer(), 30000);
+        if (!QTest::qWaitFor([&] { return link.peer() != nullptr; }, 30000))
+            QFAIL(qPrintable(QStringLiteral("the panel did not link up; ") + RdpTestEnvironment::stateOf(p)));
         link.send("@#cmd:6##Argument:1##NrOfUsers:1##Username:op##Password:pw##Resolution:0###@");
         QTRY_VERIFY_WITH_TIMEOUT(link.received.contains("@#cmd:7##Argument:1###@"), 30000);
         link.received.clear();
