@@ -542,7 +542,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "xcb");
         qputenv("DISPLAY", display->name().toLatin1());
     }
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // only the X notification area, no other
+    TestSupport::withoutSessionBus(); // only the X notification area, no other
     QApplication app(argc, argv);
     tst_e2e_panel test(display.get(), compositor.get());
     return QTest::qExec(&test, argc, argv);

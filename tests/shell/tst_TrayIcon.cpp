@@ -431,7 +431,7 @@ int main(int argc, char *argv[])
     RdpTestEnvironment::Display display;
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("DISPLAY", display.name().toLatin1());
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // only the X notification area
+    TestSupport::withoutSessionBus(); // only the X notification area
     QApplication app(argc, argv);
     tst_TrayIcon test;
     return QTest::qExec(&test, argc, argv);

@@ -46,6 +46,7 @@ class tst_SingleInstance : public QObject
 private slots:
     void initTestCase()
     {
+        TestSupport::withoutSessionBus();
         const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/Veskora");
         QVERIFY2(QFile::exists(built), "build the Veskora target first");
         m_program = m_dir.filePath(QStringLiteral("Veskora"));
