@@ -1,6 +1,7 @@
 // The session's picture put straight into a window of a real X server, through shared memory and
 // through the connection, against what the server's screen then shows.
 #include "RdpTestEnvironment.h"
+#include "TestSupport.h"
 #include "rdp/RdpFrame.h"
 #include "rdp/RdpX11.h"
 #include <QApplication>
@@ -100,6 +101,7 @@ int main(int argc, char *argv[])
     RdpTestEnvironment::Display display(2048, 2100);
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("DISPLAY", display.name().toLatin1());
+    TestSupport::withoutSessionBus();
     QApplication app(argc, argv);
     tst_RdpFrame test(display);
     return QTest::qExec(&test, argc, argv);
